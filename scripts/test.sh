@@ -1,0 +1,17 @@
+#!/bin/sh
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
+# test through CTest. Exits non-zero on any build failure, test failure, or when no
+# test was found.
+set -eu
+cd "$(dirname "$0")/.."
+
+BUILD_DIR="${VT_TEST_BUILD_DIR:-build-test}"
+JOBS="$(nproc)"
+
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DVT_SANITIZE=ON -DVT_WERROR=ON -DVT_TESTS=ON
+cmake --build "$BUILD_DIR" -j "$JOBS"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error -j "$JOBS" --timeout 900

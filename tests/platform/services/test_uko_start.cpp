@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "uko_errcode.h"
+#include "uko_start.h"
+#include "v_task.h"
+#include "vt_test/child_process.h"
+
+namespace {
+
+// The platform's module initialisations in their required order.
+const std::vector<std::string> kRequiredOrder = {
+    "OS_TickConfigInit", "UKO_SplIni",        "ukoHandleInit",        "ukoMemPtInit",
+    "UKO_CpuTickInit",   "ukoRescbinit",      "ukoLockDbgInit",       "UKO_TaskInit",
+    "JQR_MemInit",       "OS_ClockInit",      "TSK_TaskInit",         "UKO_TickInit",
+    "Sema4Init",         "ukoTickCycleHookInit", "ukoQueueInit",      "ukoRelTmKnlInit",
+    "JQR_QueueInit",     "JQR_TaskInit",      "JQR_TimerInit",        "JQR_ReservedInit",
+    "DDM_LogEnvInit",
+};
+
+TEST(UkoStart, StepsPresentFollowTheRequiredOrder) {
+    ASSERT_EQ(kRequiredOrder.size(), 21u);
+    size_t count = 0;
+    const UKO_START_STEP* steps = ukoStartStepsGet(&count);
+    ASSERT_NE(steps, nullptr);
+    ASSERT_GE(count, 1u);
+    size_t pos = 0;
+    for (size_t i = 0; i < count; ++i) {
+        ASSERT_NE(steps[i].pfnInit, nullptr) << steps[i].pcName;
+        while (pos < kRequiredOrder.size() && kRequiredOrder[pos] != steps[i].pcName) {
+            ++pos;
+        }
+        ASSERT_LT(pos, kRequiredOrder.size())
+            << steps[i].pcName << " is unknown or out of order";
+        ++pos;
+    }
+}
+
+TEST(UkoStart, ReservedStepReturnsZero) { EXPECT_EQ(JQR_ReservedInit(0), 0u); }
+
+TEST(UkoStart, SuccessfulStartRaisesTheFlag) {
+    auto r = vt_test::RunInChild([] {
+        if (TSK_PlatformStartedGet() != 0) return 10;
+        if (UKO_Start() != 0) return 11;
+        return TSK_PlatformStartedGet() == 1 ? 0 : 12;
+    });
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+// Steps for the failure cases, driven through a table the test fills.
+std::vector<uint32_t> g_results;
+std::vector<size_t> g_called;
+template <size_t N>
+uint32_t Step(uint32_t arg) {
+    if (arg != 0) return 0xDEAD;  // every step must get 0
+    g_called.push_back(N);
+    return g_results[N];
+}
+
+struct FlagCase {
+    const char* name;
+    std::vector<uint32_t> results;
+    uint32_t expectedSum;
+    uint32_t expectedFlag;
+};
+
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.name; }
+
+class UkoStartFlag : public ::testing::TestWithParam<FlagCase> {};
+
+TEST_P(UkoStartFlag, SumAndFlagFollowTheStepResults) {
+    const FlagCase& c = GetParam();
+    auto r = vt_test::RunInChild([&c] {
+        g_results = c.results;
+        g_results.resize(4, 0);
+        const UKO_START_STEP steps[] = {
+            {"a", Step<0>}, {"b", Step<1>}, {"c", Step<2>}, {"d", Step<3>}};
+        uint32_t sum = ukoStartRun(steps, 4);
+        if (g_called.size() != 4) return 20;  // a failure must not stop later steps
+        if (sum != c.expectedSum) return 21;
+        if (TSK_PlatformStartedGet() != c.expectedFlag) return 22;
+        return 0;
+    });
+    ASSERT_TRUE(r.exited) << c.name;
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UkoStartFlag,
+    ::testing::Values(
+        FlagCase{"all succeed", {0, 0, 0, 0}, 0, 1},
+        FlagCase{"one fails with 22", {0, 22, 0, 0}, 22, 0},
+        FlagCase{"two failures add up", {12, 0, 22, 0}, 34, 0},
+        // 0xFFFFFFFF + 1 wraps to 0: the first failure is returned and the flag stays down.
+        FlagCase{"failures wrap to zero", {0, 0xFFFFFFFFu, 1, 0}, 0xFFFFFFFFu, 0},
+        FlagCase{"wrap with later failure", {0x80000000u, 0x80000000u, 0, 0}, 0x80000000u, 0}),
+    [](const ::testing::TestParamInfo<FlagCase>& info) {
+        std::string n = info.param.name;
+        for (char& ch : n) {
+            if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        }
+        return n;
+    });
+
+TEST(UkoErrCode, FormAndSplit) {
+    EXPECT_EQ(UKO_ErrCodeMake(UKO_MID_TASK, 0x1019), 0x20011019u);
+    EXPECT_EQ(UKO_ErrCodeMake(UKO_MID_HANDLE, 0x13E8), 0x210213E8u);
+
+    UKO_ERR_SPLIT s = UKO_ErrCodeSplit(22, UKO_MID_TASK);
+    EXPECT_EQ(s.usModuleId, 0x2001);
+    EXPECT_EQ(s.usOwnCode, 22);
+    s = UKO_ErrCodeSplit(0x20011019u, UKO_MID_QUEUE);
+    EXPECT_EQ(s.usModuleId, 0x2001);
+    EXPECT_EQ(s.usOwnCode, 0x1019);
+}
+
+TEST(UkoErrCode, ModuleTable) {
+    struct Row {
+        uint16_t id;
+        const char* source;
+    };
+    const Row rows[] = {{0x2001, "uko_task"},      {0x2002, "v_sm"},
+                        {0x2005, "uko_queue"},     {0x2006, "uko_reltmrknl"},
+                        {0x2020, "os_callstackbase"}, {0x203B, "uko_cputick"},
+                        {0x203C, "uko_systime"},   {0x209D, "jqr_mem"},
+                        {0x2101, "os_sema"},       {0x2102, "uko_handle"},
+                        {0x210C, "v_dlmem"},       {0x2118, "uko_mempt"},
+                        {0x211C, "uko_rescb"},     {0x211F, "uko_tick"},
+                        {0x2125, "jqr_timer"},     {0x212F, "osal_cputick"},
+                        {0x2198, "v_task"}};
+    for (const Row& r : rows) {
+        ASSERT_NE(UKO_ModuleSourceName(r.id), nullptr) << std::hex << r.id;
+        EXPECT_STREQ(UKO_ModuleSourceName(r.id), r.source);
+    }
+    EXPECT_EQ(UKO_ModuleSourceName(0x1234), nullptr);
+}
+
+}  // namespace

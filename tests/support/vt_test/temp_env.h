@@ -1,0 +1,32 @@
+#pragma once
+// Gives a test its own HOME, XDG_CONFIG_HOME and TMPDIR under a fresh temporary
+// folder, so nothing a test does reaches the real home folder. The previous values
+// come back and the folder is removed when the object goes away.
+
+#include <string>
+
+namespace vt_test {
+
+class TempEnv {
+public:
+    TempEnv();
+    ~TempEnv();
+    TempEnv(const TempEnv&) = delete;
+    TempEnv& operator=(const TempEnv&) = delete;
+
+    const std::string& Root() const { return root_; }
+    const std::string& Home() const { return home_; }
+    const std::string& Tmp() const { return tmp_; }
+
+private:
+    std::string root_;
+    std::string home_;
+    std::string tmp_;
+    std::string oldHome_, oldXdg_, oldTmp_;
+    bool hadHome_ = false, hadXdg_ = false, hadTmp_ = false;
+};
+
+// Removes a folder and everything under it (no symlinks followed).
+void RemoveTree(const std::string& path);
+
+}  // namespace vt_test
