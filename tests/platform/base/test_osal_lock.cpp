@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "osal_lock.h"
+#include "uko_errcode.h"
+#include "uko_errreport.h"
+
+namespace {
+
+struct LockFixture : ::testing::Test {
+    pthread_mutex_t lock;
+    void SetUp() override { ASSERT_EQ(OSAL_LockCreate(&lock), 0u); }
+    void TearDown() override { EXPECT_EQ(OSAL_LockDelete(&lock), 0u); }
+};
+
+TEST_F(LockFixture, RecursiveTakeHoldsUntilTheLastUnlock) {
+    ASSERT_EQ(OSAL_LockLock(&lock), 0u);
+    ASSERT_EQ(OSAL_LockLock(&lock), 0u);
+    ASSERT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
+
+    std::atomic<bool> taken{false};
+    pthread_t other;
+    struct Arg {
+        pthread_mutex_t* lock;
+        std::atomic<bool>* taken;
+    } arg{&lock, &taken};
+    // A platform thread stands in for a second task; it must wait for the second unlock.
+    ASSERT_EQ(pthread_create(
+                  &other, nullptr,
+                  [](void* p) -> void* {
+                      Arg* a = static_cast<Arg*>(p);
+                      if (OSAL_LockLock(a->lock) == 0) {
+                          a->taken->store(true);
+                          OSAL_LockUnLock(a->lock, 0);
+                      }
+                      return nullptr;
+                  },
+                  &arg),
+              0);
+    struct timespec ts = {0, 50 * 1000 * 1000};
+    nanosleep(&ts, nullptr);
+    EXPECT_FALSE(taken.load()) << "still held once: the other thread must wait";
+    ASSERT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
+    pthread_join(other, nullptr);
+    EXPECT_TRUE(taken.load());
+}
+
+TEST_F(LockFixture, UnlockByNonOwnerIsRefusedAndTryLockSeesBusy) {
+    ASSERT_EQ(OSAL_LockLock(&lock), 0u);
+    uint32_t unlockResult = 0;
+    uint32_t tryResult = 0;
+    std::thread([&] {
+        unlockResult = OSAL_LockUnLock(&lock, 0);
+        tryResult = OSAL_LockTryLock(&lock);
+    }).join();
+    EXPECT_NE(unlockResult, 0u);
+    EXPECT_EQ(tryResult, static_cast<uint32_t>(EBUSY));
+    EXPECT_EQ(OSAL_LockTryLock(&lock), 0u) << "the owner may take it again";
+    EXPECT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
+    EXPECT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
+    EXPECT_NE(OSAL_LockUnLock(&lock, 0), 0u) << "one unlock more than takes";
+}
+
+TEST(OsalLock, DeleteOfAHeldLockFailsWith14) {
+    pthread_mutex_t lock;
+    ASSERT_EQ(OSAL_LockCreate(&lock), 0u);
+    ASSERT_EQ(OSAL_LockLock(&lock), 0u);
+    EXPECT_EQ(OSAL_LockDelete(&lock), 14u);
+    ASSERT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
+    EXPECT_EQ(OSAL_LockDelete(&lock), 0u);
+    EXPECT_EQ(OSAL_LockCreate(nullptr), 22u);
+}
+
+struct ErrnoCase {
+    const char* name;
+    int64_t os;
+    uint32_t platform;
+};
+
+TEST(OsalErrno, ConvertsByName) {
+    const ErrnoCase cases[] = {
+        {"EPERM", EPERM, 1},
+        {"EINTR", EINTR, 4},
+        {"ENOMEM", ENOMEM, 12},
+        {"EBUSY", EBUSY, 16},
+        {"EINVAL", EINVAL, 22},
+        {"ERANGE", ERANGE, 34},
+        {"EAGAIN", EAGAIN, 35},
+        {"EDEADLK", EDEADLK, 35},
+        {"EINPROGRESS", EINPROGRESS, 114},
+        {"EALREADY", EALREADY, 113},
+        {"ENOTSOCK", ENOTSOCK, 87},
+        {"ESOCKTNOSUPPORT", ESOCKTNOSUPPORT, 93},
+        {"EPFNOSUPPORT", EPFNOSUPPORT, 95},
+        {"EADDRINUSE", EADDRINUSE, 97},
+        {"ECONNABORTED", ECONNABORTED, 102},
+        {"ECONNRESET", ECONNRESET, 103},
+        {"ENOTCONN", ENOTCONN, 106},
+        {"ETIMEDOUT", ETIMEDOUT, 109},
+        {"ECONNREFUSED", ECONNREFUSED, 110},
+        {"ELOOP", ELOOP, 40},
+        {"ENAMETOOLONG", ENAMETOOLONG, 36},
+        {"EHOSTUNREACH", EHOSTUNREACH, 112},
+        {"ENOTEMPTY", ENOTEMPTY, 39},
+        {"EDQUOT", EDQUOT, 121},
+        {"ENOLCK", ENOLCK, 37},
+        {"ENOSYS", ENOSYS, 38},
+        {"EOVERFLOW", EOVERFLOW, 74},
+        {"EIDRM", EIDRM, 43},
+        {"EILSEQ", EILSEQ, 83},
+        {"EBADMSG", EBADMSG, 73},
+        {"ETIME", ETIME, 61},
+        {"EOPNOTSUPP", EOPNOTSUPP, 94},
+        {"ENOTSUP", ENOTSUP, 94},
+        {"zero", 0, 4096},
+        {"negative", -5, 4096},
+        {"ECANCELED (no platform number)", ECANCELED, 4096},
+        {"ECHRNG (Linux only)", ECHRNG, 4096},
+        {"huge", 1LL << 40, 4096},
+    };
+    for (const ErrnoCase& c : cases) {
+        EXPECT_EQ(OSAL_ErrnoConvert(c.os), c.platform) << c.name;
+    }
+}
+
+TEST(OsalErrno, SetAndGetArePerThread) {
+    ASSERT_EQ(UKO_ErrnoSet(109), 0u);
+    uint32_t seenByOther = 0;
+    std::thread([&] {
+        UKO_ErrnoSet(22);
+        seenByOther = UKO_ErrnoGet();
+    }).join();
+    EXPECT_EQ(seenByOther, 22u);
+    EXPECT_EQ(UKO_ErrnoGet(), 109u);
+}
+
+TEST(OsalMemPt, NoPresetRegion) { EXPECT_EQ(OSAL_MemPtAddrGet("uko_mempt.SYSPT"), nullptr); }
+
+// The failure report: errno gets the full code, the record gets module and own code.
+struct Recorded {
+    int calls = 0;
+    uint32_t level = 0;
+    uint16_t code = 0;
+    uint16_t module = 0;
+    std::string format;
+} g_recorded;
+
+void Observe(uint32_t level, uint16_t code, uint16_t module, const char*, uint16_t,
+             const char* format) {
+    ++g_recorded.calls;
+    g_recorded.level = level;
+    g_recorded.code = code;
+    g_recorded.module = module;
+    g_recorded.format = format != nullptr ? format : "";
+}
+
+TEST(UkoErrReport, FourStepReport) {
+    ukoErrorRecordObserverSet(Observe);
+    struct Case {
+        UKO_ERRCODE code;
+        uint16_t reporter;
+        uint16_t module;
+        uint16_t own;
+    } cases[] = {
+        {22, UKO_MID_TASK, 0x2001, 22},
+        {0x20011019u, UKO_MID_TASK, 0x2001, 0x1019},
+        {0x210213E8u, UKO_MID_QUEUE, 0x2102, 0x13E8},
+    };
+    for (const Case& c : cases) {
+        g_recorded = Recorded{};
+        UKO_ERRCODE r = UKO_ERR_REPORT(c.code, c.reporter, "[ZIRPA-%s]:The TaskName(%s) is repeated.",
+                                       "UKO_TaskCreate", "TEST");
+        EXPECT_EQ(r, c.code);
+        EXPECT_EQ(UKO_ErrnoGet(), c.code);
+        EXPECT_EQ(g_recorded.calls, 1);
+        EXPECT_EQ(g_recorded.level, 2u);
+        EXPECT_EQ(g_recorded.module, c.module);
+        EXPECT_EQ(g_recorded.code, c.own);
+        EXPECT_EQ(g_recorded.format, "[ZIRPA-%s]:The TaskName(%s) is repeated.");
+    }
+    ukoErrorRecordObserverSet(nullptr);
+}
+
+}  // namespace
