@@ -378,6 +378,20 @@ void ConvertCounted(const FormatSpec* spec, va_list& ap, Converted* cv) {
     }
 }
 
+// Digits last to first, ending at `end`: one per step while the precision counted down
+// is above 0 or the magnitude is not 0. Returns the first digit. The base is a constant
+// so that the division compiles to a multiplication.
+template <unsigned kBase>
+char* WriteDigits(char* end, uint64_t magnitude, int32_t precision, const char* digitSet) {
+    char* p = end;
+    while (precision > 0 || magnitude != 0) {
+        *--p = digitSet[magnitude % kBase];
+        magnitude /= kBase;
+        --precision;
+    }
+    return p;
+}
+
 // d i u o x X p: digits written backwards from the end of the text buffer.
 void ConvertInteger(char type, FormatSpec* spec, va_list& ap, char* textBuf, Converted* cv) {
     uint32_t& flags = spec->flags;
@@ -440,15 +454,16 @@ void ConvertInteger(char type, FormatSpec* spec, va_list& ap, char* textBuf, Con
         }
     }
 
-    const unsigned base = (type == 'o') ? 8 : ((type == 'x' || type == 'X' || type == 'p') ? 16 : 10);
-    const char* digitSet = (type == 'X') ? "0123456789ABCDEF" : "0123456789abcdef";
     char* const end = textBuf + kTextBufSize;
-    char* p = end;
-    uint64_t m = magnitude;
-    while (precision > 0 || m != 0) {
-        *--p = digitSet[m % base];
-        m /= base;
-        --precision;
+    char* p;
+    if (type == 'o') {
+        p = WriteDigits<8>(end, magnitude, precision, "01234567");
+    } else if (type == 'x' || type == 'p') {
+        p = WriteDigits<16>(end, magnitude, precision, "0123456789abcdef");
+    } else if (type == 'X') {
+        p = WriteDigits<16>(end, magnitude, precision, "0123456789ABCDEF");
+    } else {
+        p = WriteDigits<10>(end, magnitude, precision, "0123456789");
     }
 
     if (type == 'o' && (flags & FLAG_ALT) && (p == end || *p != '0') && p > textBuf) {
