@@ -119,7 +119,7 @@ inline FormatState NextState(unsigned char c, FormatState state) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Specification state
+// State of one conversion ("%...") while it is read
 
 enum : uint32_t {
     FLAG_LEFT = 1u << 0,
