@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../../../src/platform/base/sec_float.h"
+#include "sec_float.h"
 
 namespace {
 
