@@ -309,8 +309,9 @@ MEM_NO_ASAN DLM_PAGE_HEAD* DLM_AllocPage(DLM_CB* pCB, uint32_t uiType) {
     }
     pCB->uvTotalSize -= DLM_PAGE_HEAD_SIZE;
     pCB->uvFreeSize -= DLM_PAGE_HEAD_SIZE;
-    // A page with no slice in use belongs to nobody but the algorithm.
-    MEM_POISON(mem, pageSize + DLM_PAGE_HEAD_SIZE);
+    // A page with no slice in use belongs to nobody but the algorithm: all of its heap
+    // chunk, including any bytes the heap gave beyond the page, goes under poison.
+    MEM_POISON(mem, LargeChunkSize(static_cast<DLM_SLICE_HEAD*>(mem)) - MSPACE_CHUNK_OVERHEAD);
     return pg;
 }
 
