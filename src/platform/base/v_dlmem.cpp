@@ -286,6 +286,9 @@ MEM_NO_ASAN uint32_t DLM_UnAppend(DLM_CB* pCB, void* pPiece) {
 }
 
 MEM_NO_ASAN DLM_PAGE_HEAD* DLM_AllocPage(DLM_CB* pCB, uint32_t uiType) {
+    if (pCB == nullptr || uiType >= DLM_TYPE_NUM) {
+        return nullptr;
+    }
     uint64_t pageSize = pCB->usPageSize;
     uint64_t z = kTypeSize[uiType];
     void* mem = mspace_malloc(pCB->pMspace, pageSize + DLM_PAGE_HEAD_SIZE);
@@ -316,6 +319,9 @@ MEM_NO_ASAN DLM_PAGE_HEAD* DLM_AllocPage(DLM_CB* pCB, uint32_t uiType) {
 }
 
 MEM_NO_ASAN void* DLM_AllocSlice(DLM_CB* pCB, uint64_t uvSize, uint64_t* puvReserved) {
+    if (pCB == nullptr || puvReserved == nullptr || uvSize / 8 >= kSizeTableNum) {
+        return nullptr;
+    }
     uint32_t c = kSizeToType.auc[uvSize / 8];
     uint64_t z = kTypeSize[c];
     DLM_PAGE_HEAD* head = &pCB->astList[c];
