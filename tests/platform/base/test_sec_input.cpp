@@ -719,7 +719,7 @@ TEST(SscanfRandom, RandomTextsStayInsideEveryDestination) {
         "abcdefghij"};
 
     std::mt19937 random(20240611);
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 10000; ++round) {
         std::string text;
         const int count = static_cast<int>(random() % 12);
         for (int i = 0; i < count; ++i) {
