@@ -93,7 +93,7 @@ int DigitValue(int ch, int base) {
     return value < base ? value : -1;
 }
 
-// The state of one "%" specification; reset at each one.
+// The state of one "%" directive; reset at each one.
 struct ScanSpec {
     bool bSuppress = false;
     bool bWidthGiven = false;
@@ -734,8 +734,8 @@ struct EngineState {
     int64_t llConversions = 0;  // conversions carried out, suppressed ones and n included
 };
 
-// Carries out one "%" specification. *format points at the "%" and is left past the
-// specification when the conversion is done.
+// Carries out one "%" directive. *format points at the "%" and is left past the
+// directive when the conversion is done.
 Outcome ScanOne(format_input_source* src, const unsigned char** format, va_list* args, FloatText* text,
                 EngineState* state) {
     const unsigned char* f = *format + 1;

@@ -582,7 +582,7 @@ TEST(SscanfLiteral, FormatTextAndLiteralConversions) {
         {"a", "a%d", -1},
         {"  5", " \t %d", 1},
         {"5 x", "%d%{", 1},
-        // A format that ends inside a specification is refused and never read past.
+        // A format that ends inside a "%" directive is refused and never read past.
         {"abcd", "abc%", -1},
         {"5 6", "%d %l", -1},
     };
