@@ -1,0 +1,108 @@
+#pragma once
+// The simulator's event loop: one thread, poll() over the promote listener, the
+// engine listener, the control listener and every connection. Replies leave each
+// connection in order through a small pipeline of timed steps, so that delays,
+// trickled bytes and closes happen exactly where a scenario puts them.
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "sim_engine.h"
+#include "sim_https.h"
+#include "sim_scenario.h"
+
+namespace sim {
+
+// The request log: one JSON object per line, flushed line by line.
+class RequestLog {
+public:
+    bool Open(const std::string& path);
+    void Write(const rapidjson::Value& line);
+    ~RequestLog();
+
+private:
+    std::mutex mu_;
+    FILE* f_ = nullptr;
+};
+
+class Server {
+public:
+    explicit Server(Scenario scenario);
+    ~Server();
+    // Runs until SIGTERM or SIGINT (or the scenario's exit time); returns the status.
+    int Run();
+
+private:
+    enum class Role { kPromote, kEngine, kSync, kAsync, kControl };
+    struct Pending {
+        OutStep step;
+        int64_t readyAt = -1;   // armed when the step reaches the head of the pipeline
+        size_t trickled = 0;
+    };
+    struct Conn {
+        int fd = -1;
+        Role role = Role::kEngine;
+        Bytes in;
+        Bytes out;
+        std::deque<Pending> pipeline;
+        bool dead = false;
+        bool portAnswered = false;
+        uint64_t id = 0;
+    };
+    struct Timed {
+        int64_t at;
+        uint64_t connId;
+        Bytes bytes;
+    };
+    struct ScheduledEvent {
+        int64_t at;
+        std::string conn;   // "async" or "promote"
+        Bytes bytes;
+    };
+
+    bool Listen(uint16_t port, int* fd, uint16_t* bound, std::string* err);
+    void Accept(int listenFd, Role role);
+    void ReadConn(Conn& c);
+    void WriteConn(Conn& c);
+    void Advance(Conn& c, int64_t now);
+    void Enqueue(Conn& c, const Plan& plan, int64_t now);
+    void HandlePacket(Conn& c, const PacketHead& head, const Bytes& payload);
+    void HandleControlLine(Conn& c, const std::string& line);
+    void LogPacket(const Conn& c, const PacketHead& head, const Bytes& payload);
+    void LogHttps(const std::string& path, const std::string& request, const std::string& mode);
+    void Drop(Conn& c, bool reset);
+    Conn* Find(uint64_t id);
+    Conn* Current(const std::string& which);
+    void ArmEvents(const std::string& which, int64_t now);
+    Bytes EventPacket(const std::string& which, const ScriptedPacket& p) const;
+    void RunUpdate(const Record& update);
+    void Reap();
+    bool WritePortsFile(std::string* err);
+    std::string PortsJson() const;
+    static const char* RoleName(Role r);
+
+    Scenario sc_;
+    Engine engine_;
+    RequestLog log_;
+    HttpsServer https_;
+    int promoteFd_ = -1, engineFd_ = -1, controlFd_ = -1;
+    uint16_t promotePort_ = 0, enginePort_ = 0, controlPort_ = 0;
+    std::vector<std::unique_ptr<Conn>> conns_;
+    std::vector<Timed> late_;
+    std::vector<ScheduledEvent> events_;
+    uint64_t nextId_ = 1;
+    uint64_t promoteId_ = 0, syncId_ = 0, asyncId_ = 0;
+    bool asyncArmed_ = false, promoteArmed_ = false;
+    int64_t start_ = 0;
+};
+
+int64_t NowMs();
+
+}  // namespace sim
