@@ -32,11 +32,11 @@ int64_t Ms() {
 const char kBase[] = R"("requestLog":"@DIR@/requests.jsonl","portsFile":"@DIR@/ports.json",
                         "controlPort":0)";
 
-// The promote side listens on a free port unless the test says otherwise.
-std::string Scenario(const std::string& extra = "") {
-    std::string s = std::string("{") + kBase;
-    if (extra.find("\"promote\"") == std::string::npos) s += R"(,"promote":{"port":0})";
-    return s + (extra.empty() ? "" : "," + extra) + "}";
+// The promote side listens on a free port unless the test says otherwise: the fixed
+// port belongs to the front-end test alone.
+std::string Scenario(const std::string& extra = "", const std::string& promote = R"({"port":0})") {
+    return std::string("{") + kBase + R"(,"promote":)" + promote +
+           (extra.empty() ? "" : "," + extra) + "}";
 }
 
 // The front end's side of the set-up: port request, then the two engine connections.
@@ -45,6 +45,7 @@ struct Link {
     uint16_t enginePort = 0;
 
     void Open(SimProcess& sim) {
+        ASSERT_NE(sim.Port("promote"), 29191) << "the fixed port belongs to the front-end test";
         ASSERT_TRUE(promote.Connect(sim.Port("promote")));
         Bytes req(1056, 0);
         promote.Send(Packet(2, 1, 2, 1, 0x10006, req));
@@ -279,14 +280,14 @@ TEST_F(SimProcessTest, EventsAndClosesThroughTheControlChannel) {
 
 TEST_F(SimProcessTest, PromoteSideChoices) {
     {   // No port reply: the connection stays open and silent.
-        SimProcess sim(Scenario(R"("promote":{"port":0,"portReply":"none"})"), Dir());
+        SimProcess sim(Scenario("", R"({"port":0,"portReply":"none"})"), Dir());
         ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
         Client c(sim.Port("promote"));
         c.Send(Packet(2, 1, 2, 1, 0x10006, Bytes(1056, 0)));
         EXPECT_TRUE(c.Silent(300));
     }
     {   // Another module's code, and nothing afterwards but what is asked for.
-        SimProcess sim(Scenario(R"("promote":{"port":0,"portReply":{"code":"0x10007"}})"), Dir());
+        SimProcess sim(Scenario("", R"({"port":0,"portReply":{"code":"0x10007"}})"), Dir());
         ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
         Client c(sim.Port("promote"));
         c.Send(Packet(2, 1, 2, 1, 0x10006, Bytes(1056, 0)));
@@ -300,8 +301,7 @@ TEST_F(SimProcessTest, PromoteSideChoices) {
     }
     {   // Refusing to listen: the engine is up, the promote port is not.
         uint16_t port = FreePort();
-        SimProcess sim(Scenario(R"("promote":{"listen":false,"port":)" + std::to_string(port) +
-                                "}"),
+        SimProcess sim(Scenario("", R"({"listen":false,"port":)" + std::to_string(port) + "}"),
                        Dir());
         ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
         EXPECT_EQ(sim.Port("promote"), 0);
@@ -310,7 +310,7 @@ TEST_F(SimProcessTest, PromoteSideChoices) {
         EXPECT_EQ(sim.Control("ping"), "OK pong");
     }
     {   // Dying after start.
-        SimProcess sim(Scenario(R"("promote":{"port":0,"exitAfterStartMs":200})"), Dir());
+        SimProcess sim(Scenario("", R"({"port":0,"exitAfterStartMs":200})"), Dir());
         ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
         EXPECT_EQ(sim.WaitExit(5000), 0);
     }
