@@ -530,6 +530,7 @@ TEST_F(SimEngine, ScriptedRepliesTakeOverInOrder) {
         {"closeAfterHead":true},
         {"noReply":true,"extraBefore":["0xB0001",{"code":"0x80006","delayMs":9}]},
         {"lateAfterMs":1500},
+        {"payload":"abcd"},
         {"resetAfter":true,"repeat":true}]}]})");
     Engine e(s);
     Record cfg = Config(e);
@@ -570,7 +571,15 @@ TEST_F(SimEngine, ScriptedRepliesTakeOverInOrder) {
     EXPECT_TRUE(p6.steps.empty());
     ASSERT_EQ(p6.late.size(), 1u);
     EXPECT_EQ(p6.late[0].afterMs, 1500u);
-    // 7 and after: a reset after each reply, for good.
+    // 7: only a payload: the happy engine's code, and the write happens.
+    cfg.SetU32("AutoBoot", 0);
+    sim::Plan p7 = e.HandleRequest(h, cfg.Wire());
+    ASSERT_EQ(p7.steps.size(), 1u);
+    Reply r7 = Decode(p7.steps[0].bytes);
+    EXPECT_EQ(r7.code, 0xD0000u);
+    EXPECT_EQ(simtest::ToHex(r7.payload), "abcd");
+    EXPECT_EQ(Config(e).U32("AutoBoot"), 0u);
+    // 8 and after: a reset after each reply, for good.
     for (int i = 0; i < 2; ++i) {
         sim::Plan p = e.HandleRequest(h, cfg.Wire());
         ASSERT_EQ(p.steps.size(), 2u);

@@ -257,10 +257,9 @@ std::optional<ScriptedReply> Engine::TakeScript(uint32_t type, uint32_t code) {
     return r;
 }
 
-// Turns the answer into output steps. A scripted reply that names its own code,
-// payload or series replaces the happy engine's answer (and the happy engine does
-// not act on the request); one that only shapes the delivery (delay, trickle, close)
-// is applied to the happy engine's answer.
+// Turns the answer into output steps. A scripted reply that names its own code or
+// series replaces the happy engine's answer; one that gives only a payload or shapes
+// the delivery (delay, trickle, close) is applied to the happy engine's answer.
 Plan Engine::Build(const PacketHead& req, uint32_t replySource, const Default& d,
                    const ScriptedReply* s) const {
     Plan plan;
@@ -326,13 +325,11 @@ Plan Engine::Build(const PacketHead& req, uint32_t replySource, const Default& d
 Plan Engine::HandleRequest(const PacketHead& head, const Bytes& payload) {
     ++requests_;
     std::optional<ScriptedReply> s = TakeScript(head.msgType, head.msgCode);
-    bool needDefault = !s || (!s->code && !s->payload && s->series.empty() && !s->noReply);
+    // Without a code, series or "no reply" of its own, the scripted entry only shapes
+    // the happy engine's answer, and the happy engine acts on the request.
+    bool needDefault = !s || (!s->code && s->series.empty() && !s->noReply);
     Default d;
-    if (needDefault) {
-        d = Happy(head, payload);
-    } else {
-        d.none = false;
-    }
+    if (needDefault) d = Happy(head, payload);
     return Build(head, kMarkTulm, d, s ? &*s : nullptr);
 }
 
