@@ -1,5 +1,7 @@
 #include "uko_start.h"
 
+#include "os_time.h"
+#include "uko_cputick.h"
 #include "v_task.h"
 
 namespace {
@@ -11,6 +13,8 @@ namespace {
 // them, the task module before the clock tasks, and the log last. A module joins this
 // table at its own place when it is added to the platform.
 constexpr UKO_START_STEP kSteps[] = {
+    {"OS_TickConfigInit", OS_TickConfigInit},
+    {"UKO_CpuTickInit", UKO_CpuTickInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
 };
 
