@@ -25,16 +25,18 @@ uint32_t OSAL_LockDelete(pthread_mutex_t* pLock) {
     return 0;
 }
 
+// A missing lock gets the thread library's own answer for an invalid mutex instead of a
+// crash inside it.
 uint32_t OSAL_LockLock(pthread_mutex_t* pLock) {
-    return static_cast<uint32_t>(pthread_mutex_lock(pLock));
+    return pLock == nullptr ? static_cast<uint32_t>(EINVAL) : static_cast<uint32_t>(pthread_mutex_lock(pLock));
 }
 
 uint32_t OSAL_LockTryLock(pthread_mutex_t* pLock) {
-    return static_cast<uint32_t>(pthread_mutex_trylock(pLock));
+    return pLock == nullptr ? static_cast<uint32_t>(EINVAL) : static_cast<uint32_t>(pthread_mutex_trylock(pLock));
 }
 
 uint32_t OSAL_LockUnLock(pthread_mutex_t* pLock, uint32_t /*uiUnused*/) {
-    return static_cast<uint32_t>(pthread_mutex_unlock(pLock));
+    return pLock == nullptr ? static_cast<uint32_t>(EINVAL) : static_cast<uint32_t>(pthread_mutex_unlock(pLock));
 }
 
 void* OSAL_MemPtAddrGet(const char* /*pcItemName*/) { return nullptr; }

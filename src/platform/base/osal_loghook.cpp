@@ -11,6 +11,8 @@ namespace {
 // a late replacement is still a clean read on every thread.
 std::atomic<UKO_LOG_HOOK_PF> g_logHook{OSAL_LogHookDefault};
 std::atomic<UKO_LOG_HOOK2_PF> g_logHook2{OSAL_LogHook2Default};
+// Where the default hook writes: the rotating log, or a test's capture.
+std::atomic<UKO_LOG_WRITER_PF> g_logWriter{DDM_LogWrite};
 
 // The platform's own entry in the log's module table.
 constexpr uint32_t kLogModulePlatform = 4;
@@ -30,7 +32,10 @@ void OSAL_LogHookDefault(uint32_t uiLevel, uint16_t /*usCode*/, uint16_t /*usMod
     (void)UKO_vsnprintf_s(message, sizeof(message), sizeof(message) - 1, format, args);
     va_end(args);
     message[sizeof(message) - 1] = '\0';
-    (void)DDM_LogWrite(kLogModulePlatform, uiLevel + 1, "[Zirpa info]%s", message);
+    // Levels 0 to 2 become the log's information, warning and error; level 3 becomes 4,
+    // which the log does not write.
+    (void)(g_logWriter.load(std::memory_order_acquire))(kLogModulePlatform, uiLevel + 1,
+                                                        "[Zirpa info]%s", message);
 }
 
 void OSAL_LogHook2Default(uint32_t /*uiLevel*/, uint16_t /*usCode*/, uint16_t /*usModuleId*/,
@@ -51,3 +56,7 @@ uint32_t OSAL_LogHook2Set(UKO_LOG_HOOK2_PF pfnHook) {
 UKO_LOG_HOOK_PF UKO_LogHookGet() { return g_logHook.load(std::memory_order_acquire); }
 
 UKO_LOG_HOOK2_PF UKO_LogHook2Get() { return g_logHook2.load(std::memory_order_acquire); }
+
+void ukoLogHookWriterSet(UKO_LOG_WRITER_PF pfnWriter) {
+    g_logWriter.store(pfnWriter != nullptr ? pfnWriter : DDM_LogWrite, std::memory_order_release);
+}

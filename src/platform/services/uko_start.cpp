@@ -1,6 +1,7 @@
 #include "uko_start.h"
 
 #include "os_time.h"
+#include "osal_lock.h"
 #include "uko_cputick.h"
 #include "v_task.h"
 
@@ -15,6 +16,7 @@ namespace {
 constexpr UKO_START_STEP kSteps[] = {
     {"OS_TickConfigInit", OS_TickConfigInit},
     {"UKO_CpuTickInit", UKO_CpuTickInit},
+    {"ukoLockDbgInit", ukoLockDbgInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
 };
 
