@@ -3,6 +3,7 @@
 #include "os_time.h"
 #include "osal_lock.h"
 #include "uko_cputick.h"
+#include "uko_handle.h"
 #include "v_task.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 // table at its own place when it is added to the platform.
 constexpr UKO_START_STEP kSteps[] = {
     {"OS_TickConfigInit", OS_TickConfigInit},
+    {"ukoHandleInit", ukoHandleInit},
     {"UKO_CpuTickInit", UKO_CpuTickInit},
     {"ukoLockDbgInit", ukoLockDbgInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
