@@ -773,7 +773,7 @@ int vsnprintf_core(char* buffer, size_t size, const char* format, va_list argLis
 }
 
 bool DestValid(char* strDest, size_t destMax) {
-    return strDest != nullptr && destMax != 0 && destMax <= SECUREC_MAX_SIZE;
+    return strDest != nullptr && destMax != 0 && destMax <= SEC_MAX_SIZE;
 }
 
 }  // namespace
@@ -800,7 +800,7 @@ int vsprintf_s(char* strDest, size_t destMax, const char* format, va_list argLis
 // is what cuts it, the call fails with an empty destination.
 int vsnprintf_s(char* strDest, size_t destMax, size_t count, const char* format,
                 va_list argList) {
-    if (format == nullptr || !DestValid(strDest, destMax) || count > SECUREC_MAX_SIZE - 1) {
+    if (format == nullptr || !DestValid(strDest, destMax) || count > SEC_MAX_SIZE - 1) {
         if (strDest != nullptr && destMax != 0) {
             strDest[0] = '\0';
         }

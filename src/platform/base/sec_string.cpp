@@ -20,7 +20,7 @@ static_assert(sizeof(kVersionBanner) == 20, "the banner is copied with its termi
 // Copies up to this many bytes in a byte loop; a longer string goes in one block copy.
 constexpr size_t kSmallCopy = 12;
 
-bool DestMaxValid(size_t destMax) { return destMax != 0 && destMax <= SECUREC_MAX_SIZE; }
+bool DestMaxValid(size_t destMax) { return destMax != 0 && destMax <= SEC_MAX_SIZE; }
 
 uintptr_t Addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
@@ -37,50 +37,50 @@ bool RegionsOverlap(const void* a, const void* b, size_t n) {
 // is enough to tell whether it fits.
 secure_errno strcpy_check(char* strDest, size_t destMax, const char* strSrc) {
     if (!DestMaxValid(destMax)) {
-        return SECUREC_ERANGE;
+        return SEC_ERANGE;
     }
     if (strDest == nullptr) {
-        return SECUREC_EINVAL;
+        return SEC_EINVAL;
     }
     if (strSrc == nullptr) {
         strDest[0] = '\0';
-        return SECUREC_EINVAL_AND_RESET;
+        return SEC_EINVAL_AND_RESET;
     }
     if (strnlen(strSrc, destMax) + 1 > destMax) {
         strDest[0] = '\0';
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
     // Only a string copied onto itself that fits gets here: nothing to copy.
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Full argument check of strncpy_s for calls its fast path refused. The source is read
 // at most count bytes far: it may be a fixed-width field without a terminator.
 secure_errno strncpy_check(char* strDest, size_t destMax, const char* strSrc, size_t count) {
     if (!DestMaxValid(destMax)) {
-        return SECUREC_ERANGE;
+        return SEC_ERANGE;
     }
     if (strDest == nullptr) {
-        return SECUREC_EINVAL;
+        return SEC_EINVAL;
     }
     if (strSrc == nullptr) {
         strDest[0] = '\0';
-        return SECUREC_EINVAL_AND_RESET;
+        return SEC_EINVAL_AND_RESET;
     }
-    if (count > SECUREC_MAX_SIZE) {
+    if (count > SEC_MAX_SIZE) {
         strDest[0] = '\0';
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
     if (count == 0) {
         // An empty result is a success.
         strDest[0] = '\0';
-        return SECUREC_EOK;
+        return SEC_EOK;
     }
     if (strnlen(strSrc, count) + 1 > destMax) {
         strDest[0] = '\0';
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 bool IsDelimiter(char c, const char* strDelimit) {
@@ -99,72 +99,72 @@ bool IsDelimiter(char c, const char* strDelimit) {
 // already in place.
 secure_errno memcpy_s(void* dest, size_t destMax, const void* src, size_t count) {
     if (!DestMaxValid(destMax)) {
-        return SECUREC_ERANGE;
+        return SEC_ERANGE;
     }
     if (dest == nullptr) {
-        return SECUREC_EINVAL;
+        return SEC_EINVAL;
     }
     if (src == nullptr) {
         memset(dest, 0, destMax);
-        return SECUREC_EINVAL_AND_RESET;
+        return SEC_EINVAL_AND_RESET;
     }
     if (count > destMax) {
         memset(dest, 0, destMax);
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
     if (dest == src) {
-        return SECUREC_EOK;
+        return SEC_EOK;
     }
     if (RegionsOverlap(dest, src, count)) {
         memset(dest, 0, destMax);
-        return SECUREC_EOVERLAP_AND_RESET;
+        return SEC_EOVERLAP_AND_RESET;
     }
     if (count != 0) {
         memcpy(dest, src, count);
     }
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Moves count bytes as if through a temporary, so overlap is never an error.
 secure_errno memmove_s(void* dest, size_t destMax, const void* src, size_t count) {
     if (!DestMaxValid(destMax)) {
-        return SECUREC_ERANGE;
+        return SEC_ERANGE;
     }
     if (dest == nullptr) {
-        return SECUREC_EINVAL;
+        return SEC_EINVAL;
     }
     if (src == nullptr) {
         memset(dest, 0, destMax);
-        return SECUREC_EINVAL_AND_RESET;
+        return SEC_EINVAL_AND_RESET;
     }
     if (count > destMax) {
         memset(dest, 0, destMax);
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
     if (dest == src || count == 0) {
-        return SECUREC_EOK;
+        return SEC_EOK;
     }
     memmove(dest, src, count);
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Fills count bytes with the low byte of c. A count that does not fit still fills the
 // whole destination, so a caller that ignores the code never reads stale bytes.
 secure_errno memset_s(void* dest, size_t destMax, int c, size_t count) {
     if (!DestMaxValid(destMax)) {
-        return SECUREC_ERANGE;
+        return SEC_ERANGE;
     }
     if (dest == nullptr) {
-        return SECUREC_EINVAL;
+        return SEC_EINVAL;
     }
     if (count > destMax) {
         memset(dest, c & 0xFF, destMax);
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
     if (count != 0) {
         memset(dest, c & 0xFF, count);
     }
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Copies a string with its terminator. The fast path handles every call with valid
@@ -181,7 +181,7 @@ secure_errno strcpy_s(char* strDest, size_t destMax, const char* strSrc) {
     }
     if (RegionsOverlap(strDest, strSrc, n)) {
         strDest[0] = '\0';
-        return SECUREC_EOVERLAP_AND_RESET;
+        return SEC_EOVERLAP_AND_RESET;
     }
     if (n <= kSmallCopy) {
         for (size_t i = 0; i < n; ++i) {
@@ -190,7 +190,7 @@ secure_errno strcpy_s(char* strDest, size_t destMax, const char* strSrc) {
     } else {
         memcpy(strDest, strSrc, n);
     }
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Copies at most count bytes of a string and always terminates the result. The source
@@ -198,7 +198,7 @@ secure_errno strcpy_s(char* strDest, size_t destMax, const char* strSrc) {
 // valid source.
 secure_errno strncpy_s(char* strDest, size_t destMax, const char* strSrc, size_t count) {
     if (!DestMaxValid(destMax) || strDest == nullptr || strSrc == nullptr || count == 0 ||
-        count > SECUREC_MAX_SIZE) {
+        count > SEC_MAX_SIZE) {
         return strncpy_check(strDest, destMax, strSrc, count);
     }
     // The bytes the result needs, terminator included: the shorter of count and the
@@ -207,17 +207,17 @@ secure_errno strncpy_s(char* strDest, size_t destMax, const char* strSrc, size_t
     const size_t n = copied + 1;
     if (n > destMax) {
         strDest[0] = '\0';
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
     if (strDest != strSrc && RegionsOverlap(strDest, strSrc, n)) {
         strDest[0] = '\0';
-        return SECUREC_EOVERLAP_AND_RESET;
+        return SEC_EOVERLAP_AND_RESET;
     }
     if (strDest != strSrc) {
         memcpy(strDest, strSrc, copied);
     }
     strDest[copied] = '\0';
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Appends a string. The append walks the destination once, watching for the point
@@ -225,14 +225,14 @@ secure_errno strncpy_s(char* strDest, size_t destMax, const char* strSrc, size_t
 // destination as its own source (source before the destination); either is an overlap.
 secure_errno strcat_s(char* strDest, size_t destMax, const char* strSrc) {
     if (!DestMaxValid(destMax)) {
-        return SECUREC_ERANGE;
+        return SEC_ERANGE;
     }
     if (strDest == nullptr) {
-        return SECUREC_EINVAL;
+        return SEC_EINVAL;
     }
     if (strSrc == nullptr) {
         strDest[0] = '\0';
-        return SECUREC_EINVAL_AND_RESET;
+        return SEC_EINVAL_AND_RESET;
     }
 
     size_t room = destMax;
@@ -244,7 +244,7 @@ secure_errno strcat_s(char* strDest, size_t destMax, const char* strSrc) {
     while (room > 0 && *write != '\0') {
         if (destFirst && write == strSrc) {
             strDest[0] = '\0';
-            return SECUREC_EOVERLAP_AND_RESET;
+            return SEC_EOVERLAP_AND_RESET;
         }
         ++write;
         --room;
@@ -252,7 +252,7 @@ secure_errno strcat_s(char* strDest, size_t destMax, const char* strSrc) {
     if (room == 0) {
         // No terminator within destMax bytes: not a string to append to.
         strDest[0] = '\0';
-        return SECUREC_EINVAL_AND_RESET;
+        return SEC_EINVAL_AND_RESET;
     }
 
     for (;;) {
@@ -266,15 +266,15 @@ secure_errno strcat_s(char* strDest, size_t destMax, const char* strSrc) {
         }
         if (destFirst ? (write == strSrc) : (read == strDest)) {
             strDest[0] = '\0';
-            return SECUREC_EOVERLAP_AND_RESET;
+            return SEC_EOVERLAP_AND_RESET;
         }
     }
     if (room == 0) {
         // The last byte copied was not the terminator and no place is left for one.
         strDest[0] = '\0';
-        return SECUREC_ERANGE_AND_RESET;
+        return SEC_ERANGE_AND_RESET;
     }
-    return SECUREC_EOK;
+    return SEC_EOK;
 }
 
 // Splits a string at any byte of strDelimit. The position reached is kept only in the

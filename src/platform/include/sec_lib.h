@@ -2,7 +2,7 @@
 // The platform's bounds-checking library: memory, string and formatted functions with
 // the Annex K names and argument orders, but this library's own result codes. No
 // function calls a constraint handler or stops the program, and no size above
-// SECUREC_MAX_SIZE is accepted.
+// SEC_MAX_SIZE is accepted.
 
 #include <cstdarg>
 #include <cstddef>
@@ -13,15 +13,15 @@ typedef int32_t secure_errno;
 
 // The six result codes. A code of 128 or above also says that the destination was
 // reset before the function returned; 22 and 34 say that nothing was written.
-constexpr secure_errno SECUREC_EOK = 0;
-constexpr secure_errno SECUREC_EINVAL = 22;               // destination pointer NULL
-constexpr secure_errno SECUREC_ERANGE = 34;               // destMax 0 or too large
-constexpr secure_errno SECUREC_EINVAL_AND_RESET = 150;    // 22 + 128
-constexpr secure_errno SECUREC_ERANGE_AND_RESET = 162;    // 34 + 128
-constexpr secure_errno SECUREC_EOVERLAP_AND_RESET = 182;  // 54 + 128
+constexpr secure_errno SEC_EOK = 0;
+constexpr secure_errno SEC_EINVAL = 22;               // destination pointer NULL
+constexpr secure_errno SEC_ERANGE = 34;               // destMax 0 or too large
+constexpr secure_errno SEC_EINVAL_AND_RESET = 150;    // 22 + 128
+constexpr secure_errno SEC_ERANGE_AND_RESET = 162;    // 34 + 128
+constexpr secure_errno SEC_EOVERLAP_AND_RESET = 182;  // 54 + 128
 
 // Largest destination size or count any function accepts.
-constexpr size_t SECUREC_MAX_SIZE = 0x7FFFFFFF;
+constexpr size_t SEC_MAX_SIZE = 0x7FFFFFFF;
 
 secure_errno memcpy_s(void* dest, size_t destMax, const void* src, size_t count);
 secure_errno memmove_s(void* dest, size_t destMax, const void* src, size_t count);
