@@ -22,7 +22,7 @@ namespace {
 constexpr const char* kCpuInfoFile = "/proc/cpuinfo";
 constexpr UKO_ERRCODE kFileFailure = 0xFFFFFFFFu;  // -1
 constexpr uint32_t kMaxLines = 25;
-constexpr size_t kMaxLineBytes = 200;
+constexpr size_t kMaxLineBytes = UKO_CPUINFO_LINE_MAX;
 // Fraction digits beyond the sixth are below one hertz.
 constexpr uint32_t kMaxFractionDigits = 6;
 // The alarm asks for one second; a wait three times as long means it is not coming.
@@ -48,21 +48,6 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free, "the alarm flag is set
 pthread_mutex_t g_cpuTickLock;
 std::atomic<bool> g_cpuTickLockMade{false};
 
-// Reads one line of at most kMaxLineBytes bytes; the rest of a longer line is skipped,
-// so that its tail is never taken for a line of its own. False at the end of the file
-// or on a read error.
-bool ReadLine(FILE* file, char (&line)[kMaxLineBytes + 1]) {
-    if (fgets(line, sizeof(line), file) == nullptr) {
-        return false;
-    }
-    size_t len = strlen(line);
-    if (len > 0 && line[len - 1] != '\n') {
-        int ch;
-        while ((ch = fgetc(file)) != EOF && ch != '\n') {
-        }
-    }
-    return true;
-}
 
 bool IsBlank(char ch) { return isspace(static_cast<unsigned char>(ch)) != 0; }
 
@@ -88,7 +73,7 @@ enum class LineFind { kFound, kEnd, kNoSecondPiece, kNotInLimit };
 // "cpuid level" ...), so only the second piece decides.
 LineFind FindMhzLine(FILE* file, char (&line)[kMaxLineBytes + 1], const char** rest) {
     for (uint32_t i = 0; i < kMaxLines; ++i) {
-        if (!ReadLine(file, line)) {
+        if (!ukoCpuInfoLineRead(file, line)) {
             return LineFind::kEnd;
         }
         if (strncmp(line, "cpu", 3) != 0) {
@@ -355,4 +340,17 @@ const char* ukoCpuTickInfoFileGet() { return g_infoFile.load(std::memory_order_a
 
 void ukoCpuTickAlarmSet(OSAL_CPUTICK_ALARM_PF pfnAlarm) {
     g_alarm.store(pfnAlarm != nullptr ? pfnAlarm : AlarmBySystem, std::memory_order_release);
+}
+
+bool ukoCpuInfoLineRead(FILE* file, char (&line)[UKO_CPUINFO_LINE_MAX + 1]) {
+    if (fgets(line, sizeof(line), file) == nullptr) {
+        return false;
+    }
+    size_t len = strlen(line);
+    if (len > 0 && line[len - 1] != '\n') {
+        int ch;
+        while ((ch = fgetc(file)) != EOF && ch != '\n') {
+        }
+    }
+    return true;
 }

@@ -46,7 +46,7 @@ std::atomic<uint32_t> g_errThreshold{0};
 std::atomic<uint32_t> g_errCount{0};
 
 constexpr size_t kMaxLines = 25;
-constexpr size_t kMaxLineBytes = 200;
+constexpr size_t kMaxLineBytes = UKO_CPUINFO_LINE_MAX;
 constexpr size_t kUnitScanChars = 198;
 
 uint32_t BaseGet() { return g_baseRecord.uiCpuTickBase.load(std::memory_order_acquire); }
@@ -68,19 +68,6 @@ UKO_CPUTICK_S ElapsedSinceStart() {
     return now;
 }
 
-// Reads one line of at most kMaxLineBytes bytes and skips the rest of a longer one.
-bool ReadLine(FILE* file, char (&line)[kMaxLineBytes + 1]) {
-    if (fgets(line, sizeof(line), file) == nullptr) {
-        return false;
-    }
-    size_t len = strlen(line);
-    if (len > 0 && line[len - 1] != '\n') {
-        int ch;
-        while ((ch = fgetc(file)) != EOF && ch != '\n') {
-        }
-    }
-    return true;
-}
 
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
@@ -221,7 +208,7 @@ uint32_t UKO_CpuTickBaseGetByFile() {
     bool ended = false;
     for (size_t i = 0; i < kMaxLines; ++i) {
         errno = 0;
-        if (!ReadLine(file, line)) {
+        if (!ukoCpuInfoLineRead(file, line)) {
             ended = true;
             break;
         }
