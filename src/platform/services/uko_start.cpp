@@ -1,9 +1,11 @@
 #include "uko_start.h"
 
+#include "jqr_mem.h"
 #include "os_time.h"
 #include "osal_lock.h"
 #include "uko_cputick.h"
 #include "uko_handle.h"
+#include "uko_mempt.h"
 #include "v_task.h"
 
 namespace {
@@ -17,8 +19,10 @@ namespace {
 constexpr UKO_START_STEP kSteps[] = {
     {"OS_TickConfigInit", OS_TickConfigInit},
     {"ukoHandleInit", ukoHandleInit},
+    {"ukoMemPtInit", ukoMemPtInit},
     {"UKO_CpuTickInit", UKO_CpuTickInit},
     {"ukoLockDbgInit", ukoLockDbgInit},
+    {"JQR_MemInit", JQR_MemInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
 };
 

@@ -1,0 +1,179 @@
+#pragma once
+// Memory partitions: named pools of memory, each made of one or more pieces and run by
+// an allocation algorithm that the partition reaches only through its operations
+// table. Every platform module allocates here, most of them from the system partition
+// "SYSPT" in slot 0.
+//
+// Every block handed out carries an 8-byte head in front of it that names its partition
+// and its owner's handle, so that a free needs nothing but the pointer. A block moved
+// to a stricter alignment carries an alignment tag in front instead, which leads back
+// to the head.
+
+#include <cstdint>
+
+#include "uko_memalgo.h"
+
+// ---- Configuration and codes ---------------------------------------------------------
+constexpr uint32_t UKO_MEMPT_MAX_PT_NUM = 8;
+constexpr uint8_t UKO_MEMPT_INVALID_PTNO = 255;
+constexpr uint32_t UKO_MEMPT_ALGO_REG_NUM = 10;
+constexpr uint32_t UKO_MEMPT_NAME_LEN = 16;           // 15 characters and a terminator
+constexpr uint64_t UKO_MEMPT_MIN_SIZE = 32768;
+constexpr uint64_t UKO_MEMPT_SYS_SIZE = 0x2000000;    // 32 MiB
+constexpr uint32_t UKO_MEMPT_MAX_APPEND_NUM = 128;
+
+constexpr uint64_t UKO_MEMPT_CB_MAGIC = 0xBEADFACE;
+constexpr uint64_t UKO_MEMPT_PIECE_MAGIC = 0xFACEBEAD;
+
+// Block head: 0xB000000D | (partition << 4) | ((handle & 0xFFFF) << 12).
+constexpr uint64_t UKO_MEM_BLOCK_HEAD_SIZE = 8;
+constexpr uint64_t UKO_MEM_BLOCK_HEAD_MASK = 0xF000000F;
+constexpr uint64_t UKO_MEM_BLOCK_HEAD_PATTERN = 0xB000000D;
+// Alignment tag: 0xADD00BEE | (distance << 12), the distance in bits 12-19.
+constexpr uint64_t UKO_MEM_ALIGN_TAG_PATTERN = 0xADD00BEE;
+constexpr uint64_t UKO_MEM_ALIGN_TAG_DIST_MASK = uint64_t{0xFF} << 12;
+// First word of a block from MEMPT_SysMalloc.
+constexpr uint64_t UKO_MEM_SYSMALLOC_TAG = 0xB000DEAD;
+
+// Partition flags.
+constexpr uint32_t UKO_MEMPT_FLAG_AUTO_APPEND = 0x1;
+constexpr uint32_t UKO_MEMPT_FLAG_APPENDED = 0x10;
+
+// Piece types and sources.
+constexpr uint32_t UKO_MEMPT_PIECE_FIRST = 0;
+constexpr uint32_t UKO_MEMPT_PIECE_HOST = 1;
+constexpr uint32_t UKO_MEMPT_PIECE_CALLER = 16;
+constexpr uint8_t UKO_MEMPT_SRC_HOST = 0;
+constexpr uint8_t UKO_MEMPT_SRC_CALLER = 2;
+
+// Codes of the partitions (module 0x2118).
+constexpr uint32_t UKO_MEMPT_ERR_OVERLAP = 0x21182711;
+constexpr uint32_t UKO_MEMPT_ERR_NO_FREE_CB = 0x21182712;
+constexpr uint32_t UKO_MEMPT_ERR_FORMAT = 0x21182713;
+constexpr uint32_t UKO_MEMPT_ERR_APPEND = 0x21182714;
+constexpr uint32_t UKO_MEMPT_ERR_APPEND_SIZE = 0x21182715;
+constexpr uint32_t UKO_MEMPT_ERR_EXIST = 0x21182716;
+constexpr uint32_t UKO_MEMPT_ERR_NOT_INSTALLED = 0x2118271C;
+constexpr uint32_t UKO_MEMPT_ERR_ALGO_EXIST = 0x2118271D;
+constexpr uint32_t UKO_MEMPT_ERR_ALGO_FULL = 0x2118271E;
+constexpr uint32_t UKO_MEMPT_ERR_HOST_ALLOC = 0x21182720;
+constexpr uint32_t UKO_MEMPT_ERR_NO_APPEND_API = 0x21182721;
+constexpr uint32_t UKO_MEMPT_ERR_BASE_API = 0x21182722;
+constexpr uint32_t UKO_MEMPT_ERR_PARAM = 0x21182723;
+constexpr uint32_t UKO_MEMPT_ERR_SIZE = 0x21182724;
+constexpr uint32_t UKO_MEMPT_ERR_ALGO_NONE = 0x21182725;
+constexpr uint32_t UKO_MEMPT_ERR_APPEND_FULL = 0x21182728;
+constexpr uint32_t UKO_MEMPT_ERR_IN_USE = 0x21182729;
+constexpr uint32_t UKO_MEMPT_ERR_REF_OVERLOAD = 0x2118272A;
+constexpr uint32_t UKO_MEMPT_ERR_REF_ZERO = 0x2118272B;
+constexpr uint32_t UKO_MEMPT_ERR_REFREE = 0x2118272C;
+constexpr uint32_t UKO_MEMPT_ERR_NO_API = 0x21182730;
+constexpr uint32_t UKO_MEMPT_ERR_ALLOC_FAIL = 0x21182731;
+constexpr uint32_t UKO_MEMPT_ERR_REFREE_LOG = 0x21182732;
+constexpr uint32_t UKO_MEMPT_ERR_FREE_FAIL = 0x21182733;
+constexpr uint32_t UKO_MEMPT_ERR_APPEND_LIMIT = 0x21182737;
+constexpr uint32_t UKO_MEMPT_ERR_MLOCK = 0x2118273B;
+
+// ---- Module state --------------------------------------------------------------------
+// Number of the system partition, set by start-up.
+extern uint8_t m_ucSysPtNo;
+// Number of partition slots (0 until start-up).
+extern uint8_t m_ucMaxPtNum;
+
+// ---- Start-up, algorithms, creation and deletion ---------------------------------------
+// Start-up step: the partition table, its locks, and the system partition "SYSPT".
+uint32_t ukoMemPtInit(uint32_t uiArg);
+// Creates a 32 MiB partition run by "DLM" under the given name.
+uint32_t ukoMemPtCreatePt(const char* pcItem, const char* pszPtName, uint8_t* pucPtNo);
+// Registers the DLM table under the name; an already registered name counts as success.
+uint32_t ukoMemDlmReg(const char* pcItem, const char* pszAlgoName);
+// (UKO_MemAlgoReg is declared in uko_memalgo.h.)
+
+// pFormatPara goes to the algorithm's format; pAddr, when given, is the caller's memory
+// (never freed by the partition). *pucPtNo is 255 on a failure after the argument checks.
+uint32_t UKO_MemPtCreateEx(const char* pszPtName, const char* pszAlgoName, const void* pFormatPara,
+                           void* pAddr, uint64_t uvSize, uint8_t* pucPtNo);
+uint32_t UKO_MemPtDelete(uint8_t ucPtNo);
+// 0; 0xFFFFFFFF (and 255) when no installed partition has the name; 22 for a NULL.
+uint32_t UKO_MemPtNoGet(const char* pszPtName, uint8_t* pucPtNo);
+// 1 installed, 0 not.
+uint32_t UKO_MemPtIsInstalled(uint8_t ucPtNo);
+uint32_t ukoMemPtIsInstalled(uint8_t ucPtNo);
+uint8_t UKO_MemPtMaxNumGet();
+
+// Host memory for a piece: 0; 0x21182723 for size 0; 0x21182720 when the host refuses.
+uint32_t ukoMemPtAlloc(uint64_t uvSize, void** ppAddr, uint8_t* pucSource);
+// Gives host memory back; a caller's memory is left alone.
+void ukoMemPtFree(void* pAddr, uint64_t uvSize, uint8_t ucSource);
+// Host memory of *puvSize + 8 bytes whose first word is 0xB000DEAD; the address behind
+// the tag, or NULL.
+void* MEMPT_SysMalloc(uint32_t uiIgnored, uint64_t* puvSize);
+
+// ---- Allocation, free, reallocation ----------------------------------------------------
+// The twins ending in _F take the caller's file and line for the allocation pre-hook.
+void* UKO_MemAlloc(uint32_t uiHandle, uint8_t ucPtNo, uint64_t uvSize);
+void* UKO_MemAlloc_F(uint32_t uiHandle, uint8_t ucPtNo, uint64_t uvSize, const char* pcFile,
+                     uint32_t uiLine);
+// The handle argument is not read: the block's head names its owner.
+uint32_t UKO_MemFree(uint32_t uiHandle, void* pAddr);
+uint32_t UKO_MemFree_F(uint32_t uiHandle, void* pAddr, const char* pcFile, uint32_t uiLine);
+void* UKO_MemReAlloc(uint32_t uiHandle, uint8_t ucPtNo, void* pOldMemPtr, uint64_t uvNewSize);
+void* UKO_MemReAlloc_F(uint32_t uiHandle, uint8_t ucPtNo, void* pOldMemPtr, uint64_t uvNewSize,
+                       const char* pcFile, uint32_t uiLine);
+// Alignment 8, 16, 32, 64 or 128.
+void* UKO_MemAllocAlignN(uint32_t uiHandle, uint8_t ucPtNo, uint64_t ulSize, uint32_t ulAlignByte);
+void* UKO_MemAllocAlignN_F(uint32_t uiHandle, uint8_t ucPtNo, uint64_t ulSize,
+                           uint32_t ulAlignByte, const char* pcFile, uint32_t uiLine);
+
+// ---- Reference counts ----------------------------------------------------------------
+uint32_t UKO_MemRefInc(void* pAddr);
+uint32_t UKO_MemRefGet(void* pAddr, uint32_t* puiCount);
+uint32_t ukoMemRefGet(void* pAddr, uint32_t* puiCount, uint8_t ucPtNo);
+
+// ---- Address lookups -----------------------------------------------------------------
+// ucLockedPtNo: a partition whose lock the caller holds (not taken again), 255 = none.
+// 0 found, 22 not found.
+uint32_t UKO_MemPtFind(const void* pAddr, uint8_t* pucPtNo, uint8_t ucLockedPtNo);
+// 1 when [pBegin, pEnd) lies in one piece; see the remaining-bytes rule in the source.
+uint32_t UKO_MemInZIRPARange(const void* pBegin, const void* pEnd, uint64_t* puvRemain);
+uint32_t UKO_MemAddrInZirpaRangeIs(const void* pAddr);
+// 0 when the word in front of pAddr is a block head, else 22.
+uint32_t ukoMemHeadCheck(const void* pAddr);
+// Bytes the caller may use in the block, all ones when there is no answer.
+uint64_t ukoMemUsableSizeGet(uint8_t ucPtNo, void* pAddr);
+
+// ---- Locking pages -------------------------------------------------------------------
+// Mode 1: the current pages; mode 2: current and future pages.
+uint32_t UKO_MemMapAllLock(uint32_t uiMode);
+
+// ---- Debug-information blocks ----------------------------------------------------------
+struct UKO_MEM_DBG_INFO {
+    uint32_t uiDbgBlockNum;
+    uint64_t uvDbgBlockSize;
+};
+// Headless blocks of the system partition.
+void* ukoMemAllocNoDbgInfo(uint32_t uiSize);
+uint32_t ukoMemFreeNoDbgInfo(void* pBlock);
+uint32_t UKO_MemDbgCBInfoGet(UKO_MEM_DBG_INFO* pstMemDbgInfo);
+
+// ---- Hooks ---------------------------------------------------------------------------
+// (partition, handle, size, file, line); result not read.
+typedef uint32_t (*UKO_MEM_ALLOC_PRE_HOOK_PF)(uint8_t ucPtNo, uint32_t uiHandle, uint64_t uvSize,
+                                              const char* pcFile, uint32_t uiLine);
+typedef uint32_t (*UKO_MEM_ALLOC_FAIL_HOOK_PF)(uint8_t ucPtNo, uint32_t uiHandle, uint64_t uvSize,
+                                               const char* pcFile, uint32_t uiLine);
+// (partition, address, handle, code): a failed allocation (address NULL), a repeated
+// free or a failed free.
+typedef void (*UKO_MEM_ERR_HOOK_PF)(uint8_t ucPtNo, void* pAddr, uint32_t uiHandle,
+                                    uint32_t uiErrCode);
+// (partition, raw start of a caller's piece that a free left without used bytes).
+typedef void (*UKO_MEM_PIECE_IDLE_HOOK_PF)(uint8_t ucPtNo, void* pPieceStart);
+
+uint32_t UKO_MemAllocPreHookReg(UKO_MEM_ALLOC_PRE_HOOK_PF pfnHook);
+uint32_t UKO_MemAllocFailHookReg(UKO_MEM_ALLOC_FAIL_HOOK_PF pfnHook);
+void UKO_MemErrHookReg(UKO_MEM_ERR_HOOK_PF pfnHook);
+uint32_t UKO_MemPieceIdleHookReg(UKO_MEM_PIECE_IDLE_HOOK_PF pfnHook);
+
+// ---- Growth (called by allocation; the growth settings belong to the partitions) ------
+// (partition number) -> bytes.
+typedef uint64_t (*UKO_MEMPT_SIZE_FUNC_PF)(uint8_t ucPtNo);
