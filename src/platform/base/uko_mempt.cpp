@@ -35,7 +35,7 @@ void NameCopy(char* pDest, const char* pSrc) {
 bool NameEq(const char* a, const char* b) { return UKO_SafeStrNCmp(a, b, kNameCmpLen) == 0; }
 
 // Any piece of the installed partition whose raw range meets [a, a + size).
-MEM_NO_ASAN bool PieceOverlaps(const UKO_MEMPT_CB* cb, uintptr_t a, uint64_t size) {
+bool PieceOverlaps(const UKO_MEMPT_CB* cb, uintptr_t a, uint64_t size) {
     for (const UKO_MEMPT_PIECE_HEAD* pc = cb->pPieceList; pc != nullptr; pc = pc->pNext) {
         if (a < pc->uvStart + pc->uvSize && pc->uvStart < a + size) {
             return true;
@@ -352,7 +352,7 @@ uint32_t UKO_MemPtCreateEx(const char* pszPtName, const char* pszAlgoName, const
     return 0;
 }
 
-MEM_NO_ASAN uint32_t UKO_MemPtDelete(uint8_t ucPtNo) {
+uint32_t UKO_MemPtDelete(uint8_t ucPtNo) {
     if (ucPtNo == UKO_MEMPT_INVALID_PTNO || ucPtNo >= m_ucMaxPtNum) {
         return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]:MaxPtNum(%u), inval param ucPtNo(%u).",
                             "UKO_MemPtDelete", static_cast<unsigned>(m_ucMaxPtNum),
