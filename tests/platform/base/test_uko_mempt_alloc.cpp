@@ -587,6 +587,59 @@ TEST_F(MemAlloc, AutomaticGrowthAddsAPieceAndFreeGivesItBack) {
     EXPECT_EQ(UKO_MemPtDelete(no), 0u);
 }
 
+HookLog g_idleLog;
+void IdleHook(uint8_t pt, void* start) {
+    g_idleLog.calls++;
+    g_idleLog.ptNo = pt;
+    g_idleLog.addr = start;
+}
+
+TEST_F(MemAlloc, BlocksAreChargedToTheirPieceAndAnEmptiedCallersPieceIsAnnounced) {
+    uint8_t no = MakePt("PIECEPT", 64 * 1024);
+    UKO_MEMPT_CB& cb = Cb(no);
+    // A caller's piece joins the partition as an explicit append would add it.
+    const uint64_t areaSize = 64 * 1024;
+    auto* raw = static_cast<uint8_t*>(std::malloc(areaSize));
+    ASSERT_EQ(cb.stOps.pfnAppend(cb.pAlgoHandle, ukoMemPieceAreaOf(raw), ukoMemPieceAreaSize(raw, areaSize)), 0u);
+    ukoMemPieceLink(&cb, raw, areaSize, UKO_MEMPT_SRC_CALLER, UKO_MEMPT_PIECE_CALLER);
+    cb.uiAppendNum++;
+    cb.uiFlags |= UKO_MEMPT_FLAG_APPENDED;
+    UKO_MEMPT_PIECE_HEAD* callerPiece = cb.pPieceList;
+    UKO_MEMPT_PIECE_HEAD* firstPiece = callerPiece->pNext;
+
+    (void)UKO_MemPieceIdleHookReg(IdleHook);
+    g_idleLog = HookLog{};
+    std::vector<void*> blocks;
+    void* inCaller = nullptr;
+    for (int i = 0; i < 40 && inCaller == nullptr; ++i) {
+        void* p = UKO_MemAlloc(0, no, 3000);
+        ASSERT_NE(p, nullptr);
+        if (ukoMemPieceHolds(callerPiece, reinterpret_cast<uintptr_t>(p))) {
+            inCaller = p;
+        } else {
+            blocks.push_back(p);
+        }
+    }
+    ASSERT_NE(inCaller, nullptr);
+    EXPECT_GT(callerPiece->uvUsed, 0u);
+    EXPECT_EQ(callerPiece->uvUsed + firstPiece->uvUsed, cb.uvUsedSize);
+    ASSERT_EQ(UKO_MemFree(0, inCaller), 0u);
+    EXPECT_EQ(callerPiece->uvUsed, 0u);
+    EXPECT_EQ(g_idleLog.calls, 1);
+    EXPECT_EQ(g_idleLog.ptNo, no);
+    EXPECT_EQ(g_idleLog.addr, raw);
+    for (void* p : blocks) {
+        ASSERT_EQ(UKO_MemFree(0, p), 0u);
+    }
+    EXPECT_EQ(g_idleLog.calls, 1);  // emptying the first piece announces nothing
+    EXPECT_EQ(firstPiece->uvUsed, 0u);
+    (void)UKO_MemPieceIdleHookReg(nullptr);
+    // Deletion gives the host piece back and leaves the caller's piece to the caller.
+    ASSERT_EQ(UKO_MemPtDelete(no), 0u);
+    std::memset(raw, 0, areaSize);
+    std::free(raw);
+}
+
 TEST_F(MemAlloc, DebugInformationBlocks) {
     UKO_MEM_DBG_INFO info0{}, info{};
     ASSERT_EQ(UKO_MemDbgCBInfoGet(&info0), 0u);
