@@ -29,8 +29,10 @@ constexpr size_t kHandleNameLen = 32;
 // block, head included, and a foreign pointer may sit right behind a redzone: reading
 // it must not count as a sanitizer fault, since telling such pointers apart is exactly
 // what the word is read for.
+// A foreign pointer need not even be 8-aligned, hence the unaligned read.
+typedef uint64_t __attribute__((aligned(1))) UnalignedWord;
 MEM_NO_ASAN uint64_t PeekWord(const void* p) {
-    return *reinterpret_cast<const uint64_t*>(static_cast<const uint8_t*>(p) - 8);
+    return *reinterpret_cast<const UnalignedWord*>(static_cast<const uint8_t*>(p) - 8);
 }
 
 bool IsBlockHead(uint64_t w) {

@@ -172,6 +172,7 @@ TEST_F(MemAlloc, FreeOfNullAndForeignPointers) {
     EXPECT_EQ(UKO_MemFree(0, &onStack[2]), 22u);
     auto* host = static_cast<uint8_t*>(std::malloc(64));
     EXPECT_EQ(UKO_MemFree(0, host), 22u);
+    EXPECT_EQ(UKO_MemFree(0, host + 13), 22u);  // not even aligned
     std::free(host);
     // A head whose partition is out of range.
     onStack[1] = 0xB000000D | (uint64_t{9} << 4);
@@ -179,7 +180,7 @@ TEST_F(MemAlloc, FreeOfNullAndForeignPointers) {
     // A head of an empty slot.
     onStack[1] = 0xB000000D | (uint64_t{6} << 4);
     EXPECT_EQ(UKO_MemFree(0, &onStack[2]), 22u);
-    EXPECT_EQ(cap.Matching("Inval Param pAddr(0x").size(), 3u);
+    EXPECT_EQ(cap.Matching("Inval Param pAddr(0x").size(), 4u);
     EXPECT_EQ(cap.Matching("[ZIRPA-UKO_MemFree]: the MemPtNo(6) is not install.").size(), 1u);
     EXPECT_EQ(Used(0), used0);
 }
