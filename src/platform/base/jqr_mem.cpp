@@ -35,7 +35,6 @@ constexpr uint32_t kMidNum = 65536;
 constexpr uint64_t kMidBitMapBytes = kMidNum * sizeof(uint16_t);
 std::atomic<uint16_t*> m_pusMidBitMap{nullptr};
 
-constexpr uint32_t kHandleRegistered = 0x210213E8;
 constexpr size_t kHandleNameLen = 32;
 constexpr const char* kMidNamePrefix = "JQRS.MID.";
 
@@ -162,7 +161,7 @@ uint32_t UKO_ConverMIDTOHandle(uint32_t uiMid) {
         EntrySet(table, module, entry);
         return entry;
     }
-    if (rc == kHandleRegistered) {
+    if (rc == UKO_HANDLE_ERR_NAME_REGISTERED) {
         // Another thread registered the name first; its handle is the one to use.
         if (UKO_HandleGetByName(acName, &handle) == 0) {
             return handle;
