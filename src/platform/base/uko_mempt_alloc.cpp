@@ -344,13 +344,11 @@ void* AlignInner(uint32_t uiHandle, uint8_t ucPtNo, uint64_t ulSize, uint32_t ul
 // The first piece of the partition that holds the address; a damaged piece ends the
 // walk. Under the partition's lock (or with the caller holding it).
 UKO_MEMPT_PIECE_HEAD* PieceOf(UKO_MEMPT_CB* cb, uint8_t ucPtNo, uintptr_t a, const char* fn,
-                              const char* damagedFormat, bool* pbDamaged) {
-    *pbDamaged = false;
+                              const char* damagedFormat) {
     for (UKO_MEMPT_PIECE_HEAD* pc = cb->pPieceList; pc != nullptr; pc = pc->pNext) {
         if (pc->uvMagic != UKO_MEMPT_PIECE_MAGIC) {
             (void)MEMPT_REPORT(UKO_EINVAL, damagedFormat, fn, static_cast<unsigned>(ucPtNo),
                                static_cast<void*>(pc));
-            *pbDamaged = true;
             return nullptr;
         }
         if (ukoMemPieceHolds(pc, a)) {
@@ -361,6 +359,29 @@ UKO_MEMPT_PIECE_HEAD* PieceOf(UKO_MEMPT_CB* cb, uint8_t ucPtNo, uintptr_t a, con
 }
 
 constexpr const char* kPieceDamaged = "[ZIRPA-%s]:MemPtNo(%u) piece(0x%p) was damaged.";
+
+// The first installed partition (in slot order) with a piece that holds the address,
+// or 255. Each partition is walked under its lock, except the one the caller holds.
+uint8_t PtOfAddr(uintptr_t a, uint8_t ucLockedPtNo, const char* fn) {
+    for (uint8_t i = 0; i < m_ucMaxPtNum; ++i) {
+        UKO_MEMPT_CB* cb = &m_pstMemPtCb[i];
+        if (!ukoMemPtMagicOk(cb)) {
+            continue;
+        }
+        const bool lock = i != ucLockedPtNo;
+        if (lock) {
+            (void)OSAL_LockLock(&cb->stLock);
+        }
+        bool found = PieceOf(cb, i, a, fn, kPieceDamaged) != nullptr;
+        if (lock) {
+            (void)OSAL_LockUnLock(&cb->stLock, 0);
+        }
+        if (found) {
+            return i;
+        }
+    }
+    return UKO_MEMPT_INVALID_PTNO;
+}
 
 }  // namespace
 
@@ -457,8 +478,7 @@ uint32_t UKO_MemRefInc(void* pAddr) {
             continue;
         }
         (void)OSAL_LockLock(&c->stLock);
-        bool damaged = false;
-        if (ukoMemPtMagicOk(c) && PieceOf(c, i, a, fn, kPieceDamaged, &damaged) != nullptr) {
+        if (ukoMemPtMagicOk(c) && PieceOf(c, i, a, fn, kPieceDamaged) != nullptr) {
             cb = c;  // stays locked
         } else {
             (void)OSAL_LockUnLock(&c->stLock, 0);
@@ -514,27 +534,12 @@ uint32_t UKO_MemPtFind(const void* pAddr, uint8_t* pucPtNo, uint8_t ucLockedPtNo
     if (m_ucMaxPtNum == 0 || pAddr == nullptr || pucPtNo == nullptr) {
         return UKO_EINVAL;
     }
-    const uintptr_t a = reinterpret_cast<uintptr_t>(pAddr);
-    for (uint8_t i = 0; i < m_ucMaxPtNum; ++i) {
-        UKO_MEMPT_CB* cb = &m_pstMemPtCb[i];
-        if (!ukoMemPtMagicOk(cb)) {
-            continue;
-        }
-        const bool lock = i != ucLockedPtNo;
-        if (lock) {
-            (void)OSAL_LockLock(&cb->stLock);
-        }
-        bool damaged = false;
-        bool found = PieceOf(cb, i, a, "UKO_MemPtFind", kPieceDamaged, &damaged) != nullptr;
-        if (lock) {
-            (void)OSAL_LockUnLock(&cb->stLock, 0);
-        }
-        if (found) {
-            *pucPtNo = i;
-            return 0;
-        }
+    uint8_t no = PtOfAddr(reinterpret_cast<uintptr_t>(pAddr), ucLockedPtNo, "UKO_MemPtFind");
+    if (no == UKO_MEMPT_INVALID_PTNO) {
+        return UKO_EINVAL;
     }
-    return UKO_EINVAL;
+    *pucPtNo = no;
+    return 0;
 }
 
 uint32_t UKO_MemInZIRPARange(const void* pBegin, const void* pEnd, uint64_t* puvRemain) {
@@ -563,9 +568,8 @@ uint32_t UKO_MemInZIRPARange(const void* pBegin, const void* pEnd, uint64_t* puv
             continue;
         }
         (void)OSAL_LockLock(&cb->stLock);
-        bool damaged = false;
         const UKO_MEMPT_PIECE_HEAD* pc =
-            PieceOf(cb, i, b, fn, "[ZIRPA-%s]: MemPtNo(%u) Piece(0x%p) head was damaged!", &damaged);
+            PieceOf(cb, i, b, fn, "[ZIRPA-%s]: MemPtNo(%u) Piece(0x%p) head was damaged!");
         if (pc != nullptr) {
             const uintptr_t pieceEnd = pc->uvStart + pc->uvSize;
             if (e < pieceEnd) {
@@ -584,26 +588,11 @@ uint32_t UKO_MemInZIRPARange(const void* pBegin, const void* pEnd, uint64_t* puv
 }
 
 uint32_t UKO_MemAddrInZirpaRangeIs(const void* pAddr) {
-    uint8_t ucPtNo = UKO_MEMPT_INVALID_PTNO;
     if (m_ucMaxPtNum == 0 || pAddr == nullptr) {
         return 0;
     }
-    const uintptr_t a = reinterpret_cast<uintptr_t>(pAddr);
-    for (uint8_t i = 0; i < m_ucMaxPtNum; ++i) {
-        UKO_MEMPT_CB* cb = &m_pstMemPtCb[i];
-        if (!ukoMemPtMagicOk(cb)) {
-            continue;
-        }
-        (void)OSAL_LockLock(&cb->stLock);
-        bool damaged = false;
-        bool found = PieceOf(cb, i, a, "UKO_MemAddrInZirpaRangeIs", kPieceDamaged, &damaged) != nullptr;
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        if (found) {
-            ucPtNo = i;
-            break;
-        }
-    }
-    return ucPtNo != UKO_MEMPT_INVALID_PTNO ? 1 : 0;
+    uint8_t no = PtOfAddr(reinterpret_cast<uintptr_t>(pAddr), UKO_MEMPT_INVALID_PTNO, "UKO_MemAddrInZirpaRangeIs");
+    return no != UKO_MEMPT_INVALID_PTNO ? 1 : 0;
 }
 
 uint32_t ukoMemHeadCheck(const void* pAddr) {

@@ -308,3 +308,35 @@ TEST_F(MemPt, HostMemoryHelpers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MemPt, DamagedPieceEndsTheWalkAndBlocksDeletion) {
+    uint8_t no = 0;
+    ASSERT_EQ(UKO_MemPtCreateEx("DAMAGEPT", "DLM", nullptr, nullptr, 64 * 1024, &no), 0u);
+    void* p = UKO_MemAlloc(0, no, 100);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(UKO_MemFree(0, p), 0u);
+    UKO_MEMPT_PIECE_HEAD* pc = Cb(no).pPieceList;
+    pc->uvMagic = 0x1234;
+    {
+        vt_test::LogCapture cap;
+        uint8_t found = 255;
+        EXPECT_EQ(UKO_MemPtFind(p, &found, 255), 22u);
+        EXPECT_EQ(UKO_MemAddrInZirpaRangeIs(p), 0u);
+        EXPECT_EQ(cap.Matching("piece(0x").size(), 2u);
+        // The system partition is still found.
+        void* q = UKO_MemAlloc(0, 0, 100);
+        EXPECT_EQ(UKO_MemPtFind(q, &found, 255), 0u);
+        EXPECT_EQ(found, 0);
+        EXPECT_EQ(UKO_MemFree(0, q), 0u);
+        cap.Clear();
+        EXPECT_EQ(UKO_MemPtDelete(no), 22u);
+        EXPECT_EQ(cap.Matching("was damaged.").size(), 1u);
+        EXPECT_EQ(UKO_MemPtIsInstalled(no), 1u);
+    }
+    pc->uvMagic = UKO_MEMPT_PIECE_MAGIC;
+    EXPECT_EQ(UKO_MemPtDelete(no), 0u);
+}
+
+}  // namespace
