@@ -35,7 +35,7 @@ constexpr uint32_t kMidNum = 65536;
 constexpr uint64_t kMidBitMapBytes = kMidNum * sizeof(uint16_t);
 std::atomic<uint16_t*> m_pusMidBitMap{nullptr};
 
-constexpr size_t kHandleNameLen = 32;
+constexpr size_t kHandleNameLen = UKO_HANDLE_NAME_LEN + 1;
 constexpr const char* kMidNamePrefix = "JQRS.MID.";
 
 template <typename... Args>

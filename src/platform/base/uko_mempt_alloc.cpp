@@ -23,13 +23,13 @@ std::atomic<UKO_MEM_PIECE_IDLE_HOOK_PF> g_pfnPieceIdleHook{nullptr};
 
 constexpr uint64_t kAllOnes = ~uint64_t{0};
 constexpr size_t kReportLen = 2048;
-constexpr size_t kHandleNameLen = 32;
+constexpr size_t kHandleNameLen = UKO_HANDLE_NAME_LEN + 1;
 
 // The word in front of a caller's pointer. After a free the algorithm poisons the
 // block, head included, and a foreign pointer may sit right behind a redzone: reading
 // it must not count as a sanitizer fault, since telling such pointers apart is exactly
-// what the word is read for.
-// A foreign pointer need not even be 8-aligned, hence the unaligned read.
+// what the word is read for. A foreign pointer need not even be 8-aligned, hence the
+// unaligned read.
 typedef uint64_t __attribute__((aligned(1))) UnalignedWord;
 MEM_NO_ASAN uint64_t PeekWord(const void* p) {
     return *reinterpret_cast<const UnalignedWord*>(static_cast<const uint8_t*>(p) - 8);
