@@ -63,7 +63,8 @@ char* UKO_SafeStrCpyN(char* pscDest, size_t destSize, const char* pscSrc);
 // Copies as strncpy does: the text is terminated only when it is shorter than the
 // bytes copied.
 char* UKO_SafeStrNCpyN(char* pscDest, size_t destSize, const char* pscSrc, size_t count);
-// Appends what fits and terminates it; NULL when not even one character fits.
+// Appends what fits and terminates it. When only the terminator fits after the text
+// already there, dest comes back unchanged; NULL when not even that fits.
 char* UKO_SafeStrCatN(char* pscDest, size_t destSize, const char* pscSrc);
 char* UKO_SafeStrNCatN(char* pscDest, size_t destSize, const char* pscSrc, size_t count);
 
