@@ -466,6 +466,12 @@ uint64_t UKO_StrToULL(const char* pscStr, char** ppscEnd, int32_t iRadix) {
     return UKO_StrToUL(pscStr, ppscEnd, iRadix);
 }
 
+namespace {
+// Largest divisor the fraction digits may build: far beyond a double's precision and
+// far below its range.
+constexpr double kFractionDivisorMax = 1e290;
+}  // namespace
+
 int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
     if (pscStr == nullptr || pdOut == nullptr) {
         return -1;
@@ -492,6 +498,12 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
             return -1;  // "5." and a lone "." are refused
         }
         for (; *p >= '0' && *p <= '9'; ++p) {
+            // Past this point a further digit cannot change the quotient any more, but
+            // extending both would carry them to infinity and the quotient to NaN
+            // ("1." followed by 310 zeros).
+            if (divisor >= kFractionDivisorMax || value >= kFractionDivisorMax) {
+                continue;
+            }
             value = value * 10.0 + (*p - '0');
             divisor *= 10.0;
         }

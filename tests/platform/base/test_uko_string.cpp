@@ -509,6 +509,30 @@ TEST(UkoString, DoubleParseNeedsASignedExponent) {
     EXPECT_EQ(UKO_StrToDbl("1", nullptr), -1);
 }
 
+TEST(UkoString, DoubleParseOfLongFractionsStaysANumber) {
+    // Hundreds of fraction digits must not carry value and divisor to infinity and
+    // their quotient to NaN.
+    const std::string zeros(310, '0');
+    const std::string fives(400, '5');
+    const std::string digitsBeforePoint(200, '1');
+    struct Case {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"1." + zeros, 1.0},
+        {"-2." + zeros + "1", -2.0},
+        {"0." + fives, 0.5555555555555556},
+        {digitsBeforePoint + "." + zeros, 1.1111111111111111e199},
+        {"1." + zeros + "e+2", 100.0},
+    };
+    for (const Case& c : cases) {
+        double out = 0;
+        ASSERT_EQ(UKO_StrToDbl(c.text.c_str(), &out), 0) << c.text.substr(0, 20);
+        EXPECT_FALSE(std::isnan(out)) << c.text.substr(0, 20);
+        EXPECT_NEAR(out, c.value, std::fabs(c.value) * 1e-12) << c.text.substr(0, 20);
+    }
+}
+
 TEST(UkoString, HugeExponentsEndOnceTheValueStopsChanging) {
     // Scaling one power of ten per exponent unit would take billions of steps here;
     // the child is killed if it does not finish well within the limit.
