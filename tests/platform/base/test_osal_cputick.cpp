@@ -245,9 +245,17 @@ TEST(Measure, RealSecondFindsTheCounterRate) {
         sentinel.sa_handler = SentinelHandler;
         sigemptyset(&sentinel.sa_mask);
         sigaction(SIGALRM, &sentinel, nullptr);
-        uint32_t base = 0;
-        if (OS_CpuTickBaseMeasure(&base) != 0) return 1;
-        if (base < 9900000 || base > 10100000) return 2;
+        // The measured second also holds the alarm's delivery delay; on a heavily
+        // loaded machine one measurement can be late by more than 1%, so a base
+        // within 1% in one of three measurements passes. A wrong computation misses
+        // all three.
+        bool close = false;
+        for (int attempt = 0; attempt < 3 && !close; ++attempt) {
+            uint32_t base = 0;
+            if (OS_CpuTickBaseMeasure(&base) != 0) return 1;
+            close = base >= 9900000 && base <= 10100000;
+        }
+        if (!close) return 2;
         struct sigaction now {};
         sigaction(SIGALRM, nullptr, &now);
         return now.sa_handler == SentinelHandler ? 0 : 3;
