@@ -460,11 +460,12 @@ bool ParseScanSet(const unsigned char** format, ScanSet* set, bool* negate) {
         *negate = true;
         ++f;
     }
+    int previous = -1;  // the member just added, which may open a range
     if (*f == ']') {
         ScanSetAdd(set, ']');
+        previous = ']';
         ++f;
     }
-    int previous = -1;  // the member just added, which may open a range
     while (*f != ']') {
         if (*f == '\0') {
             return false;

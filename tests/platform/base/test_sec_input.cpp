@@ -445,6 +445,9 @@ TEST(SscanfScanset, MembersRangesAndNegation) {
         {"x,y", "%[^,]%n", 1, "x", 1},
         {"]a]b", "%[]a]%n", 1, "]a]", 3},
         {"]^x", "%[^]]%n", 0, nullptr, -1},
+        // The leading "]" is a member like any other and may open a range.
+        {"]^_`a-", "%[]-a]%n", 1, "]^_`a", 5},
+        {"-x^", "%[^]-a]%n", 1, "-x", 2},
         {"x]y", "%[^]]%n", 1, "x", 1},
         {"z-ab", "%[z-a]%n", 1, "z-a", 3},
         {"zyx", "%[z-a]%n", 1, "z", 1},
