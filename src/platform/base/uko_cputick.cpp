@@ -444,7 +444,9 @@ uint32_t UKO_CpuTickMs2CpuTick(UKO_CPUTICK_S* pstCputick, uint32_t uiMilliSecsHi
                               __func__, static_cast<void*>(pstCputick));
     }
     uint32_t base = BaseGet();
-    if (base == kBaseNotInitialised) {
+    // A base of 0 is left by a start that found none. Multiplying by it would not fail
+    // the way dividing does, and would hand back 0 ticks as if that were the answer.
+    if (base == kBaseNotInitialised || base == 0) {
         return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
@@ -467,7 +469,9 @@ uint32_t UKO_CpuTickLess1Ms2CpuTick(UKO_CPUTICK_S* pstCputick, uint32_t uiNanoSe
                               __func__, static_cast<void*>(pstCputick));
     }
     uint32_t base = BaseGet();
-    if (base == kBaseNotInitialised) {
+    // A base of 0 is left by a start that found none. Multiplying by it would not fail
+    // the way dividing does, and would hand back 0 ticks as if that were the answer.
+    if (base == kBaseNotInitialised || base == 0) {
         return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }

@@ -40,8 +40,9 @@ int32_t ukoCtkCalPercent(const UKO_CPUTICK_S* pstCputick, const UKO_CPUTICK_S* p
 int32_t ukoCtkCalTenThousandth(const UKO_CPUTICK_S* pCpuTick, const UKO_CPUTICK_S* pBase);
 
 // ---- Conversions ------------------------------------------------------------------------
-// Results: 0; 22 for a NULL pointer or a base not initialised; 33 when the arithmetic
-// fails (a base of 0, an overflow). Out values are written only on success.
+// Results: 0; 22 for a NULL pointer or a base not initialised (for the two conversions
+// into CPU ticks also a base of 0); 33 when the arithmetic fails (a base of 0, an
+// overflow). Out values are written only on success.
 uint32_t UKO_CpuTick2Ms(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMilliSecsHigh,
                         uint32_t* puiMilliSecsLow);
 uint32_t UKO_CpuTick2Us(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMicroSecsHigh,

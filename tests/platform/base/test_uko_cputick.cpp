@@ -153,6 +153,11 @@ TEST(CpuTickInit, BlockedAlarmEndsTheStartWithNoBase) {
             if (UKO_CpuTick2Us(&t, &a, &b) != 33) return 5;
             if (UKO_CpuTick2NanoSecs(&t, &a, &b) == 0) return 6;
             if (UKO_CpuTick2Tick(&t, &a, &b) != 22) return 7;
+            // Nor may the way back claim success with a count of 0 ticks.
+            UKO_CPUTICK_S back = Ticks(42);
+            if (UKO_CpuTickMs2CpuTick(&back, 0, 3) != 22) return 8;
+            if (UKO_CpuTickLess1Ms2CpuTick(&back, 500000) != 22) return 9;
+            if (back.uiLow != 42 || back.uiHigh != 0) return 10;
 
             // Unblocking must not deliver a leftover alarm (default action: terminate).
             sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
