@@ -159,13 +159,18 @@ constexpr int32_t kFloatPrecisionMaxLongDouble = 5120;
 constexpr int32_t kFloatStackPrecisionMax = 163;
 
 // Width and precision digits: a count too large for 32 bits stays at the largest one
-// rather than wrapping into a negative or small number.
+// rather than wrapping into a negative or small number. A precision made negative by
+// "*" (no precision) may still be followed by digits; it stays negative, at worst the
+// smallest value, rather than wrapping into a positive precision.
 int32_t AddDigit(int32_t value, char digit) {
-    const int32_t d = digit - '0';
-    if (value > (INT32_MAX - d) / 10) {
+    const int64_t next = static_cast<int64_t>(value) * 10 + (digit - '0');
+    if (next > INT32_MAX) {
         return INT32_MAX;
     }
-    return value * 10 + d;
+    if (next < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(next);
 }
 
 // ---------------------------------------------------------------------------------------

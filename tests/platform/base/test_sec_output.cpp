@@ -186,6 +186,14 @@ TEST(SecFormatInteger, HugeWidthSaturates) {
     EXPECT_EQ(std::string(buf), "1" + std::string(9, ' '));
 }
 
+// A negative precision from the list followed by precision digits stays negative however
+// many digits follow (it means no precision), without overflowing on the way down.
+TEST(SecFormatInteger, NegativePrecisionFollowedByDigitsStaysNone) {
+    EXPECT_FMT("5", "%.*0000000000d", -1, 5);
+    EXPECT_FMT("5|", "%.*99999999999d|", -3, 5);
+    EXPECT_FMT("ab", "%.*00000000000000s", -1, "ab");
+}
+
 // ---------------------------------------------------------------------------------------
 // Characters and strings
 
