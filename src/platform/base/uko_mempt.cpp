@@ -258,6 +258,12 @@ uint32_t UKO_MemPtCreateEx(const char* pszPtName, const char* pszAlgoName, const
         return MEMPT_REPORT(UKO_MEMPT_ERR_SIZE, "[ZIRPA-%s]:pszPtName(%s), Inval Param uvSize(%lu) < 32k.",
                             "UKO_MemPtCreateEx", pszPtName, uvSize);
     }
+    // No area can run past the end of the address space; the end of such an area
+    // would wrap below its start and slip through the overlap check.
+    if (pAddr != nullptr && reinterpret_cast<uintptr_t>(pAddr) + uvSize < reinterpret_cast<uintptr_t>(pAddr)) {
+        return MEMPT_REPORT(UKO_MEMPT_ERR_SIZE, "[ZIRPA-%s]:pszPtName(%s), Inval Param pAddr(0x%p), uvSize(%lu).",
+                            "UKO_MemPtCreateEx", pszPtName, pAddr, uvSize);
+    }
     *pucPtNo = UKO_MEMPT_INVALID_PTNO;
 
     uint8_t source = UKO_MEMPT_SRC_CALLER;

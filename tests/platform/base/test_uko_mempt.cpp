@@ -164,6 +164,9 @@ TEST_F(MemPt, CreationChecks) {
     ASSERT_EQ(UKO_MemPtCreateEx("AREA1", "DLM", nullptr, area.p, area.size, &keep), 0u);
     const auto* sysPiece = Cb(0).pPieceList;
     void* insideSys = reinterpret_cast<void*>(sysPiece->uvStart + sysPiece->uvSize - 40000);
+    // A size that carries the area past the end of the address space, 64 KiB beyond it.
+    CallerArea spare(4096);
+    const uint64_t wrappingSize = (~uint64_t{0} - reinterpret_cast<uintptr_t>(spare.p)) + 1 + 65536;
 
     struct Case {
         const char* what;
@@ -186,6 +189,8 @@ TEST_F(MemPt, CreationChecks) {
         {"overlaps the system piece", "P", "DLM", insideSys, 65536, false, 0x21182711, "memory overlap.", 255},
         {"unknown algorithm", "P", "NOALGO", nullptr, 65536, false, 0x21182725, "Algo(NOALGO) is not registered.",
          255},
+        {"area wraps the address space", "P", "DLM", spare.p, wrappingSize, false, 0x21182724, "Inval Param pAddr(0x",
+         42},
     };
     for (const Case& c : cases) {
         vt_test::LogCapture cap;
