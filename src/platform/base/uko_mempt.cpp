@@ -275,10 +275,14 @@ uint32_t UKO_MemPtCreateEx(const char* pszPtName, const char* pszAlgoName, const
         }
     }
     // Every failure from here gives host memory back; a caller's memory stays the
-    // caller's.
+    // caller's. A caller's area that no algorithm has seen is left exactly as it came:
+    // it may lie over a live partition, whose sanitizer marks must survive the refusal.
+    bool bFormatTried = false;
     auto fail = [&](uint32_t code) {
         (void)OSAL_LockUnLock(&m_stMemPtTableLock, 0);
-        ukoMemPtFree(mem, uvSize, source);
+        if (source == UKO_MEMPT_SRC_HOST || bFormatTried) {
+            ukoMemPtFree(mem, uvSize, source);
+        }
         return code;
     };
 
@@ -328,6 +332,7 @@ uint32_t UKO_MemPtCreateEx(const char* pszPtName, const char* pszAlgoName, const
     }
     void* area = ukoMemPieceAreaOf(mem);
     uint64_t areaSize = ukoMemPieceAreaSize(mem, uvSize);
+    bFormatTried = true;
     void* handle = algo->stOps.pfnFormat(area, areaSize, pFormatPara);
     if (handle == nullptr) {
         (void)MEMPT_REPORT(UKO_MEMPT_ERR_FORMAT, "[ZIRPA-%s]: Format fail (pfnFormat=0x%p).",

@@ -13,6 +13,10 @@
 #include "vt_test/child_process.h"
 #include "vt_test/platform.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 struct MemPt : ::testing::Test {
@@ -208,6 +212,29 @@ TEST_F(MemPt, CreationChecks) {
     ASSERT_EQ(UKO_MemPtCreateEx("AFTER", "DLM", nullptr, nullptr, 65536, &no), 0u);
     EXPECT_EQ(UKO_MemPtDelete(no), 0u);
     EXPECT_EQ(UKO_MemPtDelete(keep), 0u);
+}
+
+// A refused caller's area stays exactly as it came. When it lies over a live partition,
+// that partition's free memory must stay poisoned, or overruns into it go unseen.
+TEST_F(MemPt, RefusedCallersAreaKeepsTheSanitizerMarksOfTheLivePartition) {
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "needs AddressSanitizer";
+#else
+    const auto* sysPiece = Cb(0).pPieceList;
+    auto* inside = reinterpret_cast<uint8_t*>(sysPiece->uvStart + sysPiece->uvSize / 2);
+    std::vector<size_t> poisoned;
+    for (size_t off = 0; off < 65536; off += 256) {
+        if (__asan_address_is_poisoned(inside + off) != 0) poisoned.push_back(off);
+    }
+    ASSERT_FALSE(poisoned.empty());
+    uint8_t no = 0;
+    ASSERT_EQ(UKO_MemPtCreateEx("OVERLAPPT", "DLM", nullptr, inside, 65536, &no), 0x21182711u);
+    size_t lost = 0;
+    for (size_t off : poisoned) {
+        if (__asan_address_is_poisoned(inside + off) == 0) ++lost;
+    }
+    EXPECT_EQ(lost, 0u) << "of " << poisoned.size() << " poisoned places";
+#endif
 }
 
 TEST_F(MemPt, SixteenCharacterNamesAreCutAndCompareOverFifteen) {
