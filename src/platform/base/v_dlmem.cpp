@@ -126,13 +126,18 @@ MEM_NO_ASAN void ListInsertFront(DLM_PAGE_HEAD* head, DLM_PAGE_HEAD* pg) {
     head->pNext = pg;
 }
 
-// Unlinks a page only when its neighbours still point at it: a page dropped from its
-// list together with a damaged one keeps stale links, which must not be written through.
+// Unlinks a page, writing each neighbour only while it still points at the page. A
+// page dropped from its list together with a damaged one keeps stale links, which must
+// not be written through; and a sound page in front of a damaged neighbour must still
+// leave the list, or the list would keep it after its links were cleared.
 MEM_NO_ASAN void ListRemove(DLM_PAGE_HEAD* pg) {
-    if (pg->pNext != nullptr && pg->pPrev != nullptr && pg->pPrev->pNext == pg &&
-        pg->pNext->pPrev == pg) {
-        pg->pPrev->pNext = pg->pNext;
-        pg->pNext->pPrev = pg->pPrev;
+    DLM_PAGE_HEAD* prev = pg->pPrev;
+    DLM_PAGE_HEAD* next = pg->pNext;
+    if (prev != nullptr && prev->pNext == pg) {
+        prev->pNext = next;
+    }
+    if (next != nullptr && next->pPrev == pg) {
+        next->pPrev = prev;
     }
     pg->pNext = nullptr;
     pg->pPrev = nullptr;

@@ -499,6 +499,44 @@ TEST_F(Dlm, ADamagedPageIsReportedCountedAndItsSlicesAreNotTrusted) {
     EXPECT_EQ(Free(b), 0u);
 }
 
+TEST_F(Dlm, APageFillsUpInFrontOfADamagedOne) {
+    // Two full pages of class 120 (68 slices each); one slice back in each puts both on
+    // the list, first in front of second.
+    std::vector<void*> first;
+    std::vector<void*> second;
+    for (int i = 0; i < 68; ++i) {
+        first.push_back(Alloc(100));
+    }
+    for (int i = 0; i < 68; ++i) {
+        second.push_back(Alloc(100));
+    }
+    uint8_t* secondPage = U8(second[0]) - 16 - 40;
+    ASSERT_EQ(Free(second[5]), 0u);
+    ASSERT_EQ(Free(first[5]), 0u);
+    ASSERT_EQ(cb->astList[12].pNext, reinterpret_cast<DLM_PAGE_HEAD*>(U8(first[0]) - 56));
+    // An overrun from below wipes the second page's head, links and all.
+    for (int off = 0; off < 40; off += 8) {
+        Poke64(secondPage + off, 0);
+    }
+
+    RecordCapture records;
+    EXPECT_EQ(Alloc(100), first[5]) << "the front page fills up and leaves the list";
+    EXPECT_EQ(records.Count(), 0u);
+    void* p = Alloc(100);
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(U8(p) < U8(first[0]) - 56 || U8(p) >= U8(first[0]) - 56 + 8232) << "not the full page";
+    EXPECT_TRUE(U8(p) < secondPage || U8(p) >= secondPage + 8232) << "not the damaged page";
+    EXPECT_EQ(Damage(), 1u);
+    ASSERT_EQ(records.Count(), 1u);
+    EXPECT_EQ(records.Last().format,
+              "[ZIRPA-%s]:The page(0x%p) with magic(0x%x) is damaged. DLM_PAGE_MAGIC is 0x%x.");
+    EXPECT_EQ(Free(p), 0u);
+    for (void* q : first) {
+        EXPECT_EQ(Free(q), 0u);
+    }
+    EXPECT_EQ(heap_test::WalkHeap(cb->pMspace, false).error, "");
+}
+
 TEST_F(Dlm, HeadsThatNameNoSoundOwnerAreRefused) {
     // A slice tag whose distance points 512 KiB back, and one with no pattern at all.
     alignas(16) uint64_t farSlice[4] = {DLM_SLICE_PATTERN | (uint64_t{0xFFFF} << 4) | (1u << 20), 0, 0, 0};
