@@ -655,6 +655,13 @@ MEM_NO_ASAN uint64_t Release_unused_segments(void* msp, void* pBase) {
     }
     MSPACE_SEGMENT** link = &m->stSeg.pNext;
     for (MSPACE_SEGMENT* seg = *link; seg != nullptr; link = &seg->pNext, seg = *link) {
+        // A record is trusted only inside its sound chunk: an overrun from the segment's
+        // last block reaches the chunk's magic before the record. A broken link is cut,
+        // and the segments behind it stay where they are, never to be released.
+        if (Addr(seg) < kHeaderSize || !Sound(m, ChunkAt(Addr(seg) - kHeaderSize))) {
+            *link = nullptr;
+            return 0;
+        }
         if (pBase != nullptr && seg->pBase != pBase) {
             continue;
         }

@@ -367,6 +367,34 @@ TEST_F(Heap, SegmentsAreAddedServedAndReleased) {
     ExpectConsistent();
 }
 
+TEST_F(Heap, ADamagedSegmentRecordIsCutOffNotFollowed) {
+    uint8_t* s1 = block.p + 384 * 1024;
+    uint8_t* s2 = block.p + 640 * 1024;
+    const uint64_t segSize = 64 * 1024;
+    mspace_segment_add(m, s1, 2 * segSize, 8);
+    mspace_segment_add(m, s2, segSize, 8);
+    // The newest segment's one free chunk, whole: its caller's bytes end where the
+    // segment's record chunk begins.
+    const uint64_t usable = segSize - 128 - 64;
+    auto* p = static_cast<uint8_t*>(Alloc(usable));
+    ASSERT_EQ(U8(ChunkOf(p)), s2);
+    // An overrun runs through the record chunk's header into the record itself.
+    for (uint64_t off = 0; off < 104; off += 8) {
+        Poke64(p + usable + off, 0);
+    }
+
+    RecordCapture records;
+    EXPECT_EQ(Release_unused_segments(m, nullptr), 0u);
+    EXPECT_EQ(Release_unused_segments(m, s1), 0u) << "behind the damage: lost, not followed";
+    EXPECT_EQ(records.Count(), 0u);
+    EXPECT_EQ(State().stSeg.pNext, nullptr) << "the broken link is cut";
+    // The older segment's memory still serves; only its release is lost.
+    auto* q = static_cast<uint8_t*>(Alloc(2 * segSize - 128 - 64));
+    EXPECT_EQ(q, s1 + 72);
+    EXPECT_EQ(mspace_free(m, q), 0u);
+    EXPECT_EQ(mspace_free(m, p), 0u);
+}
+
 TEST_F(Heap, TheLargestFreeAnswerIsExactlyObtainable) {
     uint64_t largest = mspace_largest_free(m);
     ASSERT_GT(largest, 0u);
