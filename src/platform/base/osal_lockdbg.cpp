@@ -65,8 +65,8 @@ uint32_t ukoLockDbgInit(uint32_t /*uiUnused*/) {
     ukoDllInit(&g_stUkoLockDbg.stSemaList);
     ukoDllInit(&g_stUkoLockDbg.stMutexList);
     g_stUkoLockDbg.stHooks = kNoHooks;
-    // Semaphores keep default condition attributes and take their deadlines from the
-    // time of day; there is nothing to switch here.
+    // Each semaphore sets up the clock of its own condition (the monotonic clock) when
+    // it is created; there is nothing to switch here.
     return 0;
 }
 
