@@ -6,6 +6,7 @@
 #include "uko_cputick.h"
 #include "uko_handle.h"
 #include "uko_mempt.h"
+#include "uko_rescb.h"
 #include "v_task.h"
 
 namespace {
@@ -21,6 +22,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"ukoHandleInit", ukoHandleInit},
     {"ukoMemPtInit", ukoMemPtInit},
     {"UKO_CpuTickInit", UKO_CpuTickInit},
+    {"ukoRescbinit", ukoRescbinit},
     {"ukoLockDbgInit", ukoLockDbgInit},
     {"JQR_MemInit", JQR_MemInit},
     {"JQR_ReservedInit", JQR_ReservedInit},

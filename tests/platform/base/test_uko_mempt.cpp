@@ -58,10 +58,13 @@ TEST_F(MemPt, StartUpInstallsTheSystemPartitionInSlotZero) {
     EXPECT_EQ(sys.pPieceList->uvSize, 0x2000000u);
     EXPECT_EQ(sys.pPieceList->uiType, UKO_MEMPT_PIECE_FIRST);
     EXPECT_EQ(sys.pPieceList->ucSource, UKO_MEMPT_SRC_HOST);
-    // The total is the algorithm's, which keeps its own state out of it.
+    // The total is the algorithm's, which keeps its own state out of it. Later start-up
+    // steps already take blocks from the partition, and each slice page the algorithm
+    // carves for them moves its total one page head below the partition's last reading.
     uint64_t total = 0, freeBytes = 0;
     ASSERT_EQ(DLM_InfoGet(static_cast<DLM_CB*>(sys.pAlgoHandle), &total, &freeBytes), 0u);
-    EXPECT_EQ(sys.uvTotalSize, total);
+    EXPECT_GE(sys.uvTotalSize, total);
+    EXPECT_EQ((sys.uvTotalSize - total) % DLM_PAGE_HEAD_SIZE, 0u);
     EXPECT_LT(total, 0x2000000u);
 }
 
