@@ -340,6 +340,18 @@ TEST_F(SimEngine, PluginLoginCarriesIdsCookieAndUrl) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r.payload[8])), "SIMCOOKIE");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r.payload[72])),
               "https://192.0.2.10/portal");
+
+    // A refused plugin login never carries the view's 32-byte login record: the front
+    // end reads a plugin login's payload as the 1096-byte plugin reply.
+    struct Case {
+        const char* user;
+        uint32_t code;
+    } refused[] = {{"bob", 0x30006}, {"carol", 0x3000A}, {"dave", 0x3000F}, {"erin", 0x30004}};
+    for (const Case& c : refused) {
+        Reply f = Ask(e, 3, 5, Login(c.user, "Passw0rd", 1, 0));
+        EXPECT_EQ(f.code, c.code) << c.user;
+        EXPECT_TRUE(f.payload.empty()) << c.user << ": " << f.payload.size() << " bytes";
+    }
 }
 
 TEST_F(SimEngine, TokenStep) {

@@ -854,18 +854,20 @@ Engine::Default Engine::SslLogin(const Bytes& p) {
         }
         return d;
     }
+    // A plugin login's payload is read as the plugin reply, never as the view's
+    // login record, so a refused plugin login goes out head-only.
     if (outcome == "firstLogin") {
         pwdChangeUser_ = c->user;
         d.code = code::kAuthFirstLogin;
-        d.payload = LoginRet(*c);
+        if (!plugin) d.payload = LoginRet(*c);
     } else if (outcome == "token") {
         pendingToken_ = c->user;
         d.code = code::kAuthSmsCheck;
-        d.payload = LoginRet(*c);
+        if (!plugin) d.payload = LoginRet(*c);
     } else if (outcome == "expireStrong" || outcome == "expireWeak") {
         pwdChangeUser_ = c->user;
         d.code = outcome == "expireStrong" ? 0x30007 : 0x30008;
-        d.payload = LoginRet(*c);
+        if (!plugin) d.payload = LoginRet(*c);
     } else if (outcome == "locked") {
         d.code = code::kAuthUserLocked;
     } else if (outcome == "untrustedCert") {
