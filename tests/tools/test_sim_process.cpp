@@ -299,6 +299,27 @@ TEST_F(SimProcessTest, PromoteSideChoices) {
         c.Send(Packet(2, 1, 2, 1, 0x10006, Bytes(1056, 0)));
         EXPECT_TRUE(c.Silent(200)) << "one port reply only";
     }
+    {   // A port reply held back or trickled still comes first, whole: promote events
+        // count their time from the moment the reply is out.
+        for (const char* reply : {R"({"trickle":true,"trickleMs":10})", R"({"delayMs":300})"}) {
+            SCOPED_TRACE(reply);
+            SimProcess sim(Scenario(R"("events":[{"conn":"promote","code":"0xB0001","afterMs":20}])",
+                                    std::string(R"({"port":0,"portReply":)") + reply + "}"),
+                           Dir());
+            ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
+            Client c(sim.Port("promote"));
+            c.Send(Packet(2, 1, 2, 1, 0x10006, Bytes(1056, 0)));
+            Head h;
+            Bytes p;
+            ASSERT_TRUE(c.Recv(&h, &p));
+            EXPECT_EQ(h.code, 0x10008u);
+            ASSERT_EQ(p.size(), 4u);
+            EXPECT_EQ(Get32(p, 0), sim.Port("engine"));
+            ASSERT_TRUE(c.Recv(&h, &p));
+            EXPECT_EQ(h.code, 0xB0001u);
+            EXPECT_EQ(h.len, 0u);
+        }
+    }
     {   // Refusing to listen: the engine is up, the promote port is not.
         uint16_t port = FreePort();
         SimProcess sim(Scenario("", R"({"listen":false,"port":)" + std::to_string(port) + "}"),

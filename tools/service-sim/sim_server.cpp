@@ -238,6 +238,15 @@ int Server::Run() {
             }
         }
         for (auto& c : conns_) Advance(*c, now);
+        if (promoteArmAfterReply_ != 0) {
+            Conn* pc = Find(promoteArmAfterReply_);
+            if (pc == nullptr) {
+                promoteArmAfterReply_ = 0;
+            } else if (pc->pipeline.empty()) {
+                promoteArmAfterReply_ = 0;
+                ArmEvents("promote", now);
+            }
+        }
         conns_.erase(std::remove_if(conns_.begin(), conns_.end(),
                                     [](const std::unique_ptr<Conn>& c) { return c->dead; }),
                      conns_.end());
@@ -514,7 +523,7 @@ void Server::HandlePacket(Conn& c, const PacketHead& h, const Bytes& payload) {
             Enqueue(c, engine_.HandlePortRequest(h, enginePort_), now);
             if (!promoteArmed_) {
                 promoteArmed_ = true;
-                ArmEvents("promote", now);
+                promoteArmAfterReply_ = c.id;
             }
         } else if (h.msgCode == code::kUpdateApplication) {
             RunUpdate(engine_.RecordUpdate(payload));

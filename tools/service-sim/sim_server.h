@@ -100,6 +100,9 @@ private:
     uint64_t nextId_ = 1;
     uint64_t promoteId_ = 0, syncId_ = 0, asyncId_ = 0;
     bool asyncArmed_ = false, promoteArmed_ = false;
+    // The promote connection whose port reply is still on its way: its events are
+    // timed from the moment the reply is out, so they never precede or split it.
+    uint64_t promoteArmAfterReply_ = 0;
     int64_t start_ = 0;
 };
 
