@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -485,6 +486,18 @@ TEST(SimRecords, GzipStoredStreamFraming) {
     // Blocks hold at most 65535 bytes each.
     std::string big = sim::GzipStored(std::string(70000, 'z'));
     EXPECT_EQ(big.size(), 10u + 5 + 65535 + 5 + (70000 - 65535) + 8);
+}
+
+TEST(SimRecords, GzipStoredFromConcurrentTransfers) {
+    // The package server compresses on one thread per transfer: the first streams
+    // may be built at the same moment (the thread sanitizer watches this one).
+    std::vector<std::string> out(4);
+    std::vector<std::thread> threads;
+    for (std::string& o : out) threads.emplace_back([&o] { o = sim::GzipStored("hello"); });
+    for (std::thread& t : threads) t.join();
+    for (const std::string& o : out) {
+        EXPECT_EQ(sim::Bytes(o.begin() + long(o.size()) - 8, o.end()), Hex("86a61036 05000000"));
+    }
 }
 
 TEST(SimUpdate, ArgumentsAreGbkTextAndTheLaunchToken) {

@@ -19,17 +19,22 @@ namespace sim {
 
 namespace {
 
-uint32_t Crc32(const std::string& data) {
-    static uint32_t table[256];
-    static bool ready = false;
-    if (!ready) {
+struct CrcTable {
+    uint32_t entry[256];
+    CrcTable() {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
+            entry[i] = c;
         }
-        ready = true;
     }
+};
+
+uint32_t Crc32(const std::string& data) {
+    // Transfers run on their own threads: the table is built once, under the
+    // language's guard for local statics.
+    static const CrcTable kTable;
+    const uint32_t* table = kTable.entry;
     uint32_t crc = 0xFFFFFFFFu;
     for (unsigned char ch : data) crc = table[(crc ^ ch) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
