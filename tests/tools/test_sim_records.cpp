@@ -124,6 +124,13 @@ const FieldCase kFields[] = {
     {&rec::kSslProfile, "astGateway[0].acAddress", 568, Order::Text, 128},
     {&rec::kSslProfile, "astGateway[15].acAddress", 568 + 15 * 140, Order::Text, 128},
     {&rec::kSslProfile, "uiReserved3", 2808, Order::BE32},
+    // UIGATEWAY_INFO_S as a profile's entry below the count, and CFM_IPSEC_ROUTE_S.
+    {&rec::kGatewayBE, "acAddress", 0, Order::Text, 128},
+    {&rec::kGatewayBE, "uiPort", 128, Order::BE32},
+    {&rec::kGatewayBE, "uiDelay", 132, Order::BE32},
+    {&rec::kGatewayBE, "uiFlag", 136, Order::BE32},
+    {&rec::kRouteBE, "uiAddress", 0, Order::BE32},
+    {&rec::kRouteBE, "uiMask", 4, Order::BE32},
     {&rec::kSslProfile, "uiReserved5", 2940, Order::BE32},
     // CFM_IPSEC_PROFILE_S.
     {&rec::kIpsecProfile, "uiLinkType", 0, Order::BE32},
@@ -374,25 +381,39 @@ TEST(SimRecords, OnlyGatewayEntriesBelowTheCountAreBigEndian) {
     sim::Bytes wire(3328, 0);
     wire[563] = 3;   // uiGatewayNum = 3
     for (uint32_t i = 0; i < 4; ++i) {
-        uint32_t port = 8000 + i;
+        // Port 8000 + i at +128, delay 0x100 + i at +132, flag 0x10000 + i at +136.
         size_t at = 568 + 140 * i + 128;
         if (i < 3) {
-            wire[at + 2] = uint8_t(port >> 8);
-            wire[at + 3] = uint8_t(port);
+            wire[at + 2] = 0x1F;
+            wire[at + 3] = uint8_t(0x40 + i);
+            wire[at + 6] = 0x01;
+            wire[at + 7] = uint8_t(i);
+            wire[at + 9] = 0x01;
+            wire[at + 11] = uint8_t(i);
         } else {
-            wire[at] = uint8_t(port);
-            wire[at + 1] = uint8_t(port >> 8);
+            wire[at] = uint8_t(0x40 + i);
+            wire[at + 1] = 0x1F;
+            wire[at + 4] = uint8_t(i);
+            wire[at + 5] = 0x01;
+            wire[at + 8] = uint8_t(i);
+            wire[at + 10] = 0x01;
         }
     }
     Record in(rec::kSslProfile, wire.data(), wire.size());
     for (uint32_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(in.U32("astGateway[" + std::to_string(i) + "].uiPort"), 8000 + i) << i;
+        std::string base = "astGateway[" + std::to_string(i) + "].";
+        EXPECT_EQ(in.U32(base + "uiPort"), 8000 + i) << i;
+        EXPECT_EQ(in.U32(base + "uiDelay"), 0x100 + i) << i;
+        EXPECT_EQ(in.U32(base + "uiFlag"), 0x10000 + i) << i;
     }
 
     // Built through the JSON form: the same bytes come out.
     rapidjson::Document d;
-    d.Parse(R"({"uiGatewayNum":3,"astGateway":[{"uiPort":8000},{"uiPort":8001},
-               {"uiPort":8002},{"uiPort":8003}]})");
+    d.Parse(R"({"uiGatewayNum":3,"astGateway":[
+               {"uiPort":8000,"uiDelay":256,"uiFlag":65536},
+               {"uiPort":8001,"uiDelay":257,"uiFlag":65537},
+               {"uiPort":8002,"uiDelay":258,"uiFlag":65538},
+               {"uiPort":8003,"uiDelay":259,"uiFlag":65539}]})");
     Record built(rec::kSslProfile);
     std::string err;
     ASSERT_TRUE(built.ApplyJson(d, &err)) << err;
