@@ -635,6 +635,26 @@ TEST_F(SimEngine, PortReplyChoices) {
     }
 }
 
+TEST(SimRequestLog, NamesThatAreNotUtf8AreShownAsHex) {
+    // A profile write whose name is not UTF-8, and a read naming it: the log line is
+    // still JSON, the name given as its bytes in hex, as record texts are.
+    struct Case {
+        uint32_t code;
+        Bytes payload;
+    } cases[] = {{5, WithName(SslProfile("192.0.2.1"), "\xFF\xFE.ini")},
+                 {6, Bytes{0xFF, 0xFE, '.', 'i', 'n', 'i'}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        rapidjson::Document d;
+        d.SetObject();
+        sim::DescribePayload("sync", sim::PacketHead{2, 4, 1, 9, c.code, 0}, c.payload, &d,
+                             d.GetAllocator());
+        ASSERT_TRUE(d.HasMember("text"));
+        ASSERT_TRUE(d["text"].IsObject());
+        EXPECT_STREQ(d["text"]["hex"].GetString(), "fffe2e696e69");
+    }
+}
+
 TEST(SimScenario, ErrorsAreReportedWithTheirPlace) {
     struct Case {
         const char* json;

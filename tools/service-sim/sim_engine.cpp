@@ -1063,7 +1063,7 @@ void DescribePayload(const std::string& conn, const PacketHead& h, const Bytes& 
     }
     if (textFrom != std::string::npos && textFrom < p.size()) {
         std::string t(reinterpret_cast<const char*>(p.data()) + textFrom, p.size() - textFrom);
-        out->AddMember("text", Value(t.c_str(), rapidjson::SizeType(t.size()), a), a);
+        out->AddMember("text", TextJson(t, a), a);
     }
 }
 

@@ -315,6 +315,8 @@ bool ValidUtf8(const std::string& s) {
 
 using Alloc = rapidjson::Document::AllocatorType;
 
+}  // namespace
+
 rapidjson::Value TextJson(const std::string& t, Alloc& a) {
     if (ValidUtf8(t)) return rapidjson::Value(t.c_str(), rapidjson::SizeType(t.size()), a);
     rapidjson::Value o(rapidjson::kObjectType);
@@ -322,6 +324,8 @@ rapidjson::Value TextJson(const std::string& t, Alloc& a) {
     o.AddMember("hex", rapidjson::Value(hex.c_str(), a), a);
     return o;
 }
+
+namespace {
 
 rapidjson::Value ScalarJson(FieldKind k, uint32_t v) {
     if (k == FieldKind::I16BE) return rapidjson::Value(int(int16_t(uint16_t(v))));

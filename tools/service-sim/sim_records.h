@@ -132,6 +132,10 @@ private:
     Bytes bytes_;
 };
 
+// A text as JSON: a string when it is UTF-8, else {"hex": "..."} with its bytes, so
+// that whatever a peer sends, a log line stays JSON.
+rapidjson::Value TextJson(const std::string& text, rapidjson::Document::AllocatorType& a);
+
 // Integer count of an array entry range that the record's count field allows,
 // bounded by the array's own size whatever the count says.
 uint32_t BoundedCount(const Record& r, const FieldDesc& array);
