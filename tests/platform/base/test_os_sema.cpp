@@ -664,6 +664,27 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
                   "dbgrelease(sem) release(sem) vnotify(sem,0,7) "
                   "delete(sem) ");
 
+        // A flagged mutex under every flag: the debug words are handed over only when the
+        // OS lock itself is taken or given back, a take or V by the owner that merely
+        // counts calls none of them, a mutex V asks for no V-notify, and a mutex delete
+        // calls no delete hook.
+        g_hookLog.clear();
+        if (UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m) != 0) return 6;
+        g_hookSem = m;
+        (void)UKO_SemaAsynP(m);
+        (void)UKO_SemaP(m, 0);
+        (void)UKO_SemaV(m);
+        (void)UKO_SemaV(m);
+        (void)UKO_SemaP(m, 5);
+        (void)UKO_SemaV(m);
+        (void)UKO_SemaDelete(m);
+        EXPECT_EQ(g_hookLog,
+                  "dbgacquire mutexacquire(sem,4,1) "
+                  "wait(sem) wait(null) "
+                  "mutexrelease dbgrelease(sem) "
+                  "wait(sem) dbgacquire mutexacquire(sem,4,1) wait(null) "
+                  "mutexrelease dbgrelease(sem) ");
+
         // Without the enabling bit nothing but delete runs.
         g_stUkoLockDbg.uiFlags = UKO_LOCKDBG_ACQ_REL | UKO_LOCKDBG_WAIT | UKO_LOCKDBG_DBGWORD;
         g_hookLog.clear();
