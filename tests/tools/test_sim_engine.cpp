@@ -148,9 +148,9 @@ TEST_F(SimEngine, ProfileCreateReadSpecifyDelete) {
     EXPECT_EQ(wrong.code, 0xD0010u);
     EXPECT_TRUE(wrong.payload.empty());
 
-    Reply spec = Ask(e, 9, 11, Text("Lab.ini"));
-    EXPECT_EQ(spec.code, 0xD0016u);
-    EXPECT_EQ(spec.payload, simtest::Hex("00000001"));
+    Reply specified = Ask(e, 9, 11, Text("Lab.ini"));
+    EXPECT_EQ(specified.code, 0xD0016u);
+    EXPECT_EQ(specified.payload, simtest::Hex("00000001"));
     Reply none = Ask(e, 9, 11, Text("Nope.ini"));
     EXPECT_EQ(none.code, 0xD001Bu);
     EXPECT_EQ(none.payload, simtest::Hex("00000000"));

@@ -111,15 +111,15 @@ struct ScanSpec {
 constexpr int kSizeCodeMin = -8;
 constexpr int kSizeCodeMax = 8;
 
-void SizeCodeAdd(ScanSpec* spec, int delta) {
-    int code = spec->iSizeCode + delta;
-    spec->iSizeCode = code < kSizeCodeMin ? kSizeCodeMin : (code > kSizeCodeMax ? kSizeCodeMax : code);
+void SizeCodeAdd(ScanSpec* dir, int delta) {
+    int code = dir->iSizeCode + delta;
+    dir->iSizeCode = code < kSizeCodeMin ? kSizeCodeMin : (code > kSizeCodeMax ? kSizeCodeMax : code);
 }
 
 // Takes the next character of a field, unless the width is used up. The character in
 // hand has been accepted by the caller when this is called.
-int NextInField(format_input_source* src, ScanSpec* spec) {
-    if (spec->bWidthGiven && --spec->iWidth <= 0) {
+int NextInField(format_input_source* src, ScanSpec* dir) {
+    if (dir->bWidthGiven && --dir->iWidth <= 0) {
         return kWidthUsedUp;
     }
     return format_input_getc(src);
@@ -140,14 +140,14 @@ enum class Outcome {
 
 // ---- Integers -------------------------------------------------------------------------
 
-size_t StoreWidth(const ScanSpec& spec) {
-    if (spec.b64Bit || spec.iSizeCode >= 2) {
+size_t StoreWidth(const ScanSpec& dir) {
+    if (dir.b64Bit || dir.iSizeCode >= 2) {
         return 8;
     }
-    if (spec.iSizeCode == 1) {
+    if (dir.iSizeCode == 1) {
         return 4;
     }
-    return spec.iSizeCode == 0 ? 2 : 1;
+    return dir.iSizeCode == 0 ? 2 : 1;
 }
 
 void StoreUnsigned(void* dest, size_t width, uint64_t value) {
@@ -176,15 +176,15 @@ void StoreUnsigned(void* dest, size_t width, uint64_t value) {
 // The bits to store for a field, by destination width and conversion. A negative value
 // is the two's complement of its magnitude; saturation follows the fixed table below so
 // that an overflowing field gives a predictable value rather than wrapped garbage.
-uint64_t IntegerBits(const ScanSpec& spec, bool isSigned, uint64_t magnitude) {
+uint64_t IntegerBits(const ScanSpec& dir, bool isSigned, uint64_t magnitude) {
     constexpr uint64_t kAllOnes = ~static_cast<uint64_t>(0);
     constexpr uint64_t kInt64Max = 0x7FFFFFFFFFFFFFFFULL;
     constexpr uint64_t kTwoTo63 = 0x8000000000000000ULL;
     constexpr uint64_t kTwoTo32 = 0x100000000ULL;
-    const bool ov = spec.bOverflow;
-    const bool neg = spec.bNegative;
+    const bool ov = dir.bOverflow;
+    const bool neg = dir.bNegative;
     const uint64_t negated = 0 - magnitude;
-    const size_t width = StoreWidth(spec);
+    const size_t width = StoreWidth(dir);
 
     if (width == 8) {
         if (isSigned) {
@@ -217,31 +217,31 @@ uint64_t IntegerBits(const ScanSpec& spec, bool isSigned, uint64_t magnitude) {
 }
 
 // Adds one digit to the magnitude, marking overflow once the digits exceed 2^64 - 1.
-void Accumulate(ScanSpec* spec, uint64_t* magnitude, int base, int digit) {
-    if (spec->bOverflow) {
+void Accumulate(ScanSpec* dir, uint64_t* magnitude, int base, int digit) {
+    if (dir->bOverflow) {
         return;
     }
     const uint64_t m = *magnitude;
     switch (base) {
         case 10:
             if (m > 0x1999999999999999ULL) {
-                spec->bOverflow = true;
+                dir->bOverflow = true;
             } else if (m * 10 == 0xFFFFFFFFFFFFFFFAULL && digit > 5) {
-                spec->bOverflow = true;
+                dir->bOverflow = true;
             } else {
                 *magnitude = m * 10 + static_cast<uint64_t>(digit);
             }
             break;
         case 8:
             if ((m >> 61) != 0) {
-                spec->bOverflow = true;
+                dir->bOverflow = true;
             } else {
                 *magnitude = m * 8 + static_cast<uint64_t>(digit);
             }
             break;
         default:
             if ((m >> 60) != 0) {
-                spec->bOverflow = true;
+                dir->bOverflow = true;
             } else {
                 *magnitude = m * 16 + static_cast<uint64_t>(digit);
             }
@@ -249,11 +249,11 @@ void Accumulate(ScanSpec* spec, uint64_t* magnitude, int base, int digit) {
     }
 }
 
-Outcome ScanInteger(format_input_source* src, ScanSpec* spec, int conv, int first, void* dest) {
+Outcome ScanInteger(format_input_source* src, ScanSpec* dir, int conv, int first, void* dest) {
     int ch = first;
     if (ch == '-' || ch == '+') {
-        spec->bNegative = (ch == '-');
-        ch = NextInField(src, spec);
+        dir->bNegative = (ch == '-');
+        ch = NextInField(src, dir);
         if (ch == kWidthUsedUp) {
             return Outcome::kStop;  // the sign used the whole width: no digits can follow
         }
@@ -266,10 +266,10 @@ Outcome ScanInteger(format_input_source* src, ScanSpec* spec, int conv, int firs
     if ((conv == 'i' || conv == 'x') && ch == '0') {
         // A leading 0 is either the start of a 0x prefix or a digit of its own; i reads
         // the rest in octal after it. With room for one character only, it is the digit.
-        int next = NextInField(src, spec);
+        int next = NextInField(src, dir);
         if (next == 'x' || next == 'X') {
             base = 16;
-            ch = NextInField(src, spec);
+            ch = NextInField(src, dir);
             if (ch == kWidthUsedUp) {
                 return Outcome::kStop;  // "0x" and no room for a digit
             }
@@ -288,16 +288,16 @@ Outcome ScanInteger(format_input_source* src, ScanSpec* spec, int conv, int firs
             format_input_unget(src, ch);
             break;
         }
-        Accumulate(spec, &magnitude, base, digit);
+        Accumulate(dir, &magnitude, base, digit);
         digitSeen = true;
-        ch = NextInField(src, spec);
+        ch = NextInField(src, dir);
     }
 
     if (!digitSeen) {
         return Outcome::kStop;
     }
-    if (!spec->bSuppress) {
-        StoreUnsigned(dest, StoreWidth(*spec), IntegerBits(*spec, conv == 'd' || conv == 'i', magnitude));
+    if (!dir->bSuppress) {
+        StoreUnsigned(dest, StoreWidth(*dir), IntegerBits(*dir, conv == 'd' || conv == 'i', magnitude));
     }
     return Outcome::kDone;
 }
@@ -352,17 +352,17 @@ bool FloatTextAppend(FloatText* text, char ch) {
 
 bool IsDecimalDigit(int ch) { return ch >= '0' && ch <= '9'; }
 
-void format_input_float(const ScanSpec& spec, const char* number, void* dest) {
+void format_input_float(const ScanSpec& dir, const char* number, void* dest) {
     // Only a "." locale gives the text the library functions read here; with another
     // decimal point the field is counted but the destination stays as it was.
     const struct lconv* conv = std::localeconv();
     if (conv == nullptr || conv->decimal_point == nullptr || std::strcmp(conv->decimal_point, ".") != 0) {
         return;
     }
-    if (spec.iSizeCode == 3) {
+    if (dir.iSizeCode == 3) {
         long double value = std::strtold(number, nullptr);
         std::memcpy(dest, &value, sizeof(value));
-    } else if (spec.iSizeCode >= 2) {
+    } else if (dir.iSizeCode >= 2) {
         double value = std::strtod(number, nullptr);
         std::memcpy(dest, &value, sizeof(value));
     } else {
@@ -373,7 +373,7 @@ void format_input_float(const ScanSpec& spec, const char* number, void* dest) {
     }
 }
 
-Outcome ScanFloat(format_input_source* src, ScanSpec* spec, int first, void* dest, FloatText* text) {
+Outcome ScanFloat(format_input_source* src, ScanSpec* dir, int first, void* dest, FloatText* text) {
     const struct lconv* conv = std::localeconv();
     const int point = (conv != nullptr && conv->decimal_point != nullptr && conv->decimal_point[0] != '\0')
                           ? static_cast<unsigned char>(conv->decimal_point[0])
@@ -386,44 +386,44 @@ Outcome ScanFloat(format_input_source* src, ScanSpec* spec, int first, void* des
         if (ch == '-' && !FloatTextAppend(text, '-')) {
             return Outcome::kStop;
         }
-        ch = NextInField(src, spec);
+        ch = NextInField(src, dir);
     }
     while (IsDecimalDigit(ch)) {
         if (!FloatTextAppend(text, static_cast<char>(ch))) {
             return Outcome::kStop;
         }
         digitSeen = true;
-        ch = NextInField(src, spec);
+        ch = NextInField(src, dir);
     }
     if (ch == point) {
         if (!FloatTextAppend(text, static_cast<char>(ch))) {
             return Outcome::kStop;
         }
-        ch = NextInField(src, spec);
+        ch = NextInField(src, dir);
         while (IsDecimalDigit(ch)) {
             if (!FloatTextAppend(text, static_cast<char>(ch))) {
                 return Outcome::kStop;
             }
             digitSeen = true;
-            ch = NextInField(src, spec);
+            ch = NextInField(src, dir);
         }
     }
     if (digitSeen && (ch == 'e' || ch == 'E')) {
         if (!FloatTextAppend(text, 'e')) {
             return Outcome::kStop;
         }
-        ch = NextInField(src, spec);
+        ch = NextInField(src, dir);
         if (ch == '-' || ch == '+') {
             if (ch == '-' && !FloatTextAppend(text, '-')) {
                 return Outcome::kStop;
             }
-            ch = NextInField(src, spec);
+            ch = NextInField(src, dir);
         }
         while (IsDecimalDigit(ch)) {
             if (!FloatTextAppend(text, static_cast<char>(ch))) {
                 return Outcome::kStop;
             }
-            ch = NextInField(src, spec);
+            ch = NextInField(src, dir);
         }
     }
     UngetInField(src, ch);
@@ -431,11 +431,11 @@ Outcome ScanFloat(format_input_source* src, ScanSpec* spec, int first, void* des
     if (!digitSeen) {
         return Outcome::kStop;
     }
-    if (!spec->bSuppress) {
+    if (!dir->bSuppress) {
         if (!FloatTextAppend(text, '\0')) {
             return Outcome::kStop;
         }
-        format_input_float(*spec, FloatTextBase(text), dest);
+        format_input_float(*dir, FloatTextBase(text), dest);
     }
     return Outcome::kDone;
 }
@@ -540,36 +540,36 @@ void TerminateAt(void* dest, bool wide, uint32_t index) {
     }
 }
 
-Outcome ScanCharacters(format_input_source* src, ScanSpec* spec, int conv, int first, void* dest,
+Outcome ScanCharacters(format_input_source* src, ScanSpec* dir, int conv, int first, void* dest,
                        const ScanSet* set) {
     format_input_unget(src, first);
-    const bool wide = spec->iCharWidth > 0;
+    const bool wide = dir->iCharWidth > 0;
     const bool terminated = (conv != 'c');
-    if (terminated && !spec->bSuppress) {
-        --spec->uiDestLeft;  // room for the terminator; the size is at least 1 here
+    if (terminated && !dir->bSuppress) {
+        --dir->uiDestLeft;  // room for the terminator; the size is at least 1 here
     }
-    if (conv == 'c' && !spec->bWidthGiven) {
-        spec->bWidthGiven = true;
-        spec->iWidth = 1;
+    if (conv == 'c' && !dir->bWidthGiven) {
+        dir->bWidthGiven = true;
+        dir->iWidth = 1;
     }
 
     uint32_t stored = 0;
     uint64_t taken = 0;
-    while (!spec->bWidthGiven || spec->iWidth > 0) {
+    while (!dir->bWidthGiven || dir->iWidth > 0) {
         int ch = format_input_getc(src);
         if (ch == kEndOfInput) {
             break;
         }
         if ((conv == 's' && IsStringSpace(ch)) ||
-            (conv == '[' && ScanSetHas(*set, static_cast<unsigned>(ch)) == spec->bNegateSet)) {
+            (conv == '[' && ScanSetHas(*set, static_cast<unsigned>(ch)) == dir->bNegateSet)) {
             format_input_unget(src, ch);
             break;
         }
-        if (spec->bWidthGiven) {
-            --spec->iWidth;
+        if (dir->bWidthGiven) {
+            --dir->iWidth;
         }
-        if (!spec->bSuppress) {
-            if (spec->uiDestLeft == 0) {
+        if (!dir->bSuppress) {
+            if (dir->uiDestLeft == 0) {
                 // The field does not fit: leave an empty text rather than a cut one.
                 TerminateAt(dest, wide, 0);
                 return Outcome::kStop;
@@ -580,7 +580,7 @@ Outcome ScanCharacters(format_input_source* src, ScanSpec* spec, int conv, int f
                 static_cast<char*>(dest)[stored] = static_cast<char>(ch);
             }
             ++stored;
-            --spec->uiDestLeft;
+            --dir->uiDestLeft;
         }
         ++taken;
     }
@@ -588,7 +588,7 @@ Outcome ScanCharacters(format_input_source* src, ScanSpec* spec, int conv, int f
     if (taken == 0) {
         return Outcome::kStop;
     }
-    if (!spec->bSuppress && terminated) {
+    if (!dir->bSuppress && terminated) {
         TerminateAt(dest, wide, stored);
     }
     return Outcome::kDone;
@@ -655,21 +655,21 @@ bool IsKnownConversion(int conv) {
 
 // Reads the prefix after "%" (width, "*", length modifiers) and returns the conversion
 // character as written; *format is left on it.
-int ParsePrefix(const unsigned char** format, ScanSpec* spec) {
+int ParsePrefix(const unsigned char** format, ScanSpec* dir) {
     const unsigned char* f = *format;
     for (;;) {
         const unsigned char c = *f;
         if (c >= '0' && c <= '9') {
             // A width beyond the int range cannot limit anything: it saturates.
-            int64_t width = static_cast<int64_t>(spec->iWidth) * 10 + (c - '0');
-            spec->iWidth = width > INT32_MAX ? INT32_MAX : static_cast<int32_t>(width);
-            spec->bWidthGiven = true;
+            int64_t width = static_cast<int64_t>(dir->iWidth) * 10 + (c - '0');
+            dir->iWidth = width > INT32_MAX ? INT32_MAX : static_cast<int32_t>(width);
+            dir->bWidthGiven = true;
             ++f;
             continue;
         }
         switch (c) {
             case '*':
-                spec->bSuppress = true;
+                dir->bSuppress = true;
                 ++f;
                 continue;
             case 'F':
@@ -677,18 +677,18 @@ int ParsePrefix(const unsigned char** format, ScanSpec* spec) {
                 ++f;
                 continue;
             case 'h':
-                SizeCodeAdd(spec, -1);
-                spec->iCharWidth = -1;
+                SizeCodeAdd(dir, -1);
+                dir->iCharWidth = -1;
                 ++f;
                 continue;
             case 'l':
-                spec->b64Bit = true;
+                dir->b64Bit = true;
                 if (f[1] == 'l') {
-                    SizeCodeAdd(spec, 2);
+                    SizeCodeAdd(dir, 2);
                     f += 2;
                 } else {
-                    SizeCodeAdd(spec, 1);
-                    spec->iCharWidth = 1;
+                    SizeCodeAdd(dir, 1);
+                    dir->iCharWidth = 1;
                     ++f;
                 }
                 continue;
@@ -697,17 +697,17 @@ int ParsePrefix(const unsigned char** format, ScanSpec* spec) {
             case 'q':
             case 't':
             case 'z':
-                SizeCodeAdd(spec, 2);
-                spec->b64Bit = true;
+                SizeCodeAdd(dir, 2);
+                dir->b64Bit = true;
                 ++f;
                 continue;
             case 'w':
-                spec->iCharWidth = 1;
+                dir->iCharWidth = 1;
                 ++f;
                 continue;
             case 'I':
                 if (f[1] == '6' && f[2] == '4') {
-                    spec->b64Bit = true;
+                    dir->b64Bit = true;
                     f += 3;
                     continue;
                 }
@@ -715,7 +715,7 @@ int ParsePrefix(const unsigned char** format, ScanSpec* spec) {
                     f += 3;
                     continue;
                 }
-                spec->b64Bit = true;
+                dir->b64Bit = true;
                 if (f[1] == 'd' || f[1] == 'i' || f[1] == 'o' || f[1] == 'x' || f[1] == 'X') {
                     ++f;
                     continue;
@@ -740,8 +740,8 @@ struct EngineState {
 Outcome ScanOne(format_input_source* src, const unsigned char** format, va_list* args, FloatText* text,
                 EngineState* state) {
     const unsigned char* f = *format + 1;
-    ScanSpec spec;
-    const int written = ParsePrefix(&f, &spec);
+    ScanSpec dir;
+    const int written = ParsePrefix(&f, &dir);
     if (written == '{') {
         return Outcome::kStop;
     }
@@ -750,19 +750,19 @@ Outcome ScanOne(format_input_source* src, const unsigned char** format, va_list*
         conv += 'a' - 'A';
     }
     if (conv == 'p') {
-        spec.b64Bit = true;
+        dir.b64Bit = true;
     }
     const bool known = IsKnownConversion(conv);
 
     void* dest = nullptr;
-    if (known && !spec.bSuppress) {
+    if (known && !dir.bSuppress) {
         dest = va_arg(*args, void*);
         if (dest == nullptr) {
             return Outcome::kRefused;
         }
     }
-    if (spec.iCharWidth == 0) {
-        spec.iCharWidth = (written == 'S' || written == 'C') ? 1 : -1;
+    if (dir.iCharWidth == 0) {
+        dir.iCharWidth = (written == 'S' || written == 'C') ? 1 : -1;
     }
 
     int first = 0;
@@ -772,7 +772,7 @@ Outcome ScanOne(format_input_source* src, const unsigned char** format, va_list*
             return Outcome::kStop;
         }
     }
-    if (spec.bWidthGiven && spec.iWidth == 0) {
+    if (dir.bWidthGiven && dir.iWidth == 0) {
         return Outcome::kStop;
     }
 
@@ -786,10 +786,10 @@ Outcome ScanOne(format_input_source* src, const unsigned char** format, va_list*
     }
 
     if (conv == 'c' || conv == 's' || conv == '[') {
-        if (!spec.bSuppress) {
-            spec.uiDestLeft = va_arg(*args, unsigned);
-            const uint32_t limit = spec.iCharWidth > 0 ? kMaxWideDestSize : kMaxNarrowDestSize;
-            if (spec.uiDestLeft == 0 || spec.uiDestLeft > limit) {
+        if (!dir.bSuppress) {
+            dir.uiDestLeft = va_arg(*args, unsigned);
+            const uint32_t limit = dir.iCharWidth > 0 ? kMaxWideDestSize : kMaxNarrowDestSize;
+            if (dir.uiDestLeft == 0 || dir.uiDestLeft > limit) {
                 return Outcome::kStop;
             }
         }
@@ -799,39 +799,39 @@ Outcome ScanOne(format_input_source* src, const unsigned char** format, va_list*
     const unsigned char* after = f + 1;
     switch (conv) {
         case 'n':
-            if (!spec.bSuppress) {
-                StoreUnsigned(dest, StoreWidth(spec), static_cast<uint64_t>(static_cast<int64_t>(src->iConsumed)));
+            if (!dir.bSuppress) {
+                StoreUnsigned(dest, StoreWidth(dir), static_cast<uint64_t>(static_cast<int64_t>(src->iConsumed)));
             }
             outcome = Outcome::kDone;
             break;
         case 'e':
         case 'f':
         case 'g':
-            outcome = ScanFloat(src, &spec, first, dest, text);
+            outcome = ScanFloat(src, &dir, first, dest, text);
             break;
         case 'c':
         case 's':
-            outcome = ScanCharacters(src, &spec, conv, first, dest, nullptr);
+            outcome = ScanCharacters(src, &dir, conv, first, dest, nullptr);
             break;
         case '[': {
             ScanSet set;
             after = f + 1;
-            if (!ParseScanSet(&after, &set, &spec.bNegateSet)) {
-                if (!spec.bSuppress) {
-                    TerminateAt(dest, spec.iCharWidth > 0, 0);
+            if (!ParseScanSet(&after, &set, &dir.bNegateSet)) {
+                if (!dir.bSuppress) {
+                    TerminateAt(dest, dir.iCharWidth > 0, 0);
                 }
                 return Outcome::kStop;
             }
-            outcome = ScanCharacters(src, &spec, conv, first, dest, &set);
+            outcome = ScanCharacters(src, &dir, conv, first, dest, &set);
             break;
         }
         default:
-            outcome = ScanInteger(src, &spec, conv, first, dest);
+            outcome = ScanInteger(src, &dir, conv, first, dest);
             break;
     }
     if (outcome == Outcome::kDone) {
         ++state->llConversions;
-        if (!spec.bSuppress && conv != 'n') {
+        if (!dir.bSuppress && conv != 'n') {
             ++state->iAssigned;
         }
         *format = after;

@@ -310,8 +310,8 @@ void SignPrefix(bool negative, uint32_t flags, Converted* cv) {
 }
 
 // c and C: one byte, or the multibyte form of one wide character.
-void ConvertChar(char type, FormatSpec* spec, va_list& ap, char* textBuf, Converted* cv) {
-    uint32_t& flags = spec->flags;
+void ConvertChar(char type, FormatSpec* dir, va_list& ap, char* textBuf, Converted* cv) {
+    uint32_t& flags = dir->flags;
     bool wide = (flags & (FLAG_LONG | FLAG_WIDE)) != 0 && (flags & FLAG_SHORT) == 0;
     if (type == 'C' && (flags & (FLAG_SHORT | FLAG_LONG | FLAG_WIDE)) == 0) {
         wide = true;
@@ -336,14 +336,14 @@ void ConvertChar(char type, FormatSpec* spec, va_list& ap, char* textBuf, Conver
 }
 
 // s and S: a narrow or wide text, read no further than the precision.
-void ConvertString(char type, FormatSpec* spec, va_list& ap, Converted* cv) {
-    uint32_t& flags = spec->flags;
+void ConvertString(char type, FormatSpec* dir, va_list& ap, Converted* cv) {
+    uint32_t& flags = dir->flags;
     bool wide = (flags & (FLAG_LONG | FLAG_WIDE)) != 0 && (flags & FLAG_SHORT) == 0;
     if (type == 'S' && (flags & (FLAG_SHORT | FLAG_LONG | FLAG_WIDE)) == 0) {
         wide = true;
     }
     flags &= ~FLAG_ZERO;
-    const int32_t precision = spec->precision;
+    const int32_t precision = dir->precision;
     if (wide) {
         const wchar_t* text = va_arg(ap, const wchar_t*);
         if (text == nullptr) {
@@ -364,7 +364,7 @@ void ConvertString(char type, FormatSpec* spec, va_list& ap, Converted* cv) {
 }
 
 // Z: a counted text; its length decides, not a terminator, and no precision applies.
-void ConvertCounted(const FormatSpec* spec, va_list& ap, Converted* cv) {
+void ConvertCounted(const FormatSpec* dir, va_list& ap, Converted* cv) {
     const CountedText* counted = va_arg(ap, const CountedText*);
     if (counted == nullptr || counted->buffer == nullptr) {
         cv->text = "(null)";
@@ -373,7 +373,7 @@ void ConvertCounted(const FormatSpec* spec, va_list& ap, Converted* cv) {
     }
     // A negative length describes no text at all.
     const int32_t length = counted->length > 0 ? counted->length : 0;
-    if (spec->flags & FLAG_WIDE) {
+    if (dir->flags & FLAG_WIDE) {
         static_assert(sizeof(wchar_t) == 4, "a counted wide text holds 4-byte characters");
         cv->wideText = reinterpret_cast<const wchar_t*>(counted->buffer);
         cv->len = length / 4;
@@ -398,8 +398,8 @@ char* WriteDigits(char* end, uint64_t magnitude, int32_t precision, const char* 
 }
 
 // d i u o x X p: digits written backwards from the end of the text buffer.
-void ConvertInteger(char type, FormatSpec* spec, va_list& ap, char* textBuf, Converted* cv) {
-    uint32_t& flags = spec->flags;
+void ConvertInteger(char type, FormatSpec* dir, va_list& ap, char* textBuf, Converted* cv) {
+    uint32_t& flags = dir->flags;
     uint64_t magnitude = 0;
     bool negative = false;
     if (type == 'p') {
@@ -446,7 +446,7 @@ void ConvertInteger(char type, FormatSpec* spec, va_list& ap, char* textBuf, Con
         magnitude &= 0xFFFFFFFFu;
     }
 
-    int32_t precision = spec->precision;
+    int32_t precision = dir->precision;
     if (precision < 0) {
         // A pointer has no leading zeros; NULL gives no digits and is written "(nil)".
         precision = (type == 'p') ? 0 : 1;
@@ -492,8 +492,8 @@ void ConvertInteger(char type, FormatSpec* spec, va_list& ap, char* textBuf, Con
 }
 
 // e f g E G: the text comes from the library's own digit generator.
-void ConvertFloat(char type, FormatSpec* spec, va_list& ap, char* textBuf, Converted* cv) {
-    uint32_t& flags = spec->flags;
+void ConvertFloat(char type, FormatSpec* dir, va_list& ap, char* textBuf, Converted* cv) {
+    uint32_t& flags = dir->flags;
     const bool isLong = (flags & (FLAG_LONGDBL | FLAG_QUAD)) != 0;
     double dValue = 0;
     long double ldValue = 0;
@@ -505,7 +505,7 @@ void ConvertFloat(char type, FormatSpec* spec, va_list& ap, char* textBuf, Conve
     const char conv = static_cast<char>(type | 0x20);
     const bool capital = (type == 'E' || type == 'G');
 
-    int32_t precision = spec->precision;
+    int32_t precision = dir->precision;
     if (precision < 0) {
         precision = 6;
     } else if (precision == 0 && conv == 'g') {
@@ -558,12 +558,12 @@ void ConvertFloat(char type, FormatSpec* spec, va_list& ap, char* textBuf, Conve
     cv->len = ClampLength(strlen(buf));
 }
 
-void WriteConverted(const FormatSpec& spec, const Converted& cv, FormatOutput* out) {
+void WriteConverted(const FormatSpec& dir, const Converted& cv, FormatOutput* out) {
     if (cv.writeNothing) {
         return;
     }
-    const uint32_t flags = spec.flags;
-    const int64_t rawFill = static_cast<int64_t>(spec.width) - cv.len - cv.prefixLen;
+    const uint32_t flags = dir.flags;
+    const int64_t rawFill = static_cast<int64_t>(dir.width) - cv.len - cv.prefixLen;
     const int32_t fill = rawFill > 0 ? static_cast<int32_t>(rawFill) : 0;
     if ((flags & (FLAG_LEFT | FLAG_ZERO)) == 0) {
         format_put_repeat(' ', fill, out);
@@ -582,88 +582,88 @@ void WriteConverted(const FormatSpec& spec, const Converted& cv, FormatOutput* o
     }
 }
 
-void ConvertAndWrite(char type, FormatSpec* spec, va_list& ap, char* textBuf, FormatOutput* out) {
+void ConvertAndWrite(char type, FormatSpec* dir, va_list& ap, char* textBuf, FormatOutput* out) {
     Converted cv;
     switch (type) {
         case 'c':
         case 'C':
-            ConvertChar(type, spec, ap, textBuf, &cv);
+            ConvertChar(type, dir, ap, textBuf, &cv);
             break;
         case 's':
         case 'S':
-            ConvertString(type, spec, ap, &cv);
+            ConvertString(type, dir, ap, &cv);
             break;
         case 'Z':
-            ConvertCounted(spec, ap, &cv);
+            ConvertCounted(dir, ap, &cv);
             break;
         case 'e':
         case 'E':
         case 'f':
         case 'g':
         case 'G':
-            ConvertFloat(type, spec, ap, textBuf, &cv);
+            ConvertFloat(type, dir, ap, textBuf, &cv);
             break;
         default:  // d i u o x X p
-            ConvertInteger(type, spec, ap, textBuf, &cv);
+            ConvertInteger(type, dir, ap, textBuf, &cv);
             break;
     }
-    WriteConverted(*spec, cv, out);
+    WriteConverted(*dir, cv, out);
     free(cv.heap);
 }
 
 // Records one length modifier; *format points at the character after it, and a
 // modifier that takes following characters with it advances it. Returns false for an I
 // that starts no known form: that I is plain text.
-bool RecordSize(char c, const char** format, FormatSpec* spec) {
+bool RecordSize(char c, const char** format, FormatSpec* dir) {
     const char* next = *format;
     switch (c) {
         case 'h':
             if (*next == 'h') {
-                spec->flags |= FLAG_CHAR;
+                dir->flags |= FLAG_CHAR;
                 ++*format;
             } else {
-                spec->flags |= FLAG_SHORT;
+                dir->flags |= FLAG_SHORT;
             }
             return true;
         case 'l':
             if (*next == 'l') {
-                spec->flags |= FLAG_LONGLONG;
+                dir->flags |= FLAG_LONGLONG;
                 ++*format;
             } else {
-                spec->flags |= FLAG_LONG;
+                dir->flags |= FLAG_LONG;
             }
             return true;
         case 'L':
-            spec->flags |= FLAG_LONGDBL;
+            dir->flags |= FLAG_LONGDBL;
             return true;
         case 'q':
-            spec->flags |= FLAG_QUAD;
+            dir->flags |= FLAG_QUAD;
             return true;
         case 'j':
-            spec->flags |= FLAG_INTMAX;
+            dir->flags |= FLAG_INTMAX;
             return true;
         case 't':
-            spec->flags |= FLAG_PTRDIFF;
+            dir->flags |= FLAG_PTRDIFF;
             return true;
         case 'z':
-            spec->flags |= FLAG_SIZE;
+            dir->flags |= FLAG_SIZE;
             return true;
         case 'w':
-            spec->flags |= FLAG_WIDE;
+            dir->flags |= FLAG_WIDE;
             return true;
         case 'I':
             if (next[0] == '6' && next[1] == '4') {
-                spec->flags |= FLAG_I64;
+                dir->flags |= FLAG_I64;
                 *format += 2;
                 return true;
             }
             if (next[0] == '3' && next[1] == '2') {
-                spec->flags |= FLAG_I32;
+                dir->flags |= FLAG_I32;
                 *format += 2;
                 return true;
             }
             if (*next != '\0' && In(*next, "diouxX")) {
-                spec->flags |= FLAG_I;
+                dir->flags |= FLAG_I;
                 return true;
             }
             return false;
@@ -674,10 +674,10 @@ bool RecordSize(char c, const char** format, FormatSpec* spec) {
 
 // Runs the grammar over the format and writes through the stream. Returns the count of
 // bytes written, or -1 for an invalid format, a format that ends inside a
-// specification, a full stream or a wide text with no multibyte form.
+// directive, a full stream or a wide text with no multibyte form.
 int32_t format_output_engine(format_output_stream* stream, const char* format, va_list argList) {
     FormatOutput out{stream, 0};
-    FormatSpec spec{0, 0, -1};
+    FormatSpec dir{0, 0, -1};
     FormatState state = STAT_NORMAL;
     char textBuf[kTextBufSize];
     va_list ap;
@@ -692,24 +692,24 @@ int32_t format_output_engine(format_output_stream* stream, const char* format, v
                 format_put_char(c, &out);
                 break;
             case STAT_PERCENT:
-                spec = FormatSpec{0, 0, -1};
+                dir = FormatSpec{0, 0, -1};
                 break;
             case STAT_FLAG:
                 switch (c) {
                     case '-':
-                        spec.flags |= FLAG_LEFT;
+                        dir.flags |= FLAG_LEFT;
                         break;
                     case '+':
-                        spec.flags |= FLAG_PLUS;
+                        dir.flags |= FLAG_PLUS;
                         break;
                     case ' ':
-                        spec.flags |= FLAG_SPACE;
+                        dir.flags |= FLAG_SPACE;
                         break;
                     case '#':
-                        spec.flags |= FLAG_ALT;
+                        dir.flags |= FLAG_ALT;
                         break;
                     default:  // '0'
-                        spec.flags |= FLAG_ZERO;
+                        dir.flags |= FLAG_ZERO;
                         break;
                 }
                 break;
@@ -717,27 +717,27 @@ int32_t format_output_engine(format_output_stream* stream, const char* format, v
                 if (c == '*') {
                     int32_t w = va_arg(ap, int);
                     if (w < 0) {
-                        spec.flags |= FLAG_LEFT;
+                        dir.flags |= FLAG_LEFT;
                         w = (w == INT32_MIN) ? INT32_MAX : -w;
                     }
-                    spec.width = w;
+                    dir.width = w;
                 } else {
-                    spec.width = AddDigit(spec.width, c);
+                    dir.width = AddDigit(dir.width, c);
                 }
                 break;
             case STAT_DOT:
-                spec.precision = 0;
+                dir.precision = 0;
                 break;
             case STAT_PRECISION:
                 if (c == '*') {
                     const int32_t v = va_arg(ap, int);
-                    spec.precision = v < 0 ? -1 : v;
+                    dir.precision = v < 0 ? -1 : v;
                 } else {
-                    spec.precision = AddDigit(spec.precision, c);
+                    dir.precision = AddDigit(dir.precision, c);
                 }
                 break;
             case STAT_SIZE:
-                if (!RecordSize(c, &p, &spec)) {
+                if (!RecordSize(c, &p, &dir)) {
                     // "%I" not followed by a known form: the I is text, and so is what
                     // follows it.
                     format_put_char('I', &out);
@@ -745,7 +745,7 @@ int32_t format_output_engine(format_output_stream* stream, const char* format, v
                 }
                 break;
             case STAT_TYPE:
-                ConvertAndWrite(c, &spec, ap, textBuf, &out);
+                ConvertAndWrite(c, &dir, ap, textBuf, &out);
                 break;
             default:  // STAT_INVALID
                 va_end(ap);

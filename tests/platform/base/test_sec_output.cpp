@@ -318,7 +318,7 @@ TEST(SecFormatGrammar, InvalidFormatsFailWithAnEmptyDestination) {
     EXPECT_FMT_FAILS("ab%n", &target);
     EXPECT_FMT_FAILS("%a", 1.0);
     EXPECT_FMT_FAILS("%A", 1.0);
-    EXPECT_FMT_FAILS("%F", 1.0);  // F is a modifier; the format ends inside the spec
+    EXPECT_FMT_FAILS("%F", 1.0);  // F is a modifier; the format ends inside the directive
     EXPECT_FMT_FAILS("abc%");
     EXPECT_FMT_FAILS("%-");
     EXPECT_FMT_FAILS("%5");
@@ -582,7 +582,7 @@ TEST(SecFormatCall, NamedTruncationCases) {
     EXPECT_STREQ(buf, "abcdefghi");
     EXPECT_EQ(SprintfS(buf, 10, "%s", "abcdefghij"), -1);
     EXPECT_STREQ(buf, "");
-    // A truncated conversion followed by a bad specification still keeps the text: the
+    // A truncated conversion followed by a bad directive still keeps the text: the
     // engine stops at the first character after the stream is full.
     EXPECT_EQ(SnprintfS(buf, 10, 3, "%s%y", "abcdef"), -1);
     EXPECT_STREQ(buf, "abc");

@@ -192,22 +192,22 @@ private:
 
     // Appends one conversion and its arguments; false when the argument budget is spent.
     bool AddConversion(Case* c) {
-        std::string spec = "%";
+        std::string dir = "%";
         std::vector<Arg> args;
         while (Chance(30)) {
-            spec += " #+-0"[Pick(5)];
+            dir += " #+-0"[Pick(5)];
         }
         if (Chance(15)) {
-            spec += '*';
+            dir += '*';
             args.push_back(Arg{Kind::Int, static_cast<long long>(Pick(61)) - 30, nullptr, nullptr});
         } else if (Chance(40)) {
-            spec += std::to_string(1 + Pick(30));
+            dir += std::to_string(1 + Pick(30));
         }
         if (Chance(15)) {
-            spec += ".*";
+            dir += ".*";
             args.push_back(Arg{Kind::Int, static_cast<long long>(Pick(41)) - 6, nullptr, nullptr});
         } else if (Chance(40)) {
-            spec += "." + (Chance(20) ? std::string() : std::to_string(Pick(31)));
+            dir += "." + (Chance(20) ? std::string() : std::to_string(Pick(31)));
         }
 
         static const char kTypes[] = "diuoxXcs";
@@ -216,7 +216,7 @@ private:
         if (type == 'c' || type == 's') {
             const bool wide = Chance(25);
             if (wide) {
-                spec += 'l';
+                dir += 'l';
             }
             if (type == 'c') {
                 value.kind = wide ? Kind::UInt : Kind::Int;
@@ -238,7 +238,7 @@ private:
             static const char* const kModifiers[] = {"", "", "", "hh", "h", "l", "ll", "j", "z",
                                                      "t"};
             const std::string modifier = kModifiers[Pick(sizeof(kModifiers) / sizeof(kModifiers[0]))];
-            spec += modifier;
+            dir += modifier;
             const bool isSigned = (type == 'd' || type == 'i');
             if (modifier.empty() || modifier[0] == 'h') {
                 value.kind = isSigned ? Kind::Int : Kind::UInt;
@@ -248,12 +248,12 @@ private:
                 value.value = WideValue();
             }
         }
-        spec += type;
+        dir += type;
         args.push_back(value);
         if (c->args.size() + args.size() > kMaxArgs) {
             return false;
         }
-        c->format += spec;
+        c->format += dir;
         c->args.insert(c->args.end(), args.begin(), args.end());
         return true;
     }
