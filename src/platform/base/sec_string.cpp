@@ -92,12 +92,9 @@ bool IsDelimiter(char c, const char* strDelimit) {
     return false;
 }
 
-}  // namespace
-
-// Copies count bytes. Refuses overlapping regions (the caller asked for a copy, and an
-// overlapping copy would silently corrupt the source); a region copied onto itself is
-// already in place.
-secure_errno memcpy_s(void* dest, size_t destMax, const void* src, size_t count) {
+// The checks memcpy_s and memmove_s share, in their order; SEC_EOK lets the copy go
+// on. A failure past the destination checks resets all destMax bytes.
+secure_errno MemArgsCheck(void* dest, size_t destMax, const void* src, size_t count) {
     if (!DestMaxValid(destMax)) {
         return SEC_ERANGE;
     }
@@ -111,6 +108,19 @@ secure_errno memcpy_s(void* dest, size_t destMax, const void* src, size_t count)
     if (count > destMax) {
         memset(dest, 0, destMax);
         return SEC_ERANGE_AND_RESET;
+    }
+    return SEC_EOK;
+}
+
+}  // namespace
+
+// Copies count bytes. Refuses overlapping regions (the caller asked for a copy, and an
+// overlapping copy would silently corrupt the source); a region copied onto itself is
+// already in place.
+secure_errno memcpy_s(void* dest, size_t destMax, const void* src, size_t count) {
+    const secure_errno rc = MemArgsCheck(dest, destMax, src, count);
+    if (rc != SEC_EOK) {
+        return rc;
     }
     if (dest == src) {
         return SEC_EOK;
@@ -127,19 +137,9 @@ secure_errno memcpy_s(void* dest, size_t destMax, const void* src, size_t count)
 
 // Moves count bytes as if through a temporary, so overlap is never an error.
 secure_errno memmove_s(void* dest, size_t destMax, const void* src, size_t count) {
-    if (!DestMaxValid(destMax)) {
-        return SEC_ERANGE;
-    }
-    if (dest == nullptr) {
-        return SEC_EINVAL;
-    }
-    if (src == nullptr) {
-        memset(dest, 0, destMax);
-        return SEC_EINVAL_AND_RESET;
-    }
-    if (count > destMax) {
-        memset(dest, 0, destMax);
-        return SEC_ERANGE_AND_RESET;
+    const secure_errno rc = MemArgsCheck(dest, destMax, src, count);
+    if (rc != SEC_EOK) {
+        return rc;
     }
     if (dest == src || count == 0) {
         return SEC_EOK;
