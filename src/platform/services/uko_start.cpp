@@ -7,6 +7,7 @@
 #include "uko_handle.h"
 #include "uko_mempt.h"
 #include "uko_rescb.h"
+#include "uko_task.h"
 #include "v_task.h"
 
 namespace {
@@ -24,6 +25,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"UKO_CpuTickInit", UKO_CpuTickInit},
     {"ukoRescbinit", ukoRescbinit},
     {"ukoLockDbgInit", ukoLockDbgInit},
+    {"UKO_TaskInit", UKO_TaskInit},
     {"JQR_MemInit", JQR_MemInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
 };
