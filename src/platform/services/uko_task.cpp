@@ -330,6 +330,13 @@ uint32_t ukoTaskRcbAppend(uint32_t uiAppendNum) {
 
 uint32_t ukoTaskTableSizeGet() { return g_tableSize.load(std::memory_order_acquire); }
 
+UKO_TaskCb* const* ukoTaskTableGet(uint32_t* puiSize) {
+    if (puiSize != nullptr) {
+        *puiSize = g_tableSize.load(std::memory_order_acquire);
+    }
+    return g_table.load(std::memory_order_acquire);
+}
+
 // ---- Look-ups --------------------------------------------------------------------------------
 
 UKO_TaskCb* ukoTaskCurCbTlsGet() { return t_curTaskCb; }

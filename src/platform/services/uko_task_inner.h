@@ -79,8 +79,10 @@ uint32_t ukoTaskForEachId(UKO_TASK_HOOK_PF pfnHook);
 // ---- Growth ---------------------------------------------------------------------------------
 // The control-block table's append hook: grows the task table by uiAppendNum ids.
 uint32_t ukoTaskRcbAppend(uint32_t uiAppendNum);
-// The task table's size (ids below it can be looked up).
+// The task table's size (ids below it can be looked up), and the table with its size as
+// a lock-free reader sees them.
 uint32_t ukoTaskTableSizeGet();
+UKO_TaskCb* const* ukoTaskTableGet(uint32_t* puiSize);
 
 // ---- Ending ---------------------------------------------------------------------------------
 // Gives back everything the task held: delete hooks, event lock (destroyed in place),
