@@ -37,7 +37,13 @@ inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
     return true;
 }
 
-inline uint64_t SysPtUsed() { return m_pstMemPtCb[m_ucSysPtNo].uvUsedSize; }
+inline uint64_t SysPtUsed() {
+    UKO_MEMPT_CB* cb = &m_pstMemPtCb[m_ucSysPtNo];
+    (void)OSAL_LockLock(&cb->stLock);
+    const uint64_t used = cb->uvUsedSize;
+    (void)OSAL_LockUnLock(&cb->stLock, 0);
+    return used;
+}
 
 // Live semaphores. A task gives its event semaphore back just after its id, so memory
 // readings wait until both the task count and this count are where they should be.
