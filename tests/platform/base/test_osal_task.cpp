@@ -1,7 +1,8 @@
 // The thread-creation layer: refusals, the stack size a thread gets and what the caller
 // learns of it, detached and joinable threads, the minimum stack size, policies and
 // priorities in supervisor mode (only ever in a child process), the priority mapping,
-// delays that signals do not shorten, and the calling thread's identities.
+// delays that signals do not shorten, and the calling thread's identities. None of it
+// needs the platform started, so the process stays single-threaded for its children.
 
 #include <gtest/gtest.h>
 
@@ -94,12 +95,7 @@ void ExpectStackWrittenBack(uint64_t written, uint64_t expected) {
 #endif
 }
 
-class OsalTask : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(vt_test::PlatformStartOnce(), 0u); }
-};
-
-TEST_F(OsalTask, RefusedCreations) {
+TEST(OsalTask, RefusedCreations) {
     vt_test::LogCapture capture;
     uint64_t stack = 0;
     pthread_t thread;
@@ -117,7 +113,7 @@ TEST_F(OsalTask, RefusedCreations) {
     EXPECT_EQ(v.done.load(), 0) << "no thread was started";
 }
 
-TEST_F(OsalTask, TheCallerLearnsTheStackTheThreadGot) {
+TEST(OsalTask, TheCallerLearnsTheStackTheThreadGot) {
     struct Case {
         uint64_t requested;
         uint64_t expected;
@@ -153,7 +149,7 @@ TEST_F(OsalTask, TheCallerLearnsTheStackTheThreadGot) {
     }
 }
 
-TEST_F(OsalTask, AJoinableThreadIsJoinedWithItsResult) {
+TEST(OsalTask, AJoinableThreadIsJoinedWithItsResult) {
     ThreadView v;
     uint64_t stack = 0;
     pthread_t thread;

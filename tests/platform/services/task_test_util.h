@@ -7,6 +7,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -25,14 +26,17 @@ namespace task_test {
 
 using Clock = std::chrono::steady_clock;
 
-// Polls pred every millisecond until it holds or timeoutMs have passed.
+// Polls pred until it holds or timeoutMs have passed; the pauses between polls grow
+// from 20 microseconds to a millisecond, so a state that comes quickly is seen quickly.
 inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto pause = std::chrono::microseconds(20);
     while (!pred()) {
         if (Clock::now() > deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(1000));
     }
     return true;
 }
