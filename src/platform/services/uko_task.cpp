@@ -61,6 +61,7 @@ UKO_TaskCb** g_retiredTables[UKO_RESCB_PAGE_MAX];
 uint32_t g_retiredNum = 0;
 
 std::atomic<uint32_t> g_taskCount{0};
+std::atomic<uint32_t> g_releasesInFlight{0};
 
 struct HookItem {
     UKO_DLL_NODE stLink;  // first, so a link is its item
@@ -77,9 +78,32 @@ thread_local UKO_TaskCb* t_curTaskCb = nullptr;
 // The block this thread still has to give back when it ends.
 thread_local UKO_TaskCb* t_ownTaskCb = nullptr;
 
+// Takes of the task lock by this thread, and its cancel state before the first one.
+thread_local uint32_t t_taskLockDepth = 0;
+thread_local int t_cancelStateBefore = PTHREAD_CANCEL_ENABLE;
+
+// The task lock is held while hooks run, and a hook may well reach a cancellation
+// point: a thread that holds the lock is therefore not cancelled until it has let the
+// lock go, or the lock would stay taken for ever.
+void TaskLock() {
+    (void)OSAL_LockLock(&g_taskLock);
+    if (t_taskLockDepth++ == 0) {
+        (void)pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &t_cancelStateBefore);
+    }
+}
+
+void TaskUnlock() {
+    const bool last = --t_taskLockDepth == 0;
+    const int before = t_cancelStateBefore;
+    (void)OSAL_LockUnLock(&g_taskLock, 0);
+    if (last) {
+        (void)pthread_setcancelstate(before, nullptr);
+    }
+}
+
 struct TaskLocked {
-    TaskLocked() { (void)OSAL_LockLock(&g_taskLock); }
-    ~TaskLocked() { (void)OSAL_LockUnLock(&g_taskLock, 0); }
+    TaskLocked() { TaskLock(); }
+    ~TaskLocked() { TaskUnlock(); }
     TaskLocked(const TaskLocked&) = delete;
     TaskLocked& operator=(const TaskLocked&) = delete;
 };
@@ -384,14 +408,14 @@ uint32_t ukoTaskEventWriteById(uint32_t uiTaskId, uint32_t uiEvents) {
     if (!g_ready.load(std::memory_order_acquire)) {
         return UKO_EINVAL;
     }
-    (void)OSAL_LockLock(&g_taskLock);
+    TaskLock();
     UKO_TaskCb* cb = TableGet(uiTaskId);
     if (cb == nullptr) {
-        (void)OSAL_LockUnLock(&g_taskLock, 0);
+        TaskUnlock();
         return UKO_EINVAL;
     }
     (void)OSAL_LockLock(&cb->stEventLock);
-    (void)OSAL_LockUnLock(&g_taskLock, 0);
+    TaskUnlock();
     const uint32_t rc = ukoTaskEventWrite(cb, uiEvents);
     (void)OSAL_LockUnLock(&cb->stEventLock, 0);
     return rc;
@@ -496,9 +520,9 @@ uint32_t TSK_TaskCreate(const char* pscName, uint32_t* puiTaskId, UKO_TASK_START
         return rc;
     }
 
-    (void)OSAL_LockLock(&g_taskLock);
+    TaskLock();
     if (FindByName(pscName) != nullptr) {
-        (void)OSAL_LockUnLock(&g_taskLock, 0);
+        TaskUnlock();
         (void)UKO_SemaDelete(sem);
         return TASK_REPORT(UKO_TASK_ERR_NAME_REPEATED, "[ZIRPA-%s]:The TaskName(%s) is repeated.", kFn,
                            pscName);
@@ -506,7 +530,7 @@ uint32_t TSK_TaskCreate(const char* pscName, uint32_t* puiTaskId, UKO_TASK_START
     void* block = nullptr;
     const uint32_t id = UKO_RescbAlloc(g_rcbTableId, &block);
     if (id == UKO_RESCB_INVALID) {
-        (void)OSAL_LockUnLock(&g_taskLock, 0);
+        TaskUnlock();
         (void)UKO_SemaDelete(sem);
         *puiTaskId = UKO_TASK_ID_NONE;
         return TASK_REPORT(UKO_ENOMEM, "[ZIRPA-%s]:TaskName(%s), UKO_RescbAlloc fail.", kFn, pscName);
@@ -514,7 +538,7 @@ uint32_t TSK_TaskCreate(const char* pscName, uint32_t* puiTaskId, UKO_TASK_START
     auto* cb = static_cast<UKO_TaskCb*>(block);
     TaskCbFill(cb, id, pscName, pfnStart, pfnEntry, uiMode, auvArgs, sem);
     TableSet(id, cb);
-    (void)OSAL_LockUnLock(&g_taskLock, 0);
+    TaskUnlock();
 
     // The thread starts and sleeps until the start event below: by then its handle is
     // recorded, it is counted and the create hooks have seen it.
@@ -522,10 +546,10 @@ uint32_t TSK_TaskCreate(const char* pscName, uint32_t* puiTaskId, UKO_TASK_START
     pthread_t thread = 0;
     rc = OSAL_TaskCreate(pscName, TaskThreadMain, uiPriority, uiMode, &applied, cb, &thread);
 
-    (void)OSAL_LockLock(&g_taskLock);
+    TaskLock();
     if (rc != 0) {
         TaskCbDiscard(cb);
-        (void)OSAL_LockUnLock(&g_taskLock, 0);
+        TaskUnlock();
         (void)UKO_SemaDelete(sem);
         return TASK_REPORT(rc, "[ZIRPA-%s]:TaskName(%s), uiStackSize(%lu), TaskCreate fail.", kFn,
                            pscName, static_cast<unsigned long>(stackSize));
@@ -542,7 +566,7 @@ uint32_t TSK_TaskCreate(const char* pscName, uint32_t* puiTaskId, UKO_TASK_START
     // Written before the lock goes, so that no deletion or reuse of the id can come
     // between the task's recording and its release.
     (void)ukoTaskEventWrite(cb, UKO_TASK_EVENT_START);
-    (void)OSAL_LockUnLock(&g_taskLock, 0);
+    TaskUnlock();
     return 0;
 }
 
@@ -644,6 +668,7 @@ uint32_t UKO_ThreadIsForeign(pthread_t thread) {
 // ---- Ending ------------------------------------------------------------------------------------
 
 void ukoTaskCbRelease(UKO_TaskCb* pstTaskCb) {
+    g_releasesInFlight.fetch_add(1);
     void* sem = nullptr;
     {
         TaskLocked lock;
@@ -662,14 +687,20 @@ void ukoTaskCbRelease(UKO_TaskCb* pstTaskCb) {
         }
         ukoTaskThreadSet(pstTaskCb, 0);
         (void)UKO_RescbFree(g_rcbTableId, id);
-        g_taskCount.fetch_sub(1, std::memory_order_acq_rel);
+        g_taskCount.fetch_sub(1);
     }
     if (sem != nullptr) {
         (void)UKO_SemaDelete(sem);
     }
+    g_releasesInFlight.fetch_sub(1);
 }
 
+uint32_t ukoTaskReleasesInFlight() { return g_releasesInFlight.load(); }
+
 void ukoTaskExitRelease(UKO_TaskCb* pstTaskCb) {
+    // The thread is ending: a cancel that arrives now must not cut the release short.
+    int state = 0;
+    (void)pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
     t_ownTaskCb = nullptr;
     t_curTaskCb = nullptr;
     osTaskCurClear();

@@ -89,6 +89,9 @@ UKO_TaskCb* const* ukoTaskTableGet(uint32_t* puiSize);
 // event semaphore, table entry, signal stack, control block, count. The block must be
 // live; the caller must not hold its event lock.
 void ukoTaskCbRelease(UKO_TaskCb* pstTaskCb);
+// Releases under way. A task's id and count are given back before its event semaphore
+// is: once the count is down and this is 0, everything the task held is back.
+uint32_t ukoTaskReleasesInFlight();
 // What OS_TaskExit does for the calling thread's block before the thread ends: the
 // block is given back unless the task is joinable. The caller's recorded block is
 // forgotten either way.

@@ -49,24 +49,20 @@ inline uint64_t SysPtUsed() {
     return used;
 }
 
-// Live semaphores. A task gives its event semaphore back just after its id, so memory
-// readings wait until both the task count and this count are where they should be.
-inline size_t SemaCount() {
-    size_t n = 0;
-    (void)OSAL_LockLock(&g_stUkoLockDbg.stSemaListLock);
-    for (UKO_DLL_NODE* p = g_stUkoLockDbg.stSemaList.pstNext; p != &g_stUkoLockDbg.stSemaList;
-         p = p->pstNext) {
-        ++n;
-    }
-    (void)OSAL_LockUnLock(&g_stUkoLockDbg.stSemaListLock, 0);
-    return n;
-}
-
-// The task and semaphore counts now, to wait for again later.
+// The task count and the system partition's used bytes at a moment when no ending task
+// is still giving things back, to compare with later. A task's id and count are free
+// a moment before its event semaphore is; Settled waits for the whole release.
 struct Census {
-    uint32_t tasks = UKO_TaskNumGet();
-    size_t semas = SemaCount();
-    bool Back() const { return UKO_TaskNumGet() == tasks && SemaCount() == semas; }
+    uint32_t tasks = 0;
+    uint64_t used = 0;
+    Census() {
+        EXPECT_TRUE(WaitFor([] { return ukoTaskReleasesInFlight() == 0; }));
+        tasks = UKO_TaskNumGet();
+        used = SysPtUsed();
+    }
+    // The count first: a release is under way before the count goes down.
+    bool Settled() const { return UKO_TaskNumGet() == tasks && ukoTaskReleasesInFlight() == 0; }
+    bool Back() const { return Settled() && SysPtUsed() == used; }
 };
 
 // The event words of a task, as one consistent picture.
