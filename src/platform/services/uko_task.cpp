@@ -159,7 +159,7 @@ void TaskCbClear(UKO_TaskCb* pstTaskCb) {
     ukoTaskThreadSet(pstTaskCb, 0);
 }
 
-// Creation step 7: a zeroed block filled for a new task.
+// A zeroed block filled for a new (or newly registered) task.
 void TaskCbFill(UKO_TaskCb* cb, uint32_t uiTaskId, const char* pscName, UKO_TASK_START_PF pfnStart,
                 UKO_TASK_ENTRY_PF pfnEntry, uint32_t uiMode, const uint64_t* puvArgs,
                 void* pEventSem) {
@@ -192,7 +192,8 @@ void EventLockRetire(UKO_TaskCb* pstTaskCb) {
     (void)OSAL_LockDelete(&pstTaskCb->stEventLock);
 }
 
-// Undoes steps 6 and 7 for a creation that failed; under the task lock.
+// Gives back the block of a creation whose thread could not be made; under the task
+// lock.
 void TaskCbDiscard(UKO_TaskCb* pstTaskCb) {
     EventLockRetire(pstTaskCb);
     ukoTaskEventWordsReset(pstTaskCb);

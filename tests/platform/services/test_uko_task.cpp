@@ -323,6 +323,26 @@ TEST_F(UkoTask, CreationsThatAreRefused) {
     EXPECT_EQ(UKO_TaskNumGet(), tasks0_);
 }
 
+TEST_F(UkoTask, ACreationWhoseThreadCannotBeMadeLeavesNoTrace) {
+    const Census census;
+    Probe p;
+    const uint64_t args[4] = {ArgOf(&p), 0, 0, 0};
+    uint32_t id = 9;
+    // No machine maps a stack of 2^60 bytes: the thread library refuses the thread.
+    const uint32_t rc = UKO_TaskCreate("huge", &id, ReturnAtOnce, 1, 1ull << 60, 0, args);
+    EXPECT_NE(rc, 0u);
+    std::vector<Record> r = Records();
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r.back().format, "[ZIRPA-%s]:TaskName(%s), uiStackSize(%lu), TaskCreate fail.");
+    EXPECT_EQ(r.back().moduleId, 0x2001);
+    EXPECT_EQ(id, 9u);
+    EXPECT_TRUE(census.Back()) << "block, lock and semaphore were given back at once";
+    EXPECT_EQ(UKO_TaskIdGet("huge"), kNone);
+    uint32_t again = Create("huge", &p, ReturnAtOnce);
+    EXPECT_NE(again, kNone) << "the name is free";
+    ASSERT_TRUE(Gone(again));
+}
+
 TEST_F(UkoTask, PriorityLimitAndNamesThatShare31Characters) {
     const std::string stem(31, 'N');
     Probe a, b;
