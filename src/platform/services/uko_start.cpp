@@ -7,6 +7,7 @@
 #include "uko_handle.h"
 #include "uko_mempt.h"
 #include "uko_rescb.h"
+#include "uko_spl.h"
 #include "v_task.h"
 
 namespace {
@@ -19,6 +20,7 @@ namespace {
 // table at its own place when it is added to the platform.
 constexpr UKO_START_STEP kSteps[] = {
     {"OS_TickConfigInit", OS_TickConfigInit},
+    {"UKO_SplIni", UKO_SplIni},
     {"ukoHandleInit", ukoHandleInit},
     {"ukoMemPtInit", ukoMemPtInit},
     {"UKO_CpuTickInit", UKO_CpuTickInit},
