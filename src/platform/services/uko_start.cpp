@@ -1,5 +1,6 @@
 #include "uko_start.h"
 
+#include "ddm_log.h"
 #include "jqr_mem.h"
 #include "os_time.h"
 #include "osal_lock.h"
@@ -28,6 +29,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"ukoLockDbgInit", ukoLockDbgInit},
     {"JQR_MemInit", JQR_MemInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
+    {"DDM_LogEnvInit", DDM_LogEnvInit},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "uko_start.h"
 #include "vt_test/child_process.h"
 #include "vt_test/temp_env.h"
+#include "vt_test/temp_env.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ struct CpuTickFixture : ::testing::Test {
 // ---- Start-up ----------------------------------------------------------------------------
 
 TEST(CpuTickInit, TheInstalledHookGivesTheMonotonicBaseAtOnce) {
+    vt_test::TempEnv env;  // the log's start-up step makes its folder under HOME
     auto r = vt_test::RunInChild([] {
         uint32_t base = 0;
         if (UKO_CpuTickBaseGet(&base) != 22) return 1;  // not initialised before the start
