@@ -77,9 +77,12 @@ TEST_P(UkoSpl, NestedTakingsReleaseOnlyAtTheOutermost) {
     EXPECT_EQ(p.lock(), UKO_SPL_TOKEN_HELD);
     EXPECT_EQ(p.unlock(UKO_SPL_TOKEN_HELD), 1u);
     EXPECT_FALSE(acquired.load());
-    // The other lock is independent.
-    EXPECT_EQ(p.otherLock(), UKO_SPL_TOKEN_TAKEN);
-    EXPECT_EQ(p.otherUnlock(UKO_SPL_TOKEN_TAKEN), 0u);
+    // The other lock is independent: another thread takes it while this one is held.
+    std::thread other([&p] {
+        EXPECT_EQ(p.otherLock(), UKO_SPL_TOKEN_TAKEN);
+        EXPECT_EQ(p.otherUnlock(UKO_SPL_TOKEN_TAKEN), 0u);
+    });
+    other.join();
 
     EXPECT_EQ(p.unlock(UKO_SPL_TOKEN_TAKEN), 0u);
     waiter.join();
