@@ -254,14 +254,13 @@ TEST_F(DdmLog, TwentyFilesAreKept) {
 }
 
 struct WrapCase {
+    const char* name;
     uint32_t full;     // the current, full file
     uint32_t next;     // where the line goes
     uint32_t deleted;  // the file the files kept ago
 };
 
-void PrintTo(const WrapCase& c, std::ostream* os) {
-    *os << std::hex << "full " << c.full << ", next " << c.next << ", deleted " << c.deleted;
-}
+void PrintTo(const WrapCase& c, std::ostream* os) { *os << c.name; }
 
 class DdmLogWrap : public ddm_test::LogTest, public ::testing::WithParamInterface<WrapCase> {};
 
@@ -279,9 +278,13 @@ TEST_P(DdmLogWrap, NumbersWrapAndTheOldestGoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DdmLogWrap,
-                         ::testing::Values(WrapCase{0x0FFFFFFF, 0, 0x0FFFFFEC},
-                                           WrapCase{5, 6, 0x0FFFFFF2},
-                                           WrapCase{19, 20, 0}, WrapCase{40, 41, 21}));
+                         ::testing::Values(WrapCase{"top", 0x0FFFFFFF, 0, 0x0FFFFFEC},
+                                           WrapCase{"after_wrap", 5, 6, 0x0FFFFFF2},
+                                           WrapCase{"first_round", 19, 20, 0},
+                                           WrapCase{"later", 40, 41, 21}),
+                         [](const ::testing::TestParamInfo<WrapCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 struct ScanCase {
     const char* name;
@@ -407,7 +410,12 @@ TEST_P(DdmLogPlanted, EntryIsPassedNotWrittenThrough) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DdmLogPlanted,
-                         ::testing::Values(Plant::Symlink, Plant::Fifo, Plant::Folder));
+                         ::testing::Values(Plant::Symlink, Plant::Fifo, Plant::Folder),
+                         [](const ::testing::TestParamInfo<Plant>& info) {
+                             return std::string(info.param == Plant::Symlink ? "symlink"
+                                                : info.param == Plant::Fifo  ? "fifo"
+                                                                             : "folder");
+                         });
 
 TEST_F(DdmLog, FolderThatCannotBeMadeSendsLinesToTheWorkingFolder) {
     const std::string work = env_->Root() + "/work";
