@@ -7,6 +7,7 @@
 #include "uko_handle.h"
 #include "uko_mempt.h"
 #include "uko_rescb.h"
+#include "v_sm.h"
 #include "v_task.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"ukoRescbinit", ukoRescbinit},
     {"ukoLockDbgInit", ukoLockDbgInit},
     {"JQR_MemInit", JQR_MemInit},
+    {"Sema4Init", Sema4Init},
     {"JQR_ReservedInit", JQR_ReservedInit},
 };
 
