@@ -346,12 +346,15 @@ TEST_F(VSm, OperationsByIdAndTheBinaryCap) {
     EXPECT_EQ(UKO_SmV(c), 0u);
     EXPECT_EQ(CountOf(c), 2);
 
-    // Any failure of a V is 22, whatever the layer below said.
+    // Any failure of a V is 22, whatever the layer below said. The refusal below is an
+    // unlock of a free OS lock, which the thread sanitizer reports by design.
     uint32_t m = 0;
     ASSERT_EQ(UKO_SmMCreate("mtx", 0, &m), 0u);
     EXPECT_EQ(UKO_Sm_AsyP(m), 0u);
     EXPECT_EQ(UKO_SmV(m), 0u);
+#if !defined(__SANITIZE_THREAD__)
     EXPECT_EQ(UKO_SmV(m), 22u) << "a V on a free mutex is refused below with another code";
+#endif
 
     struct IdCase {
         uint32_t id;

@@ -100,7 +100,7 @@ TEST_F(VSmStress, TwoDeletesOfOneIdFreeItOnce) {
 }
 
 TEST_F(VSmStress, ADeleteAmongPsAndVsNeverFreesASemaphoreInUse) {
-    constexpr int kRounds = 60;
+    constexpr int kRounds = 40;
     constexpr int kWorkers = 4;
     constexpr int kOpsPerWorker = 300;
     for (int r = 0; r < kRounds; ++r) {
