@@ -198,6 +198,24 @@ TEST_F(VSm, IdsAreHandedOutLowestFirstAndCountedByType) {
     EXPECT_EQ(UKO_GetSema4StatsNoLock(nullptr), 22u);
     EXPECT_TRUE(Records().empty());
 
+    // Refusals of the layer below take no id.
+    uint32_t refused = 77;
+    ClearRecords();
+    EXPECT_EQ(UKO_SmBCreate("b", 2, 0, &refused), 22u);
+    ExpectLastRecord("[ZIRPA-%s]:Create SemaBCreate failed!", 22);
+    ClearRecords();
+    EXPECT_EQ(UKO_SmCCreate("c", 0x80000000u, 0, &refused), 22u);
+    ExpectLastRecord("[ZIRPA-%s]:Create Sema failed!", 22);
+    ClearRecords();
+    EXPECT_EQ(UKO_SmCCreate("c", 0, 0, nullptr), 22u);
+    ExpectLastRecord("[ZIRPA-%s]:The Param pulSmID is null.", 22);
+    ClearRecords();
+    EXPECT_EQ(UKO_SmMCreate("m", 0, nullptr), 22u);
+    ExpectLastRecord("[ZIRPA-%s]:The param pulSmID is null.", 22);
+    EXPECT_EQ(refused, 77u);
+    EXPECT_EQ(UKO_SmIdIsUsed(3), 1u);
+    EXPECT_EQ(UKO_SmIdIsUsed(4), 0u);
+
     // A second start keeps the live ids.
     EXPECT_EQ(Sema4Init(0), 0u);
     EXPECT_EQ(UKO_SmIdIsUsed(2), 1u);
