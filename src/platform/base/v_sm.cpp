@@ -234,10 +234,11 @@ uint32_t Sema4Init(uint32_t /*uiUnused*/) {
     g_state = UKO_SM_STATE_NORMAL;
     g_overloadSwitch.store(0);
     g_statSwitch.store(0);
-    auto* slots = static_cast<void**>(
-        UKO_MemAlloc_F(0, m_ucSysPtNo, kTableBytes, __FILE__, __LINE__));
+    auto* slots =
+        static_cast<void**>(UKO_MemAlloc_F(0, m_ucSysPtNo, kTableBytes, __FILE__, __LINE__));
     if (slots == nullptr) {
-        return SM_REPORT(UKO_ENOMEM, "[ZIRPA-%s]:malloc(%u) for Sema CB fail.", __func__, kTableBytes);
+        return SM_REPORT(UKO_ENOMEM, "[ZIRPA-%s]:malloc(%u) for Sema CB fail.", __func__,
+                         kTableBytes);
     }
     std::memset(slots, 0, kTableBytes);
     __atomic_store_n(&g_max, UKO_MAX_SEMA4, __ATOMIC_RELAXED);
@@ -248,12 +249,15 @@ uint32_t Sema4Init(uint32_t /*uiUnused*/) {
 
 // ---- Create --------------------------------------------------------------------------
 
-uint32_t UKO_SmCCreate(const char* pcName, uint32_t uiInitCount, uint32_t ulFlags, uint32_t* pulSmID) {
+uint32_t UKO_SmCCreate(const char* pcName, uint32_t uiInitCount, uint32_t ulFlags,
+                       uint32_t* pulSmID) {
     if (pulSmID == nullptr) {
-        return CreateFailed(SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The Param pulSmID is null.", __func__));
+        return CreateFailed(
+            SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The Param pulSmID is null.", __func__));
     }
     if ((ulFlags & kFifoPrior) == kFifoPrior) {
-        return CreateFailed(SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid ulFlags(%u).", __func__, ulFlags));
+        return CreateFailed(
+            SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid ulFlags(%u).", __func__, ulFlags));
     }
     void* sem = nullptr;
     uint32_t rc = UKO_SemaCCreate(pcName, uiInitCount, UKO_SM_FIFO, &sem);
@@ -263,12 +267,15 @@ uint32_t UKO_SmCCreate(const char* pcName, uint32_t uiInitCount, uint32_t ulFlag
     return TableEnter(sem, pulSmID, __func__);
 }
 
-uint32_t UKO_SmBCreate(const char* pcName, uint32_t uiInitValue, uint32_t ulFlags, uint32_t* pulSmID) {
+uint32_t UKO_SmBCreate(const char* pcName, uint32_t uiInitValue, uint32_t ulFlags,
+                       uint32_t* pulSmID) {
     if (pulSmID == nullptr) {
-        return CreateFailed(SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The Param pulSmID is null.", __func__));
+        return CreateFailed(
+            SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The Param pulSmID is null.", __func__));
     }
     if ((ulFlags & kFifoPrior) == kFifoPrior) {
-        return CreateFailed(SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid ulFlags(%u).", __func__, ulFlags));
+        return CreateFailed(
+            SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid ulFlags(%u).", __func__, ulFlags));
     }
     void* sem = nullptr;
     uint32_t rc = UKO_SemaBCreate(pcName, uiInitValue, UKO_SM_FIFO, &sem);
@@ -280,19 +287,21 @@ uint32_t UKO_SmBCreate(const char* pcName, uint32_t uiInitValue, uint32_t ulFlag
 
 uint32_t UKO_SmMCreate(const char* pcName, uint32_t ulFlags, uint32_t* pulSmID) {
     if (pulSmID == nullptr) {
-        return CreateFailed(SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The param pulSmID is null.", __func__));
+        return CreateFailed(
+            SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The param pulSmID is null.", __func__));
     }
     uint32_t flags = ulFlags & ~UKO_SM_INVERSION_SAFE;
     if ((flags & kFifoPrior) == kFifoPrior) {
-        return CreateFailed(SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid ulFlags(%u).", __func__, ulFlags));
+        return CreateFailed(
+            SM_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid ulFlags(%u).", __func__, ulFlags));
     }
     // A mutex is always FIFO; its other bits (DELETE_SAFE, GLOBAL) stay.
     flags = (flags & ~UKO_SM_PRIOR) | UKO_SM_FIFO;
     void* sem = nullptr;
     uint32_t rc = UKO_SemaMCreate(pcName, flags, &sem);
     if (rc != 0) {
-        return CreateFailed(SM_REPORT(rc, "[ZIRPA-%s]:Create sema(%s) OSAL SmMutex failed.", __func__,
-                                      NameText(pcName)));
+        return CreateFailed(SM_REPORT(rc, "[ZIRPA-%s]:Create sema(%s) OSAL SmMutex failed.",
+                                      __func__, NameText(pcName)));
     }
     return TableEnter(sem, pulSmID, __func__);
 }
@@ -407,9 +416,8 @@ uint32_t UKO_GetSmID(const char* pcSmName, uint32_t* pulSmID) {
         Locked guard(&g_lock);
         for (uint32_t id = 1; id <= UKO_MAX_SEMA4; ++id) {
             void* sem = SemOf(id);
-            if (sem != nullptr &&
-                UKO_SafeStrNCmp(static_cast<const UKO_SEMA_CB*>(sem)->acName, pcSmName,
-                                UKO_SEMA_NAME_LEN) == 0) {
+            if (sem != nullptr && UKO_SafeStrNCmp(static_cast<const UKO_SEMA_CB*>(sem)->acName,
+                                                  pcSmName, UKO_SEMA_NAME_LEN) == 0) {
                 *pulSmID = id;
                 return 0;
             }
@@ -607,9 +615,12 @@ uint32_t ukoSmStatShow(uint32_t uiTarget) {
         instantOn = g_instantOn;
     }
     Print(uiTarget, "\r\n max semaphore          : %d", static_cast<int>(max));
-    Print(uiTarget, "\r\n total binary semaphore : %d", static_cast<int>(counts[UKO_SEMA_TYPE_BINARY]));
-    Print(uiTarget, "\r\n total count  semaphore : %d", static_cast<int>(counts[UKO_SEMA_TYPE_COUNT]));
-    Print(uiTarget, "\r\n total mutex  semaphore : %d", static_cast<int>(counts[UKO_SEMA_TYPE_MUTEX]));
+    Print(uiTarget, "\r\n total binary semaphore : %d",
+          static_cast<int>(counts[UKO_SEMA_TYPE_BINARY]));
+    Print(uiTarget, "\r\n total count  semaphore : %d",
+          static_cast<int>(counts[UKO_SEMA_TYPE_COUNT]));
+    Print(uiTarget, "\r\n total mutex  semaphore : %d",
+          static_cast<int>(counts[UKO_SEMA_TYPE_MUTEX]));
     if (g_statSwitch.load(std::memory_order_acquire) != 0) {
         for (uint32_t op = 0; op < UKO_SM_STAT_NUM; ++op) {
             const UKO_SmStatInfo& s = stats[op];
@@ -617,9 +628,10 @@ uint32_t ukoSmStatShow(uint32_t uiTarget) {
             Print(uiTarget, kLines[op].succ, static_cast<int>(s.uiTotalSucc));
             Print(uiTarget, kLines[op].fail, static_cast<int>(s.uiTotalFail));
             Print(uiTarget, kLines[op].cont, static_cast<int>(s.uiContinueFail));
-            Print(uiTarget, kLines[op].time, static_cast<int>(t.usYear), static_cast<int>(t.ucMonth),
-                  static_cast<int>(t.ucDate), static_cast<int>(t.ucHour),
-                  static_cast<int>(t.ucMinute), static_cast<int>(t.ucSecond));
+            Print(uiTarget, kLines[op].time, static_cast<int>(t.usYear),
+                  static_cast<int>(t.ucMonth), static_cast<int>(t.ucDate),
+                  static_cast<int>(t.ucHour), static_cast<int>(t.ucMinute),
+                  static_cast<int>(t.ucSecond));
         }
     }
     if (instantOn) {

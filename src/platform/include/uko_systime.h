@@ -24,7 +24,8 @@
 // 1 valid, 0 invalid or NULL (with an error record).
 uint32_t UKO_SystimeCheck(const UKO_Systime* pstSystime);
 // 1 first earlier, 2 equal, 3 first later; 0 when either is NULL or invalid.
-uint32_t UKO_SystimeCompare(const UKO_Systime* pstFirstSystime, const UKO_Systime* pstSecondSystime);
+uint32_t UKO_SystimeCompare(const UKO_Systime* pstFirstSystime,
+                            const UKO_Systime* pstSecondSystime);
 // Whole calendar days from the second date to the first (times of day ignored); 0 for
 // the same day; 0xFFFFFFFF when the first date is earlier or either record is NULL or
 // invalid.
@@ -73,7 +74,8 @@ uint32_t UKO_SystimeSecSince1970Get(uint32_t* puiTimeInSecHigh, uint32_t* puiTim
 
 // ---- Hooks (stored without a lock; each setter returns 0) -------------------------------
 // Derive the LMT or local time from a new system time; a non-zero code cancels the set.
-typedef uint32_t (*UKO_SYSTIME_LMT_DERIVE_HOOK_PF)(const UKO_Systime* pstNewSys, UKO_Systime* pstLmt);
+typedef uint32_t (*UKO_SYSTIME_LMT_DERIVE_HOOK_PF)(const UKO_Systime* pstNewSys,
+                                                   UKO_Systime* pstLmt);
 typedef uint32_t (*UKO_SYSTIME_LOCAL_DERIVE_HOOK_PF)(const UKO_Systime* pstNewSys,
                                                      UKO_Systime* pstLocal, uint64_t* puvExtra);
 // Convert an LMT or local time into a system time (set command types 1 and 2).
@@ -82,8 +84,10 @@ typedef uint32_t (*UKO_SYSTIME_TO_SYS_HOOK_PF)(const UKO_Systime* pstTime, UKO_S
 typedef uint32_t (*UKO_SYSTIME_STATE_HOOK_PF)(const UKO_Systime* pstTime);
 // Full change notification: old and new LMT, old and new system, old and new local
 // time, and flags (2: the LMT state changed; 4 in addition: the new state is 1).
-typedef void (*UKO_SYSTIME_CHANGE_HOOK_PF)(const UKO_Systime* pstOldLmt, const UKO_Systime* pstNewLmt,
-                                           const UKO_Systime* pstOldSys, const UKO_Systime* pstNewSys,
+typedef void (*UKO_SYSTIME_CHANGE_HOOK_PF)(const UKO_Systime* pstOldLmt,
+                                           const UKO_Systime* pstNewLmt,
+                                           const UKO_Systime* pstOldSys,
+                                           const UKO_Systime* pstNewSys,
                                            const UKO_Systime* pstOldLocal,
                                            const UKO_Systime* pstNewLocal, uint32_t uiFlags);
 // Called once per record type after a set: (old, new, notification source, type).

@@ -46,9 +46,9 @@ static_assert(sizeof(UKO_SmStatTime) == 8, "the leading eight bytes of a date/ti
 struct UKO_SmStatInfo {
     uint32_t uiTotalSucc;
     uint32_t uiTotalFail;
-    uint32_t uiInstantSucc;   // while instant counting runs
+    uint32_t uiInstantSucc;  // while instant counting runs
     uint32_t uiInstantFail;
-    uint32_t uiContinueFail;  // failures since the last success
+    uint32_t uiContinueFail;         // failures since the last success
     UKO_SmStatTime stFirstFailTime;  // of the current run of failures; cleared by a success
 };
 static_assert(sizeof(UKO_SmStatInfo) == 28 && offsetof(UKO_SmStatInfo, stFirstFailTime) == 20,
@@ -79,8 +79,10 @@ uint32_t Sema4Init(uint32_t uiUnused);
 // initial value); 12 (no memory, no free id: nothing is left behind); or the semaphore
 // layer's error. Semaphores are always created FIFO; a mutex keeps its other flags
 // with PRIOR turned into FIFO and INVERSION_SAFE removed.
-uint32_t UKO_SmCCreate(const char* pcName, uint32_t uiInitCount, uint32_t ulFlags, uint32_t* pulSmID);
-uint32_t UKO_SmBCreate(const char* pcName, uint32_t uiInitValue, uint32_t ulFlags, uint32_t* pulSmID);
+uint32_t UKO_SmCCreate(const char* pcName, uint32_t uiInitCount, uint32_t ulFlags,
+                       uint32_t* pulSmID);
+uint32_t UKO_SmBCreate(const char* pcName, uint32_t uiInitValue, uint32_t ulFlags,
+                       uint32_t* pulSmID);
 uint32_t UKO_SmMCreate(const char* pcName, uint32_t ulFlags, uint32_t* pulSmID);
 // Time-out in milliseconds, 0 waits without limit: 0, 109 (also left in errno), 22 for
 // an id above 400 or without a semaphore, or the semaphore layer's error.

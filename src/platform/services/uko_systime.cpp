@@ -34,7 +34,7 @@ constexpr uint32_t kSetSource = 1;  // notification source of every set in this 
 constexpr uint16_t kMinYear = 1970;
 constexpr uint16_t kMaxYear = 0xFFFF;
 constexpr uint32_t kSecPerDay = 86400;
-constexpr uint32_t kStrMax = 20;  // bytes of UKO_Systime2Str's text, terminator included
+constexpr uint32_t kStrMax = 20;    // bytes of UKO_Systime2Str's text, terminator included
 constexpr uint32_t kParseLen = 19;  // "YYYY-MM-DD/hh:mm:ss"
 constexpr uint32_t kBoxMinLen = sizeof(UKO_SystimeChangeBox);
 
@@ -114,7 +114,9 @@ bool RangesValid(const UKO_Systime& t) {
            t.uiMillSec <= 999;
 }
 
-bool Valid(const UKO_Systime& t) { return RangesValid(t) && t.ucDate <= MonthDays(t.usYear, t.ucMonth); }
+bool Valid(const UKO_Systime& t) {
+    return RangesValid(t) && t.ucDate <= MonthDays(t.usYear, t.ucMonth);
+}
 
 // Days from 1970-01-01 to the date; the record's date must be valid.
 uint32_t DaysSince1970(const UKO_Systime& t) {
@@ -141,9 +143,11 @@ uint32_t CompareValid(const UKO_Systime& a, const UKO_Systime& b) {
     if (dateA != dateB) {
         return dateA < dateB ? 1 : 3;
     }
-    uint32_t timeA = (static_cast<uint32_t>(a.ucHour) << 26) | (static_cast<uint32_t>(a.ucMinute) << 20) |
+    uint32_t timeA = (static_cast<uint32_t>(a.ucHour) << 26) |
+                     (static_cast<uint32_t>(a.ucMinute) << 20) |
                      (static_cast<uint32_t>(a.ucSecond) << 14) | a.uiMillSec;
-    uint32_t timeB = (static_cast<uint32_t>(b.ucHour) << 26) | (static_cast<uint32_t>(b.ucMinute) << 20) |
+    uint32_t timeB = (static_cast<uint32_t>(b.ucHour) << 26) |
+                     (static_cast<uint32_t>(b.ucMinute) << 20) |
                      (static_cast<uint32_t>(b.ucSecond) << 14) | b.uiMillSec;
     if (timeA != timeB) {
         return timeA < timeB ? 1 : 3;
@@ -313,11 +317,12 @@ uint32_t ukoSystimeCheck(const UKO_Systime* pstSysTime) {
     }
     if (!RangesValid(*pstSysTime) ||
         pstSysTime->ucDate > MonthDays(pstSysTime->usYear, pstSysTime->ucMonth)) {
-        (void)SYSTIME_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Inval Param pSysTime : %d-%d-%d %d:%d:%d.%u.",
-                             __func__, static_cast<int>(pstSysTime->usYear),
-                             static_cast<int>(pstSysTime->ucMonth), static_cast<int>(pstSysTime->ucDate),
-                             static_cast<int>(pstSysTime->ucHour), static_cast<int>(pstSysTime->ucMinute),
-                             static_cast<int>(pstSysTime->ucSecond), pstSysTime->uiMillSec);
+        (void)SYSTIME_REPORT(
+            UKO_EINVAL, "[ZIRPA-%s]:Inval Param pSysTime : %d-%d-%d %d:%d:%d.%u.", __func__,
+            static_cast<int>(pstSysTime->usYear), static_cast<int>(pstSysTime->ucMonth),
+            static_cast<int>(pstSysTime->ucDate), static_cast<int>(pstSysTime->ucHour),
+            static_cast<int>(pstSysTime->ucMinute), static_cast<int>(pstSysTime->ucSecond),
+            pstSysTime->uiMillSec);
         return 0;
     }
     return 1;
@@ -335,7 +340,8 @@ uint32_t ukoSystimeIsValid(const UKO_Systime* pstSysTime) {
     return pstSysTime != nullptr && Valid(*pstSysTime) ? 1 : 0;
 }
 
-uint32_t UKO_SystimeCompare(const UKO_Systime* pstFirstSystime, const UKO_Systime* pstSecondSystime) {
+uint32_t UKO_SystimeCompare(const UKO_Systime* pstFirstSystime,
+                            const UKO_Systime* pstSecondSystime) {
     if (pstFirstSystime == nullptr || pstSecondSystime == nullptr) {
         (void)SYSTIME_REPORT(UKO_EINVAL, kInvalPair, __func__,
                              static_cast<const void*>(pstFirstSystime),
@@ -405,11 +411,12 @@ uint32_t UKO_SystimeRelDayCal(const UKO_Systime* pstFirstSystime,
 uint32_t UKO_SystimeRelSecCal(const UKO_Systime* pstFirstSystime,
                               const UKO_Systime* pstSecondSystime, uint32_t* puiRelativeSec) {
     if (pstFirstSystime == nullptr || pstSecondSystime == nullptr || puiRelativeSec == nullptr) {
-        return SYSTIME_REPORT(
-            UKO_EINVAL,
-            "[ZIRPA-%s]:Inval Param pstFirstSystime(0x%p), pstSecondSystime(0x%p), puiRelativeSec(0x%p).",
-            __func__, static_cast<const void*>(pstFirstSystime),
-            static_cast<const void*>(pstSecondSystime), static_cast<const void*>(puiRelativeSec));
+        return SYSTIME_REPORT(UKO_EINVAL,
+                              "[ZIRPA-%s]:Inval Param pstFirstSystime(0x%p), "
+                              "pstSecondSystime(0x%p), puiRelativeSec(0x%p).",
+                              __func__, static_cast<const void*>(pstFirstSystime),
+                              static_cast<const void*>(pstSecondSystime),
+                              static_cast<const void*>(puiRelativeSec));
     }
     // A failure never leaves a stale or partial count behind for a caller that does not
     // look at the result.
@@ -429,9 +436,8 @@ uint32_t UKO_SystimeRelSecCal(const UKO_Systime* pstFirstSystime,
     uint32_t firstSec = SecondsOfDay(first);
     uint32_t secondSec = SecondsOfDay(second);
     if (days == 0 && secondSec > firstSec) {
-        return SYSTIME_REPORT(UKO_EINVAL,
-                              "[ZIRPA-%s]:The pFirstTm is less than pSecondTm(just second).",
-                              __func__);
+        return SYSTIME_REPORT(
+            UKO_EINVAL, "[ZIRPA-%s]:The pFirstTm is less than pSecondTm(just second).", __func__);
     }
     // Gaps of 136 years or more do not fit the 32-bit result: refused rather than
     // handed out wrapped.
@@ -448,17 +454,19 @@ uint32_t UKO_SystimeRelSecCal(const UKO_Systime* pstFirstSystime,
 uint32_t UKO_SystimeMsSince1970(const UKO_Systime* pstSystime, uint32_t* puiRetMillSecHigh,
                                 uint32_t* puiRetMillSecLow) {
     if (pstSystime == nullptr || puiRetMillSecHigh == nullptr || puiRetMillSecLow == nullptr) {
-        return SYSTIME_REPORT(
-            UKO_EINVAL,
-            "[ZIRPA-%s]:Inval Param pstSystime(0x%p), puiRetMillSecHigh(0x%p), puiRetMillSecLow(0x%p).",
-            __func__, static_cast<const void*>(pstSystime), static_cast<void*>(puiRetMillSecHigh),
-            static_cast<void*>(puiRetMillSecLow));
+        return SYSTIME_REPORT(UKO_EINVAL,
+                              "[ZIRPA-%s]:Inval Param pstSystime(0x%p), puiRetMillSecHigh(0x%p), "
+                              "puiRetMillSecLow(0x%p).",
+                              __func__, static_cast<const void*>(pstSystime),
+                              static_cast<void*>(puiRetMillSecHigh),
+                              static_cast<void*>(puiRetMillSecLow));
     }
     if (ukoSystimeCheck(pstSystime) == 0) {
         return UKO_EINVAL;
     }
-    uint64_t minutes = (static_cast<uint64_t>(DaysSince1970(*pstSystime)) * 24 + pstSystime->ucHour) * 60 +
-                       pstSystime->ucMinute;
+    uint64_t minutes =
+        (static_cast<uint64_t>(DaysSince1970(*pstSystime)) * 24 + pstSystime->ucHour) * 60 +
+        pstSystime->ucMinute;
     uint64_t ms = minutes * 60000 + static_cast<uint64_t>(pstSystime->ucSecond) * 1000 +
                   pstSystime->uiMillSec;
     Split64(ms, puiRetMillSecHigh, puiRetMillSecLow);
@@ -507,8 +515,8 @@ uint32_t ukoSystimeWeekDayCalc(UKO_Systime* pstSystime) {
 
 uint8_t UKO_SystimeMaxDateGet(uint16_t usYear, uint8_t ucMonth) {
     if (usYear < kMinYear || ucMonth < 1 || ucMonth > 12) {
-        (void)SYSTIME_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Inval Param usYear(%d), ucMonth(%d).", __func__,
-                             static_cast<int>(usYear), static_cast<int>(ucMonth));
+        (void)SYSTIME_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Inval Param usYear(%d), ucMonth(%d).",
+                             __func__, static_cast<int>(usYear), static_cast<int>(ucMonth));
         return 255;
     }
     return OS_DaysInMonthGet(usYear, ucMonth);
@@ -529,12 +537,14 @@ uint32_t UKO_Systime2Str(char* cpStrDT, const UKO_Systime* pstSystime) {
     }
     // A five-digit year with two-digit fields needs 21 bytes: the text is refused
     // instead of reported as written.
-    int n = UKO_sprintf_s(cpStrDT, kStrMax, "%d-%d-%d:%d-%d-%d", static_cast<int>(pstSystime->usYear),
-                          static_cast<int>(pstSystime->ucMonth), static_cast<int>(pstSystime->ucDate),
-                          static_cast<int>(pstSystime->ucHour), static_cast<int>(pstSystime->ucMinute),
-                          static_cast<int>(pstSystime->ucSecond));
+    int n =
+        UKO_sprintf_s(cpStrDT, kStrMax, "%d-%d-%d:%d-%d-%d", static_cast<int>(pstSystime->usYear),
+                      static_cast<int>(pstSystime->ucMonth), static_cast<int>(pstSystime->ucDate),
+                      static_cast<int>(pstSystime->ucHour), static_cast<int>(pstSystime->ucMinute),
+                      static_cast<int>(pstSystime->ucSecond));
     if (n < 0) {
-        return SYSTIME_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Print systime to text fail(%d).", __func__, n);
+        return SYSTIME_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Print systime to text fail(%d).", __func__,
+                              n);
     }
     return 0;
 }
@@ -695,10 +705,9 @@ uint32_t ukoGetSecsSince1970(uint32_t* puiSecHigh, uint32_t* puiSecLow) {
 
 uint32_t UKO_SystimeSecSince1970Get(uint32_t* puiTimeInSecHigh, uint32_t* puiTimeInSecLow) {
     if (puiTimeInSecHigh == nullptr || puiTimeInSecLow == nullptr) {
-        return SYSTIME_REPORT(UKO_EINVAL,
-                              "[ZIRPA-%s]:Inval Param puiTimeInSecHigh(0x%p), puiTimeInSecLow(0x%p).",
-                              __func__, static_cast<void*>(puiTimeInSecHigh),
-                              static_cast<void*>(puiTimeInSecLow));
+        return SYSTIME_REPORT(
+            UKO_EINVAL, "[ZIRPA-%s]:Inval Param puiTimeInSecHigh(0x%p), puiTimeInSecLow(0x%p).",
+            __func__, static_cast<void*>(puiTimeInSecHigh), static_cast<void*>(puiTimeInSecLow));
     }
     uint32_t rc = ukoGetSecsSince1970(puiTimeInSecHigh, puiTimeInSecLow);
     if (rc != 0) {
@@ -754,7 +763,8 @@ uint32_t UKO_SystimeNotifyHook2Set(UKO_SYSTIME_NOTIFY_HOOK2_PF pfnHook) {
 // ---- Commands and shows -----------------------------------------------------------------
 
 uint32_t ukoSystimeStrParse(const char* pcText, UKO_Systime* pstSystime) {
-    if (pcText == nullptr || pstSystime == nullptr || UKO_SafeStrNLen(pcText, kParseLen) < kParseLen) {
+    if (pcText == nullptr || pstSystime == nullptr ||
+        UKO_SafeStrNLen(pcText, kParseLen) < kParseLen) {
         return UKO_EINVAL;
     }
     // Field start, width, and the separator that follows it.
@@ -763,7 +773,7 @@ uint32_t ukoSystimeStrParse(const char* pcText, UKO_Systime* pstSystime) {
         uint32_t width;
         char separator;
     };
-    constexpr Field kFields[6] = {{0, 4, '-'}, {5, 2, '-'}, {8, 2, '/'},
+    constexpr Field kFields[6] = {{0, 4, '-'},  {5, 2, '-'},  {8, 2, '/'},
                                   {11, 2, ':'}, {14, 2, ':'}, {17, 2, '\0'}};
     int32_t values[6] = {};
     for (uint32_t i = 0; i < 6; ++i) {
@@ -815,9 +825,12 @@ uint32_t ukoSystimeSetCmd(uint32_t uiType, const char* pcText, uint32_t uiTarget
                                                .load(std::memory_order_acquire);
         if (toSys == nullptr) {
             Print(uiTarget, "\r\nset time to zirpa failed.");
-            Print(uiTarget, uiType == kTypeLmt
-                                ? "\r\nno support LMT time settings, please load the \"uko_timezone\" package."
-                                : "\r\nno support Local time settings, please load the \"uko_timezone\" package.");
+            Print(
+                uiTarget,
+                uiType == kTypeLmt
+                    ? "\r\nno support LMT time settings, please load the \"uko_timezone\" package."
+                    : "\r\nno support Local time settings, please load the \"uko_timezone\" "
+                      "package.");
             Frame(uiTarget, kStars80);
             return UKO_EINVAL;
         }
@@ -916,7 +929,8 @@ uint32_t ukoSystimeChangeBoxInit() {
     }
     uint32_t perSec = OS_TickPerSecGet();
     // base * ticks-per-second would pass 32 bits: divide first instead.
-    box->uiCpuTickPerMs = base > 0xFFFFFFFFu / perSec ? base / (1000 / perSec) : base * perSec / 1000;
+    box->uiCpuTickPerMs =
+        base > 0xFFFFFFFFu / perSec ? base / (1000 / perSec) : base * perSec / 1000;
     uint64_t now = CpuTickNow();
     box->uiStartCpuTickLow = static_cast<uint32_t>(now);
     box->uiStartCpuTickHigh = static_cast<uint32_t>(now >> 32);
@@ -1063,8 +1077,8 @@ uint32_t Jqrs_MsNowUtc8Get(uint32_t* puiMsHigh, uint32_t* puiMsLow) {
     // Eight hours ahead without normalising: the count is linear, so hours 24 to 31
     // simply fall into the next day.
     uint32_t hour = now.ucHour + 8u;
-    uint32_t date = (static_cast<uint32_t>(now.usYear) << 16) | (static_cast<uint32_t>(now.ucMonth) << 8) |
-                    now.ucDate;
+    uint32_t date = (static_cast<uint32_t>(now.usYear) << 16) |
+                    (static_cast<uint32_t>(now.ucMonth) << 8) | now.ucDate;
     uint32_t time = (hour << 16) | (static_cast<uint32_t>(now.ucMinute) << 8) | now.ucSecond;
     Jqrs_DateTimeToMs(date, time, now.uiMillSec, puiMsHigh, puiMsLow);
     return 0;
@@ -1077,7 +1091,8 @@ void ukoSystimeOsReaderSet(UKO_SYSTIME_OS_READ_PF pfnReader) {
 }
 
 void ukoSystimeCpuTickReaderSet(UKO_SYSTIME_CPUTICK_READ_PF pfnReader) {
-    g_cpuTickReader.store(pfnReader != nullptr ? pfnReader : CpuTickByOs, std::memory_order_release);
+    g_cpuTickReader.store(pfnReader != nullptr ? pfnReader : CpuTickByOs,
+                          std::memory_order_release);
 }
 
 void ukoSystimePrinterSet(UKO_SYSTIME_PRINT_PF pfnPrinter) {

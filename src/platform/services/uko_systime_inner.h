@@ -72,12 +72,12 @@ uint32_t ukoSystimeChangeBoxSwitchShow(uint32_t uiTarget);
 // What ukoSystimeTickUpdate has gathered.
 constexpr uint32_t UKO_SYSTIME_GAP_RING = 10;
 struct UKO_SYSTIME_TICK_GAP_STAT {
-    uint32_t uiReadings;          // tick updates so far
-    uint64_t uvPrevious;          // the previous CPU-tick reading
-    uint64_t uvMaxGap;            // the largest gap between two readings
-    UKO_Systime stMaxGapTime;     // UKO_SystimeGet when it was seen
+    uint32_t uiReadings;                     // tick updates so far
+    uint64_t uvPrevious;                     // the previous CPU-tick reading
+    uint64_t uvMaxGap;                       // the largest gap between two readings
+    UKO_Systime stMaxGapTime;                // UKO_SystimeGet when it was seen
     uint64_t auvRing[UKO_SYSTIME_GAP_RING];  // the last gaps while the box switch is on
-    uint32_t uiRingNext;          // next ring index, 0 to 9
+    uint32_t uiRingNext;                     // next ring index, 0 to 9
 };
 void ukoSystimeTickGapStatGet(UKO_SYSTIME_TICK_GAP_STAT* pstStat);
 
