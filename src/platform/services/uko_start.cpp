@@ -9,6 +9,7 @@
 #include "uko_mempt.h"
 #include "uko_rescb.h"
 #include "uko_spl.h"
+#include "v_sm.h"
 #include "v_task.h"
 
 namespace {
@@ -28,6 +29,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"ukoRescbinit", ukoRescbinit},
     {"ukoLockDbgInit", ukoLockDbgInit},
     {"JQR_MemInit", JQR_MemInit},
+    {"Sema4Init", Sema4Init},
     {"JQR_ReservedInit", JQR_ReservedInit},
     {"DDM_LogEnvInit", DDM_LogEnvInit},
 };
