@@ -1,14 +1,20 @@
-// The package server: a 5 MiB download through curl comes out byte for byte, and
-// each way of failing a download can be seen by a client (curl, or a TLS client
-// that looks at what each read returns).
+// The package server: a 5 MiB download through curl comes out byte for byte, each
+// way of failing a download can be seen by a client (curl, or a TLS client that
+// looks at what each read returns), and many requests in a row leave the server's
+// size and thread count where they were.
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -74,10 +80,11 @@ protected:
         file_.resize(5 * 1024 * 1024);
         for (char& c : file_) c = char(rng());
         WriteFile(env_.Tmp() + "/pkg.tar.gz", file_);
-        std::string files;
+        WriteFile(env_.Tmp() + "/short.txt", "a short file\n");
+        std::string files = R"({"path":"/app/short","file":"@DIR@/short.txt"})";
         for (const char* mode : {"normal", "headWithBody", "splitHead", "noLength", "notFound",
                                  "gzip", "closeMidBody", "stall"}) {
-            files += std::string(files.empty() ? "" : ",") + R"({"path":"/app/)" + mode +
+            files += std::string(",") + R"({"path":"/app/)" + mode +
                      R"(","file":"@DIR@/pkg.tar.gz","mode":")" + mode + R"(",
                         "closeAfterBytes":100000,"stallAfterBytes":10})";
         }
@@ -179,7 +186,7 @@ TEST_F(SimHttps, FailureModes) {
     EXPECT_TRUE(Body() == file_.substr(0, 100000));
 }
 
-TEST_F(SimHttps, StallHoldsTheConnectionUntilTheServerStops) {
+TEST_F(SimHttps, StallsHoldTheirConnectionsUntilTheServerStops) {
     Tls t(port_);
     ASSERT_TRUE(t.ok());
     t.Get("/app/stall");
@@ -187,9 +194,80 @@ TEST_F(SimHttps, StallHoldsTheConnectionUntilTheServerStops) {
     EXPECT_NE(head.find("\r\n\r\n"), std::string::npos);
     EXPECT_EQ(t.Read(), file_.substr(0, 10));
     EXPECT_TRUE(t.NothingFor(400));
+    // Stalled transfers hold their workers; other requests are still served.
+    Tls second(port_);
+    ASSERT_TRUE(second.ok());
+    second.Get("/app/stall");
+    EXPECT_NE(second.Read().find("\r\n\r\n"), std::string::npos);
+    ASSERT_EQ(Curl("/app/short"), 0);
+    EXPECT_EQ(Body(), "a short file\n");
     int64_t t0 = Ms();
     EXPECT_EQ(sim_->Stop(), 0);
     EXPECT_LT(Ms() - t0, 3000) << "a stalled transfer does not hold up the stop";
+}
+
+// A figure of /proc/<pid>/status ("VmSize" in kB, "Threads").
+long StatusValue(pid_t pid, const std::string& key) {
+    std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size() + 1, key + ":") == 0)
+            return std::stol(line.substr(key.size() + 1));
+    }
+    return -1;
+}
+
+TEST_F(SimHttps, ManyRequestsInARowLeaveSizeAndThreadsFlat) {
+    // Each request on its own connection, read to the end, as the update download
+    // does it; the server must not keep anything of a connection once it is over.
+    // One client object for all of them, resuming the first session: the test is
+    // about what a connection leaves behind in the server, and the checked build
+    // makes every full handshake and every fresh allocation slow.
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
+                                                          SSL_CTX_free);
+    std::unique_ptr<SSL, decltype(&SSL_free)> owner(SSL_new(ctx.get()), SSL_free);
+    SSL* ssl = owner.get();
+    auto request = [&] {
+        Client c(port_);
+        ASSERT_GE(c.fd(), 0);
+        // The request leaves at once, not after the acknowledgement of the handshake's
+        // last message.
+        int one = 1;
+        ::setsockopt(c.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        SSL_clear(ssl);
+        SSL_set_fd(ssl, c.fd());
+        ASSERT_EQ(SSL_connect(ssl), 1);
+        const char req[] = "GET /app/short HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ASSERT_EQ(SSL_write(ssl, req, sizeof req - 1), int(sizeof req - 1));
+        std::string got;
+        char buf[4096];
+        int n;
+        while ((n = SSL_read(ssl, buf, sizeof buf)) > 0) got.append(buf, size_t(n));
+        SSL_shutdown(ssl);
+        ASSERT_NE(got.find("\r\n\r\na short file\n"), std::string::npos) << got;
+    };
+    const int kRequests = 2000;
+    long vmFirst = 0, threadsFirst = 0;
+    for (int i = 0; i < kRequests; ++i) {
+        ASSERT_NO_FATAL_FAILURE(request()) << "request " << i;
+        if (i == 9) {
+            vmFirst = StatusValue(sim_->pid(), "VmSize");
+            threadsFirst = StatusValue(sim_->pid(), "Threads");
+        }
+    }
+    long vmEnd = StatusValue(sim_->pid(), "VmSize");
+    long threadsEnd = StatusValue(sim_->pid(), "Threads");
+    std::printf("after 10 requests: VmSize %ld kB, %ld threads; after %d: VmSize %ld kB, "
+                "%ld threads\n", vmFirst, threadsFirst, kRequests, vmEnd, threadsEnd);
+    RecordProperty("vm_kb_after_10", std::to_string(vmFirst));
+    RecordProperty("vm_kb_at_end", std::to_string(vmEnd));
+    RecordProperty("threads_after_10", std::to_string(threadsFirst));
+    RecordProperty("threads_at_end", std::to_string(threadsEnd));
+    ASSERT_GT(vmFirst, 0);
+    // A client in a row never needs more workers than the server starts with; a few
+    // threads (and their stacks) of slack keep the check about piling up, not timing.
+    EXPECT_LE(threadsEnd, threadsFirst + 3);
+    EXPECT_LE(vmEnd, vmFirst + 16 * 1024) << "kB";
 }
 
 }  // namespace
