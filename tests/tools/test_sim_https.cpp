@@ -3,8 +3,6 @@
 // looks at what each read returns), and many requests in a row leave the server's
 // size and thread count where they were.
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -12,7 +10,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -217,48 +214,52 @@ long StatusValue(pid_t pid, const std::string& key) {
     return -1;
 }
 
-TEST_F(SimHttps, ManyRequestsInARowLeaveSizeAndThreadsFlat) {
-    // Each request on its own connection, read to the end, as the update download
-    // does it; the server must not keep anything of a connection once it is over.
-    // One client object for all of them, resuming the first session: the test is
-    // about what a connection leaves behind in the server, and the checked build
-    // makes every full handshake and every fresh allocation slow.
-    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
-                                                          SSL_CTX_free);
-    std::unique_ptr<SSL, decltype(&SSL_free)> owner(SSL_new(ctx.get()), SSL_free);
-    SSL* ssl = owner.get();
-    auto request = [&] {
-        Client c(port_);
-        ASSERT_GE(c.fd(), 0);
-        // The request leaves at once, not after the acknowledgement of the handshake's
-        // last message.
-        int one = 1;
-        ::setsockopt(c.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        SSL_clear(ssl);
-        SSL_set_fd(ssl, c.fd());
-        ASSERT_EQ(SSL_connect(ssl), 1);
-        const char req[] = "GET /app/short HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        ASSERT_EQ(SSL_write(ssl, req, sizeof req - 1), int(sizeof req - 1));
-        std::string got;
-        char buf[4096];
-        int n;
-        while ((n = SSL_read(ssl, buf, sizeof buf)) > 0) got.append(buf, size_t(n));
-        SSL_shutdown(ssl);
-        ASSERT_NE(got.find("\r\n\r\na short file\n"), std::string::npos) << got;
-    };
-    const int kRequests = 2000;
-    long vmFirst = 0, threadsFirst = 0;
-    for (int i = 0; i < kRequests; ++i) {
-        ASSERT_NO_FATAL_FAILURE(request()) << "request " << i;
-        if (i == 9) {
-            vmFirst = StatusValue(sim_->pid(), "VmSize");
-            threadsFirst = StatusValue(sim_->pid(), "Threads");
-        }
+// Runs curl once over n requests of the same short file, each on its own connection
+// (the server closes every one), and returns how many came back 200.
+int CurlRequests(const std::string& dir, uint16_t port, int n) {
+    std::string config;
+    for (int i = 0; i < n; ++i) {
+        config += "url = \"https://127.0.0.1:" + std::to_string(port) + "/app/short\"\n";
+        config += "output = \"/dev/null\"\n";
     }
-    long vmEnd = StatusValue(sim_->pid(), "VmSize");
-    long threadsEnd = StatusValue(sim_->pid(), "Threads");
-    std::printf("after 10 requests: VmSize %ld kB, %ld threads; after %d: VmSize %ld kB, "
-                "%ld threads\n", vmFirst, threadsFirst, kRequests, vmEnd, threadsEnd);
+    WriteFile(dir + "/requests.curl", config);
+    std::string cmd = "curl -sk --max-time 120 -w '%{http_code}\\n' -K '" + dir +
+                      "/requests.curl' > '" + dir + "/codes.txt'";
+    if (std::system(cmd.c_str()) != 0) return -1;
+    std::istringstream codes(ReadFile(dir + "/codes.txt"));
+    std::string line;
+    int ok = 0;
+    while (std::getline(codes, line)) ok += line == "200";
+    return ok;
+}
+
+TEST(SimHttpsLoad, ManyRequestsInARowLeaveSizeAndThreadsFlat) {
+    vt_test::TempEnv env;
+    WriteFile(env.Tmp() + "/short.txt", "a short file\n");
+    // Under the address sanitizer's full quarantine every allocation of every
+    // connection lands on fresh memory, which makes 2,000 connections take a minute;
+    // a small quarantine for this one simulator keeps the test to seconds. The sizes
+    // checked are the kernel's figures, which the quarantine does not enter.
+    const char* saved = std::getenv("ASAN_OPTIONS");
+    std::string savedText = saved != nullptr ? saved : "";
+    ::setenv("ASAN_OPTIONS", (savedText + (savedText.empty() ? "" : ":") +
+                              "quarantine_size_mb=1").c_str(), 1);
+    SimProcess sim(R"({"portsFile":"@DIR@/ports.json","promote":{"listen":false},
+        "https":{"port":0,"files":[{"path":"/app/short","file":"@DIR@/short.txt"}]}})",
+                   env.Tmp());
+    if (saved != nullptr) ::setenv("ASAN_OPTIONS", savedText.c_str(), 1);
+    else ::unsetenv("ASAN_OPTIONS");
+    ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
+    uint16_t port = sim.Port("https");
+
+    ASSERT_EQ(CurlRequests(env.Tmp(), port, 10), 10);
+    long vmFirst = StatusValue(sim.pid(), "VmSize");
+    long threadsFirst = StatusValue(sim.pid(), "Threads");
+    ASSERT_EQ(CurlRequests(env.Tmp(), port, 1990), 1990);
+    long vmEnd = StatusValue(sim.pid(), "VmSize");
+    long threadsEnd = StatusValue(sim.pid(), "Threads");
+    std::printf("after 10 requests: VmSize %ld kB, %ld threads; after 2000: VmSize %ld kB, "
+                "%ld threads\n", vmFirst, threadsFirst, vmEnd, threadsEnd);
     RecordProperty("vm_kb_after_10", std::to_string(vmFirst));
     RecordProperty("vm_kb_at_end", std::to_string(vmEnd));
     RecordProperty("threads_after_10", std::to_string(threadsFirst));
@@ -268,6 +269,7 @@ TEST_F(SimHttps, ManyRequestsInARowLeaveSizeAndThreadsFlat) {
     // threads (and their stacks) of slack keep the check about piling up, not timing.
     EXPECT_LE(threadsEnd, threadsFirst + 3);
     EXPECT_LE(vmEnd, vmFirst + 16 * 1024) << "kB";
+    EXPECT_EQ(sim.Stop(), 0);
 }
 
 }  // namespace
