@@ -25,8 +25,8 @@ namespace {
                        static_cast<uint32_t>(__LINE__), __VA_ARGS__)
 
 constexpr size_t kProcRootMax = 200;
-// "/proc/%d/task/%d/stat" with the longest ids needs 38 bytes; a test folder in place
-// of "/proc" may add up to kProcRootMax more.
+// "/proc/%d/task/%d/stat" with the longest ids and its terminator needs 40 bytes; a
+// test folder in place of "/proc" may add up to kProcRootMax more.
 constexpr size_t kStatPathLen = 48 + kProcRootMax;
 constexpr size_t kStatLineLen = 1024;
 constexpr size_t kSymbolTextMax = UKO_CALLSTACK_SYMBOL_LEN - 1;
@@ -74,6 +74,8 @@ bool IsIdentChar(char c) {
            c == '_' || c == '$';
 }
 
+// The text pointers and the texts are one block, so that the caller gives everything
+// back with one free.
 uint32_t BareSymbolsGet(void* const* ppFrames, int iCount, char*** pppcSymbols) {
     const size_t n = static_cast<size_t>(iCount);
     const size_t bytes = n * (sizeof(char*) + UKO_CALLSTACK_SYMBOL_LEN);
