@@ -4,6 +4,7 @@
 
 #include "uko_errcode.h"
 #include "v_dlmem.h"
+#include "v_dlmem_inner.h"
 
 uint32_t DLM_Init(void) {
     g_uiDlmPageSize = 8192;

@@ -16,35 +16,8 @@
 // ---- Configuration and codes ---------------------------------------------------------
 constexpr uint32_t UKO_MEMPT_MAX_PT_NUM = 8;
 constexpr uint8_t UKO_MEMPT_INVALID_PTNO = 255;
-constexpr uint32_t UKO_MEMPT_ALGO_REG_NUM = 10;
 constexpr uint32_t UKO_MEMPT_NAME_LEN = 16;           // 15 characters and a terminator
 constexpr uint64_t UKO_MEMPT_MIN_SIZE = 32768;
-constexpr uint64_t UKO_MEMPT_SYS_SIZE = 0x2000000;    // 32 MiB
-constexpr uint32_t UKO_MEMPT_MAX_APPEND_NUM = 128;
-
-constexpr uint64_t UKO_MEMPT_CB_MAGIC = 0xBEADFACE;
-constexpr uint64_t UKO_MEMPT_PIECE_MAGIC = 0xFACEBEAD;
-
-// Block head: 0xB000000D | (partition << 4) | ((handle & 0xFFFF) << 12).
-constexpr uint64_t UKO_MEM_BLOCK_HEAD_SIZE = 8;
-constexpr uint64_t UKO_MEM_BLOCK_HEAD_MASK = 0xF000000F;
-constexpr uint64_t UKO_MEM_BLOCK_HEAD_PATTERN = 0xB000000D;
-// Alignment tag: 0xADD00BEE | (distance << 12), the distance in bits 12-19.
-constexpr uint64_t UKO_MEM_ALIGN_TAG_PATTERN = 0xADD00BEE;
-constexpr uint64_t UKO_MEM_ALIGN_TAG_DIST_MASK = uint64_t{0xFF} << 12;
-// First word of a block from MEMPT_SysMalloc.
-constexpr uint64_t UKO_MEM_SYSMALLOC_TAG = 0xB000DEAD;
-
-// Partition flags.
-constexpr uint32_t UKO_MEMPT_FLAG_AUTO_APPEND = 0x1;
-constexpr uint32_t UKO_MEMPT_FLAG_APPENDED = 0x10;
-
-// Piece types and sources.
-constexpr uint32_t UKO_MEMPT_PIECE_FIRST = 0;
-constexpr uint32_t UKO_MEMPT_PIECE_HOST = 1;
-constexpr uint32_t UKO_MEMPT_PIECE_CALLER = 16;
-constexpr uint8_t UKO_MEMPT_SRC_HOST = 0;
-constexpr uint8_t UKO_MEMPT_SRC_CALLER = 2;
 
 // Codes of the partitions (module 0x2118).
 constexpr uint32_t UKO_MEMPT_ERR_OVERLAP = 0x21182711;
@@ -77,16 +50,10 @@ constexpr uint32_t UKO_MEMPT_ERR_MLOCK = 0x2118273B;
 // ---- Module state --------------------------------------------------------------------
 // Number of the system partition, set by start-up.
 extern uint8_t m_ucSysPtNo;
-// Number of partition slots (0 until start-up).
-extern uint8_t m_ucMaxPtNum;
 
 // ---- Start-up, algorithms, creation and deletion ---------------------------------------
 // Start-up step: the partition table, its locks, and the system partition "SYSPT".
 uint32_t ukoMemPtInit(uint32_t uiArg);
-// Creates a 32 MiB partition run by "DLM" under the given name.
-uint32_t ukoMemPtCreatePt(const char* pcItem, const char* pszPtName, uint8_t* pucPtNo);
-// Registers the DLM table under the name; an already registered name counts as success.
-uint32_t ukoMemDlmReg(const char* pcItem, const char* pszAlgoName);
 // (UKO_MemAlgoReg is declared in uko_memalgo.h.)
 
 // pFormatPara goes to the algorithm's format; pAddr, when given, is the caller's memory
@@ -98,13 +65,8 @@ uint32_t UKO_MemPtDelete(uint8_t ucPtNo);
 uint32_t UKO_MemPtNoGet(const char* pszPtName, uint8_t* pucPtNo);
 // 1 installed, 0 not.
 uint32_t UKO_MemPtIsInstalled(uint8_t ucPtNo);
-uint32_t ukoMemPtIsInstalled(uint8_t ucPtNo);
 uint8_t UKO_MemPtMaxNumGet();
 
-// Host memory for a piece: 0; 0x21182723 for size 0; 0x21182720 when the host refuses.
-uint32_t ukoMemPtAlloc(uint64_t uvSize, void** ppAddr, uint8_t* pucSource);
-// Gives host memory back; a caller's memory is left alone.
-void ukoMemPtFree(void* pAddr, uint64_t uvSize, uint8_t ucSource);
 // Host memory of *puvSize + 8 bytes whose first word is 0xB000DEAD; the address behind
 // the tag, or NULL.
 void* MEMPT_SysMalloc(uint32_t uiIgnored, uint64_t* puvSize);
@@ -128,7 +90,6 @@ void* UKO_MemAllocAlignN_F(uint32_t uiHandle, uint8_t ucPtNo, uint64_t ulSize,
 // ---- Reference counts ----------------------------------------------------------------
 uint32_t UKO_MemRefInc(void* pAddr);
 uint32_t UKO_MemRefGet(void* pAddr, uint32_t* puiCount);
-uint32_t ukoMemRefGet(void* pAddr, uint32_t* puiCount, uint8_t ucPtNo);
 
 // ---- Address lookups -----------------------------------------------------------------
 // ucLockedPtNo: a partition whose lock the caller holds (not taken again), 255 = none.

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "osal_lock.h"
+#include "osal_lock_inner.h"
 #include "uko_secfunc.h"
 #include "vt_test/child_process.h"
 #include "vt_test/platform.h"

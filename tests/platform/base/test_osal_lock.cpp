@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "osal_lock.h"
+#include "osal_lock_inner.h"
 #include "uko_errcode.h"
 #include "uko_errreport.h"
 #include "vt_test/child_process.h"

@@ -10,6 +10,7 @@
 #include "uko_mempt.h"
 #include "uko_mempt_inner.h"
 #include "v_dlmem.h"
+#include "v_dlmem_inner.h"
 #include "vt_test/child_process.h"
 #include "vt_test/platform.h"
 
