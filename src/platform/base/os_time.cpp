@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "osal_cputick.h"
+#include "uko_errcode.h"
 #include "uko_secfunc.h"
 
 namespace {
@@ -50,7 +51,7 @@ uint32_t ReadHookOrClear(OS_TIME_READ_HOOK_PF pfnHook, UKO_Systime* pstTime) {
 uint32_t ukoTickConfigSet(uint32_t uiTicksPerSec) {
     // A refused rate leaves the configuration as it was: every reader divides by it.
     if (uiTicksPerSec == 0 || uiTicksPerSec > kMaxTicksPerSecond) {
-        return 22;
+        return UKO_EINVAL;
     }
     g_ticksPerSec.store(uiTicksPerSec, std::memory_order_relaxed);
     g_msPerTick.store(1000 / uiTicksPerSec, std::memory_order_relaxed);
@@ -108,7 +109,7 @@ void OS_SecToDate(uint32_t uiSec, UKO_Systime* pstTime) {
 
 uint32_t OS_DateToSec(const UKO_Systime* pstTime, uint32_t* puiSecHigh, uint32_t* puiSecLow) {
     if (pstTime == nullptr || puiSecHigh == nullptr || puiSecLow == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     // The leap day of the record's own year counts only once February is over.
     uint32_t days = (IsLeapYear(pstTime->usYear) && pstTime->ucMonth > 2) ? 1 : 0;
@@ -164,7 +165,7 @@ uint8_t OS_DaysInMonthGet(uint16_t usYear, uint8_t ucMonth) {
 
 uint32_t OS_WeekDayCalc(UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     // Zeller's congruence with Sunday as 0; January and February count as months 13
     // and 14 of the year before.
@@ -214,7 +215,7 @@ uint32_t* OS_TimespecDiffMs(uint32_t* puiDiffMs, const struct timespec* pstLater
 
 uint32_t OSAL_SysTimeGet(UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct timeval tv {};
     int rc = gettimeofday(&tv, nullptr);
@@ -228,7 +229,7 @@ uint32_t OSAL_SysTimeGet(UKO_Systime* pstTime) {
 
 uint32_t OSAL_SysTimeSet(const UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct timeval tv {};
     tv.tv_sec = static_cast<time_t>(OS_DateToSec32(pstTime));
@@ -241,18 +242,18 @@ uint32_t OSAL_SysTimeSet(const UKO_Systime* pstTime) {
 
 uint32_t OSAL_LocalTimeGet(UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     tzset();
     time_t now = time(nullptr);
     if (now == 0 || now == static_cast<time_t>(-1)) {
-        return 22;
+        return UKO_EINVAL;
     }
     // The zone's rules decide the offset for this very moment, daylight saving
     // included; a fixed offset from the standard zone would be an hour off in summer.
     struct tm local {};
     if (localtime_r(&now, &local) == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     pstTime->usYear = static_cast<uint16_t>(local.tm_year + 1900);
     pstTime->ucMonth = static_cast<uint8_t>(local.tm_mon + 1);
@@ -266,7 +267,7 @@ uint32_t OSAL_LocalTimeGet(UKO_Systime* pstTime) {
 
 uint32_t OSAL_LocalTimeSet(const UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct tm local {};
     local.tm_year = static_cast<int>(pstTime->usYear) - 1900;
@@ -279,12 +280,12 @@ uint32_t OSAL_LocalTimeSet(const UKO_Systime* pstTime) {
     local.tm_isdst = -1;
     time_t seconds = mktime(&local);
     if (seconds == static_cast<time_t>(-1)) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct timeval tv {};
     tv.tv_sec = seconds;
     tv.tv_usec = 0;
-    return g_clockSetter.load(std::memory_order_acquire)(&tv) == 0 ? 0 : 22;
+    return g_clockSetter.load(std::memory_order_acquire)(&tv) == 0 ? 0 : UKO_EINVAL;
 }
 
 void ukoOsClockSetterSet(OS_CLOCK_SETTER_PF pfnSetter) {
@@ -333,7 +334,7 @@ void OS_CpuTickGetIfValid(uint32_t* puiLow, uint32_t* puiHigh) { OS_CpuTickRead(
 uint32_t OS_CpuTickSnapshot() {
     pthread_mutex_t* pLock = OSAL_CpuTickLockGet();
     if (pLock == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     (void)pthread_mutex_lock(pLock);
     OS_CpuTickGet(&g_snapshotLow, &g_snapshotHigh);

@@ -204,7 +204,7 @@ uint32_t OSAL_CpuTickMonotonicBase() { return 1000000000u / OS_TickPerSecGet(); 
 
 uint32_t OSAL_CpuTickBaseFind(uint32_t* puiBase) {
     if (puiBase == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     uint32_t fileBase = 0;
     if (OSAL_GetCpuTickBaseByFile(&fileBase) == 0 && fileBase != 0) {
@@ -262,7 +262,7 @@ int32_t OSAL_GetCpuTickBaseByFile(uint32_t* puiBase) {
 
 uint32_t OS_CpuTickBaseMeasure(uint32_t* puiBase) {
     if (puiBase == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct sigaction action {};
     struct sigaction previous {};
@@ -322,7 +322,7 @@ uint32_t OSAL_CpuTickBaseSet(uint32_t uiCpuTickBase) {
     // 0 would make every conversion divide by zero; 0xFFFFFFFF means "not initialised".
     if (uiCpuTickBase == 0 || uiCpuTickBase == 0xFFFFFFFFu) {
         return UKO_ERR_REPORT(
-            22, UKO_MID_OSAL_CPUTICK,
+            UKO_EINVAL, UKO_MID_OSAL_CPUTICK,
             "[ZIRPA-%s]:The Param uiCpuTickBase(%u) is out of range (0, 0xFFFFFFFF).", __func__,
             uiCpuTickBase);
     }

@@ -160,7 +160,7 @@ uint32_t ukoMemPtReportAt(uint32_t code, const char* pcSource, uint32_t line, co
     (void)UKO_ErrnoSet(code);
     uint16_t mid = static_cast<uint16_t>(code >> 16);
     (UKO_LogHookGet())(UKO_LOG_LEVEL_ERROR, static_cast<uint16_t>(code & 0xFFFF),
-                       mid != 0 ? mid : static_cast<uint16_t>(0x2118), pcSource, line, format,
+                       mid != 0 ? mid : static_cast<uint16_t>(UKO_MID_MEMPT), pcSource, line, format,
                        args...);
     return code;
 }

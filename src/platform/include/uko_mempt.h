@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "uko_errcode.h"
 #include "uko_memalgo.h"
 
 // ---- Configuration and codes ---------------------------------------------------------
@@ -19,33 +20,33 @@ constexpr uint8_t UKO_MEMPT_INVALID_PTNO = 255;
 constexpr uint32_t UKO_MEMPT_NAME_LEN = 16;           // 15 characters and a terminator
 constexpr uint64_t UKO_MEMPT_MIN_SIZE = 32768;
 
-// Codes of the partitions (module 0x2118).
-constexpr uint32_t UKO_MEMPT_ERR_OVERLAP = 0x21182711;
-constexpr uint32_t UKO_MEMPT_ERR_NO_FREE_CB = 0x21182712;
-constexpr uint32_t UKO_MEMPT_ERR_FORMAT = 0x21182713;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND = 0x21182714;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND_SIZE = 0x21182715;
-constexpr uint32_t UKO_MEMPT_ERR_EXIST = 0x21182716;
-constexpr uint32_t UKO_MEMPT_ERR_NOT_INSTALLED = 0x2118271C;
-constexpr uint32_t UKO_MEMPT_ERR_ALGO_EXIST = 0x2118271D;
-constexpr uint32_t UKO_MEMPT_ERR_ALGO_FULL = 0x2118271E;
-constexpr uint32_t UKO_MEMPT_ERR_HOST_ALLOC = 0x21182720;
-constexpr uint32_t UKO_MEMPT_ERR_NO_APPEND_API = 0x21182721;
-constexpr uint32_t UKO_MEMPT_ERR_BASE_API = 0x21182722;
-constexpr uint32_t UKO_MEMPT_ERR_PARAM = 0x21182723;
-constexpr uint32_t UKO_MEMPT_ERR_SIZE = 0x21182724;
-constexpr uint32_t UKO_MEMPT_ERR_ALGO_NONE = 0x21182725;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND_FULL = 0x21182728;
-constexpr uint32_t UKO_MEMPT_ERR_IN_USE = 0x21182729;
-constexpr uint32_t UKO_MEMPT_ERR_REF_OVERLOAD = 0x2118272A;
-constexpr uint32_t UKO_MEMPT_ERR_REF_ZERO = 0x2118272B;
-constexpr uint32_t UKO_MEMPT_ERR_REFREE = 0x2118272C;
-constexpr uint32_t UKO_MEMPT_ERR_NO_API = 0x21182730;
-constexpr uint32_t UKO_MEMPT_ERR_ALLOC_FAIL = 0x21182731;
-constexpr uint32_t UKO_MEMPT_ERR_REFREE_LOG = 0x21182732;
-constexpr uint32_t UKO_MEMPT_ERR_FREE_FAIL = 0x21182733;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND_LIMIT = 0x21182737;
-constexpr uint32_t UKO_MEMPT_ERR_MLOCK = 0x2118273B;
+// Codes of the partitions.
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_OVERLAP = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2711);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NO_FREE_CB = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2712);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_FORMAT = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2713);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2714);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND_SIZE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2715);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_EXIST = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2716);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NOT_INSTALLED = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x271C);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALGO_EXIST = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x271D);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALGO_FULL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x271E);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_HOST_ALLOC = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2720);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NO_APPEND_API = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2721);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_BASE_API = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2722);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_PARAM = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2723);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_SIZE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2724);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALGO_NONE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2725);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND_FULL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2728);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_IN_USE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2729);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REF_OVERLOAD = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272A);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REF_ZERO = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272B);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REFREE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272C);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NO_API = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2730);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALLOC_FAIL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2731);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REFREE_LOG = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2732);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_FREE_FAIL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2733);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND_LIMIT = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2737);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_MLOCK = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x273B);
 
 // ---- Module state --------------------------------------------------------------------
 // Number of the system partition, set by start-up.

@@ -12,14 +12,15 @@
 
 #include <cstdint>
 
+#include "uko_errcode.h"
 #include "uko_memalgo.h"
 
-// Error codes of the algorithm (module 0x210C).
-constexpr uint32_t DLM_ERR_SLICE_DAMAGED = 0x210C1005;
-constexpr uint32_t DLM_ERR_PAGE_DAMAGED = 0x210C1006;
-constexpr uint32_t DLM_ERR_REF_OVERLOAD = 0x210C100A;
-constexpr uint32_t DLM_ERR_REF_ZERO = 0x210C100B;
-constexpr uint32_t DLM_ERR_NO_HEAD = 0x210C100C;
+// Error codes of the algorithm.
+constexpr UKO_ERRCODE DLM_ERR_SLICE_DAMAGED = UKO_ErrCodeMake(UKO_MID_DLMEM, 0x1005);
+constexpr UKO_ERRCODE DLM_ERR_PAGE_DAMAGED = UKO_ErrCodeMake(UKO_MID_DLMEM, 0x1006);
+constexpr UKO_ERRCODE DLM_ERR_REF_OVERLOAD = UKO_ErrCodeMake(UKO_MID_DLMEM, 0x100A);
+constexpr UKO_ERRCODE DLM_ERR_REF_ZERO = UKO_ErrCodeMake(UKO_MID_DLMEM, 0x100B);
+constexpr UKO_ERRCODE DLM_ERR_NO_HEAD = UKO_ErrCodeMake(UKO_MID_DLMEM, 0x100C);
 
 // The algorithm handle: the control block at the start of the formatted memory.
 struct DLM_CB;
