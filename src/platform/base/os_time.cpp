@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "osal_cputick.h"
+#include "os_time_inner.h"
 #include "uko_errcode.h"
 #include "uko_secfunc.h"
 
@@ -35,6 +35,18 @@ std::atomic<OS_CLOCK_SETTER_PF> g_clockSetter{SetClockBySystem};
 // The last counter snapshot; written under the CPU-tick lock, read by nobody.
 uint32_t g_snapshotLow = 0;
 uint32_t g_snapshotHigh = 0;
+
+// The CPU tick counter: CLOCK_MONOTONIC in nanoseconds unless a test replaces it.
+uint64_t MonotonicNs() {
+    struct timespec ts {};
+    (void)clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ULL + static_cast<uint64_t>(ts.tv_nsec);
+}
+std::atomic<OS_CPUTICK_COUNTER_PF> g_counter{MonotonicNs};
+
+// The CPU-tick lock lives beside the snapshot it guards; the CPU tick's start makes it.
+pthread_mutex_t g_cpuTickLock;
+std::atomic<bool> g_cpuTickLockMade{false};
 
 uint32_t ReadHookOrClear(OS_TIME_READ_HOOK_PF pfnHook, UKO_Systime* pstTime) {
     if (pfnHook != nullptr) {
@@ -317,7 +329,7 @@ void OS_CpuTickGet(uint32_t* puiLow, uint32_t* puiHigh) {
     if (puiLow == nullptr || puiHigh == nullptr) {
         return;
     }
-    uint64_t counter = OSAL_CpuTickCounterRead();
+    uint64_t counter = g_counter.load(std::memory_order_acquire)();
     *puiLow = static_cast<uint32_t>(counter);
     *puiHigh = static_cast<uint32_t>(counter >> 32);
 }
@@ -332,13 +344,28 @@ void OS_CpuTickRead(uint32_t* puiLow, uint32_t* puiHigh) {
 void OS_CpuTickGetIfValid(uint32_t* puiLow, uint32_t* puiHigh) { OS_CpuTickRead(puiLow, puiHigh); }
 
 uint32_t OS_CpuTickSnapshot() {
-    pthread_mutex_t* pLock = OSAL_CpuTickLockGet();
-    if (pLock == nullptr) {
+    if (!g_cpuTickLockMade.load(std::memory_order_acquire)) {
         return UKO_EINVAL;
     }
-    (void)pthread_mutex_lock(pLock);
+    (void)pthread_mutex_lock(&g_cpuTickLock);
     OS_CpuTickGet(&g_snapshotLow, &g_snapshotHigh);
-    return static_cast<uint32_t>(pthread_mutex_unlock(pLock));
+    return static_cast<uint32_t>(pthread_mutex_unlock(&g_cpuTickLock));
+}
+
+int ukoCpuTickLockCreate() {
+    // Made once: making a mutex again while another thread may hold it is undefined.
+    if (g_cpuTickLockMade.load(std::memory_order_acquire)) {
+        return 0;
+    }
+    int rc = pthread_mutex_init(&g_cpuTickLock, nullptr);
+    if (rc == 0) {
+        g_cpuTickLockMade.store(true, std::memory_order_release);
+    }
+    return rc;
+}
+
+void ukoCpuTickCounterSet(OS_CPUTICK_COUNTER_PF pfnCounter) {
+    g_counter.store(pfnCounter != nullptr ? pfnCounter : MonotonicNs, std::memory_order_release);
 }
 
 // ---- OS task services of this platform -------------------------------------------------

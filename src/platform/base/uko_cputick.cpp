@@ -1,7 +1,5 @@
 #include "uko_cputick.h"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +7,7 @@
 
 #include "os_time.h"
 #include "osal_cputick.h"
-#include "osal_lock.h"
-#include "uko_cputick_base.h"
+#include "osal_cputick_inner.h"
 #include "uko_errcode.h"
 #include "uko_errreport.h"
 #include "uko_math64.h"
@@ -18,28 +15,13 @@
 
 namespace {
 
-constexpr uint32_t kHeadGuard = 0x56784321u;
-constexpr uint32_t kTailGuard = 0x11223344u;
-constexpr uint32_t kBaseNotInitialised = 0xFFFFFFFFu;
+constexpr uint32_t kBaseNotInitialised = UKO_CPUTICK_BASE_NOT_INIT;
 constexpr UKO_ERRCODE kFailure = 0xFFFFFFFFu;  // -1
 
-// The base between two guard words, the OS clock's previous reading behind them. Every
-// thread reads the base without a lock, so each word is an atomic of plain word size.
-struct CpuTickBaseRecord {
-    std::atomic<uint32_t> uiHeadGuard{kHeadGuard};
-    std::atomic<uint32_t> uiCpuTickBase{kBaseNotInitialised};
-    std::atomic<uint32_t> uiTailGuard{kTailGuard};
-    std::atomic<uint32_t> uiPrevLow{0};
-    std::atomic<uint32_t> uiPrevHigh{0};
-};
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "record words are plain words");
-
-CpuTickBaseRecord g_baseRecord;
+// The base record lives with the OS side that writes the base.
+UKO_CPUTICK_BASE_RECORD& g_baseRecord = g_stCpuTickBaseRecord;
 
 UKO_CPUTICK_S g_startReading{};
-
-pthread_mutex_t g_baseLock;
-std::atomic<bool> g_baseLockMade{false};
 
 std::atomic<UKO_CPUTICK_CHECK_HOOK_PF> g_checkHook{nullptr};
 std::atomic<uint32_t> g_errThreshold{0};
@@ -49,7 +31,7 @@ constexpr size_t kMaxLines = 25;
 constexpr size_t kMaxLineBytes = UKO_CPUINFO_LINE_MAX;
 constexpr size_t kUnitScanChars = 198;
 
-uint32_t BaseGet() { return g_baseRecord.uiCpuTickBase.load(std::memory_order_acquire); }
+uint32_t BaseGet() { return ukoCpuTickBaseLoad(); }
 
 // CPU ticks per millisecond. When base × rate would pass 32 bits the rate's share of a
 // millisecond is divided out first instead.
@@ -115,21 +97,6 @@ uint32_t MhzFromModelName(const char* line) {
 
 }  // namespace
 
-// ---- Shared with the OS side -----------------------------------------------------------
-
-uint32_t ukoCpuTickBaseLoad() { return BaseGet(); }
-
-void ukoCpuTickBaseStore(uint32_t uiCpuTickBase) {
-    bool locked = g_baseLockMade.load(std::memory_order_acquire);
-    if (locked) {
-        (void)OSAL_LockLock(&g_baseLock);
-    }
-    g_baseRecord.uiCpuTickBase.store(uiCpuTickBase, std::memory_order_release);
-    if (locked) {
-        (void)OSAL_LockUnLock(&g_baseLock, 0);
-    }
-}
-
 // ---- Start-up and the base -------------------------------------------------------------
 
 uint32_t UKO_CpuTickInit(uint32_t /*uiUnused*/) {
@@ -162,15 +129,10 @@ uint32_t UKO_CpuTickInit(uint32_t /*uiUnused*/) {
     }
     ukoCpuTickBaseStore(base);
 
-    // Made once: start-up runs once, and making a lock again could pull it from under a
-    // thread that holds it.
-    if (!g_baseLockMade.load(std::memory_order_acquire)) {
-        rc = OSAL_LockCreate(&g_baseLock);
-        if (rc != 0) {
-            (void)UKO_ERR_REPORT(rc, UKO_MID_CPUTICK, "[ZIRPA-%s]:Creat Lock failed!", __func__);
-            return UKO_EINVAL;
-        }
-        g_baseLockMade.store(true, std::memory_order_release);
+    rc = ukoCpuTickBaseLockCreate();
+    if (rc != 0) {
+        (void)UKO_ERR_REPORT(rc, UKO_MID_CPUTICK, "[ZIRPA-%s]:Creat Lock failed!", __func__);
+        return UKO_EINVAL;
     }
     return 0;
 }
@@ -535,7 +497,7 @@ void ukoCheckCpuTickMagic() {
     }
     uint32_t head = g_baseRecord.uiHeadGuard.load(std::memory_order_relaxed);
     uint32_t tail = g_baseRecord.uiTailGuard.load(std::memory_order_relaxed);
-    if (head == kHeadGuard && tail == kTailGuard) {
+    if (head == UKO_CPUTICK_HEAD_GUARD && tail == UKO_CPUTICK_TAIL_GUARD) {
         return;
     }
     (void)UKO_ERR_REPORT(
@@ -544,20 +506,6 @@ void ukoCheckCpuTickMagic() {
         __func__, BaseGet(), head, g_baseRecord.uiPrevLow.load(std::memory_order_relaxed),
         g_baseRecord.uiPrevHigh.load(std::memory_order_relaxed), tail);
     pfnHook();
-}
-
-uint32_t ukoCtkStrToI(const char* pStr, uint32_t* puiNum) {
-    if (pStr == nullptr || puiNum == nullptr) {
-        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
-                              "[ZIRPA-%s]:Inval Param pStr(0x%p), puiNum(0x%p).", __func__,
-                              static_cast<const void*>(pStr), static_cast<void*>(puiNum));
-    }
-    uint32_t value = 0;
-    for (const char* p = pStr; IsDigit(*p); ++p) {
-        value = value * 10 + static_cast<uint32_t>(*p - '0');
-    }
-    *puiNum = value;
-    return 0;
 }
 
 // ---- Values kept here for other modules ------------------------------------------------

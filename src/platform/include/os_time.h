@@ -88,14 +88,19 @@ typedef int (*OS_CLOCK_SETTER_PF)(const struct timeval* pstTv);
 void ukoOsClockSetterSet(OS_CLOCK_SETTER_PF pfnSetter);
 
 // ---- CPU tick counter reads ------------------------------------------------------------
-// The counter is 64 bits, handed out as low and high 32-bit words. A NULL word pointer
-// reads nothing.
+// The counter is CLOCK_MONOTONIC in nanoseconds, 64 bits, handed out as low and high
+// 32-bit words. A NULL word pointer reads nothing.
 void OS_CpuTickGet(uint32_t* puiLow, uint32_t* puiHigh);
 void OS_CpuTickRead(uint32_t* puiLow, uint32_t* puiHigh);
 void OS_CpuTickGetIfValid(uint32_t* puiLow, uint32_t* puiHigh);
 // Stores one reading, under the CPU-tick lock, in a process-wide pair nothing reads.
-// The unlock result; 22 when the CPU-tick lock has not been made yet.
+// The unlock result; 22 when the CPU-tick lock has not been made yet (OSAL_CpuTickInit
+// makes it).
 uint32_t OS_CpuTickSnapshot();
+
+// Test seam: replaces the counter (NULL puts CLOCK_MONOTONIC back).
+typedef uint64_t (*OS_CPUTICK_COUNTER_PF)();
+void ukoCpuTickCounterSet(OS_CPUTICK_COUNTER_PF pfnCounter);
 
 // ---- OS task services of this platform -------------------------------------------------
 // The OS thread keeps no name; 0.

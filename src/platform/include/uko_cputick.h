@@ -68,10 +68,6 @@ typedef void (*UKO_CPUTICK_CHECK_HOOK_PF)();
 uint32_t UKO_CpuTickCheckSet(uint32_t uiErrThreshold, UKO_CPUTICK_CHECK_HOOK_PF pfnHook);
 void ukoCheckCpuTickMagic();
 
-// Leading decimal digits of the text (wrapping at 32 bits; 0 without a digit): 0, or 22
-// for a NULL pointer.
-uint32_t ukoCtkStrToI(const char* pStr, uint32_t* puiNum);
-
 // ---- Values kept here for other modules ------------------------------------------------
 // The OS clock's previous counter reading, kept behind the second guard word; only the
 // clock writes it.
