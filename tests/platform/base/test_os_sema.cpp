@@ -627,7 +627,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
 
         // Flags off: only the delete hook and the ownership hooks of a flagged mutex.
         void* s = nullptr;
-        if (UKO_SemaCCreate("s", 1, 0, &s) != 0) return 2;
+        ASSERT_EQ(UKO_SemaCCreate("s", 1, 0, &s), 0u);
         g_hookSem = s;
         (void)UKO_SemaP(s, 0);
         (void)UKO_SemaV(s);
@@ -636,7 +636,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
 
         g_hookLog.clear();
         void* m = nullptr;
-        if (UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m) != 0) return 3;
+        ASSERT_EQ(UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m), 0u);
         g_hookSem = m;
         (void)UKO_SemaAsynP(m);
         (void)UKO_SemaAsynP(m);
@@ -649,7 +649,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
         g_stUkoLockDbg.uiFlags = UKO_LOCKDBG_ENABLE | UKO_LOCKDBG_ACQ_REL | UKO_LOCKDBG_WAIT |
                                  UKO_LOCKDBG_DBGWORD;
         g_hookLog.clear();
-        if (UKO_SemaBCreate("s", 1, 0, &s) != 0) return 4;
+        ASSERT_EQ(UKO_SemaBCreate("s", 1, 0, &s), 0u);
         g_hookSem = s;
         (void)UKO_SemaP(s, 0);
         (void)UKO_SemaV(s);
@@ -671,7 +671,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
         // counts calls none of them, a mutex V asks for no V-notify, and a mutex delete
         // calls no delete hook.
         g_hookLog.clear();
-        if (UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m) != 0) return 6;
+        ASSERT_EQ(UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m), 0u);
         g_hookSem = m;
         (void)UKO_SemaAsynP(m);
         (void)UKO_SemaP(m, 0);
@@ -690,16 +690,14 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
         // Without the enabling bit nothing but delete runs.
         g_stUkoLockDbg.uiFlags = UKO_LOCKDBG_ACQ_REL | UKO_LOCKDBG_WAIT | UKO_LOCKDBG_DBGWORD;
         g_hookLog.clear();
-        if (UKO_SemaCCreate("s", 1, 0, &s) != 0) return 5;
+        ASSERT_EQ(UKO_SemaCCreate("s", 1, 0, &s), 0u);
         g_hookSem = s;
         (void)UKO_SemaP(s, 0);
         (void)UKO_SemaV(s);
         (void)UKO_SemaDelete(s);
         EXPECT_EQ(g_hookLog, "delete(sem) ");
-        return ::testing::Test::HasFailure() ? 1 : 0;
     });
-    ASSERT_TRUE(r.exited) << "signal " << r.signal;
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 }  // namespace

@@ -185,32 +185,33 @@ TEST(LockDbg, StartUpStepPreparesTheListsOnce) {
         st.pfnMutexRelease(pthread_self());
         st.uiFlags = 0x80000007u;  // whatever was there is reset
         st.uiHistoryCount = 9;
-        if (ukoLockDbgInit(0) != 0) return 1;
-        if (st.uiFlags != 0 || st.uiHistoryCount != 0) return 2;
-        if (ukoDllIsEmpty(&st.stSemaList) != 1 || ukoDllIsEmpty(&st.stMutexList) != 1) return 3;
+        ASSERT_EQ(ukoLockDbgInit(0), 0u);
+        EXPECT_EQ(st.uiFlags, 0u);
+        EXPECT_EQ(st.uiHistoryCount, 0u);
+        EXPECT_EQ(ukoDllIsEmpty(&st.stSemaList), 1u);
+        EXPECT_EQ(ukoDllIsEmpty(&st.stMutexList), 1u);
         // The list locks are OS locks: recursive and owner-checked.
-        if (OSAL_LockLock(&st.stSemaListLock) != 0 || OSAL_LockLock(&st.stSemaListLock) != 0) return 4;
+        ASSERT_EQ(OSAL_LockLock(&st.stSemaListLock), 0u);
+        ASSERT_EQ(OSAL_LockLock(&st.stSemaListLock), 0u);
         OSAL_LockUnLock(&st.stSemaListLock, 0);
         OSAL_LockUnLock(&st.stSemaListLock, 0);
-        if (OSAL_LockTryLock(&st.stMutexListLock) != 0) return 5;
+        ASSERT_EQ(OSAL_LockTryLock(&st.stMutexListLock), 0u);
         OSAL_LockUnLock(&st.stMutexListLock, 0);
         uintptr_t words[3] = {0, 0, 0};
         uintptr_t out = 0;
-        if (st.stHooks.pfnDbgWordRelease(nullptr, &words[0], &words[1], &words[2], &out) != 0) return 6;
+        EXPECT_EQ(st.stHooks.pfnDbgWordRelease(nullptr, &words[0], &words[1], &words[2], &out), 0u);
         st.stHooks.pfnAcquire(pthread_self(), nullptr);
         st.stHooks.pfnRelease(nullptr);
         st.stHooks.pfnDbgWordAcquire(&words[0]);
         st.stHooks.pfnWait(nullptr, pthread_self());
-        if (st.pfnVNotify != nullptr) return 7;
+        EXPECT_EQ(st.pfnVNotify, nullptr);
         // A second start leaves live blocks on their lists.
         UKO_DLL_NODE live;
         ukoDllAddHead(&st.stSemaList, &live);
-        if (ukoLockDbgInit(0) != 0) return 8;
-        if (st.stSemaList.pstNext != &live) return 9;
-        return 0;
+        ASSERT_EQ(ukoLockDbgInit(0), 0u);
+        EXPECT_EQ(st.stSemaList.pstNext, &live);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 struct OwnerEvents {

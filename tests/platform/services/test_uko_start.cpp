@@ -42,12 +42,11 @@ TEST(UkoStart, ReservedStepReturnsZero) { EXPECT_EQ(JQR_ReservedInit(0), 0u); }
 
 TEST(UkoStart, SuccessfulStartRaisesTheFlag) {
     auto r = vt_test::RunInChild([] {
-        if (TSK_PlatformStartedGet() != 0) return 10;
-        if (UKO_Start() != 0) return 11;
-        return TSK_PlatformStartedGet() == 1 ? 0 : 12;
+        EXPECT_EQ(TSK_PlatformStartedGet(), 0u);
+        EXPECT_EQ(UKO_Start(), 0u);
+        EXPECT_EQ(TSK_PlatformStartedGet(), 1u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // Steps for the failure cases, driven through a table the test fills.
@@ -79,13 +78,12 @@ TEST_P(UkoStartFlag, SumAndFlagFollowTheStepResults) {
         const UKO_START_STEP steps[] = {
             {"a", Step<0>}, {"b", Step<1>}, {"c", Step<2>}, {"d", Step<3>}};
         uint32_t sum = ukoStartRun(steps, 4);
-        if (g_called.size() != 4) return 20;  // a failure must not stop later steps
-        if (sum != c.expectedSum) return 21;
-        if (TSK_PlatformStartedGet() != c.expectedFlag) return 22;
-        return 0;
+        EXPECT_EQ(g_called, (std::vector<size_t>{0, 1, 2, 3}))
+            << "every step runs, in order, whatever the earlier ones returned";
+        EXPECT_EQ(sum, c.expectedSum);
+        EXPECT_EQ(TSK_PlatformStartedGet(), c.expectedFlag);
     });
-    ASSERT_TRUE(r.exited) << c.name;
-    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 INSTANTIATE_TEST_SUITE_P(
