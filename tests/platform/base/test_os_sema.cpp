@@ -22,6 +22,7 @@
 #include "uko_secfunc.h"
 #include "vt_test/child_process.h"
 #include "vt_test/platform.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -314,12 +315,16 @@ TEST_F(OsSema, PWithoutTimeOutWaitsForAV) {
     ASSERT_EQ(UKO_SemaCCreate("s", 0, 0, &s), 0u);
     std::atomic<int> done{0};
     std::atomic<uint32_t> result{0xDEAD};
+    std::atomic<pid_t> tid{0};
     std::thread waiter([&] {
+        tid = vt_test::ThisThreadId();
         result = UKO_SemaP(s, 0);
         done = 1;
     });
     ASSERT_TRUE(WaitFor([&] { return WaitersOf(s) == 1; }));
-    std::this_thread::sleep_for(Ms(20));
+    // Counted as a waiter and asleep on the semaphore's condition: from here on only a
+    // V can end the wait.
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, &Sem(s)->stCond, sizeof(Sem(s)->stCond)));
     EXPECT_EQ(done.load(), 0) << "P returned without a V";
     EXPECT_EQ(UKO_SemaV(s), 0u);
     waiter.join();
@@ -537,15 +542,23 @@ TEST_F(OsSema, MutexPTakesTheLockAndWaitsForTheOwner) {
     EXPECT_EQ(InfoOf(m).uiRecursion, 2u);
 
     std::atomic<int> got{0};
+    std::atomic<pid_t> tid{0};
     std::thread other([&] {
+        tid = vt_test::ThisThreadId();
         EXPECT_EQ(UKO_SemaP(m, 0), 0u);
         got = 1;
         EXPECT_EQ(UKO_SemaV(m), 0u);
     });
-    std::this_thread::sleep_for(Ms(20));
+    WaitFor([&] { return tid.load() != 0; });
+    pthread_mutex_t* osLock = &Mtx(m)->stLock;
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, osLock, sizeof(*osLock)));
     EXPECT_EQ(got.load(), 0);
     EXPECT_EQ(UKO_SemaV(m), 0u);
-    std::this_thread::sleep_for(Ms(20));
+    // One level given back: the owner still holds the mutex, and the other thread still
+    // sleeps on its lock (a V that let the lock go would have woken it).
+    EXPECT_EQ(InfoOf(m).uiRecursion, 1u);
+    EXPECT_TRUE(pthread_equal(InfoOf(m).ulOwner, pthread_self()));
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, osLock, sizeof(*osLock), 200));
     EXPECT_EQ(got.load(), 0) << "taken while the owner still held one level";
     EXPECT_EQ(UKO_SemaV(m), 0u);
     other.join();

@@ -10,6 +10,7 @@
 #include "uko_errcode.h"
 #include "uko_errreport.h"
 #include "vt_test/child_process.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -25,16 +26,19 @@ TEST_F(LockFixture, RecursiveTakeHoldsUntilTheLastUnlock) {
     ASSERT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
 
     std::atomic<bool> taken{false};
+    std::atomic<pid_t> tid{0};
     pthread_t other;
     struct Arg {
         pthread_mutex_t* lock;
         std::atomic<bool>* taken;
-    } arg{&lock, &taken};
+        std::atomic<pid_t>* tid;
+    } arg{&lock, &taken, &tid};
     // A platform thread stands in for a second task; it must wait for the second unlock.
     ASSERT_EQ(pthread_create(
                   &other, nullptr,
                   [](void* p) -> void* {
                       Arg* a = static_cast<Arg*>(p);
+                      *a->tid = vt_test::ThisThreadId();
                       if (OSAL_LockLock(a->lock) == 0) {
                           a->taken->store(true);
                           OSAL_LockUnLock(a->lock, 0);
@@ -43,8 +47,11 @@ TEST_F(LockFixture, RecursiveTakeHoldsUntilTheLastUnlock) {
                   },
                   &arg),
               0);
-    struct timespec ts = {0, 50 * 1000 * 1000};
-    nanosleep(&ts, nullptr);
+    while (tid.load() == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, &lock, sizeof(lock)))
+        << "the other thread never waited for the lock";
     EXPECT_FALSE(taken.load()) << "still held once: the other thread must wait";
     ASSERT_EQ(OSAL_LockUnLock(&lock, 0), 0u);
     pthread_join(other, nullptr);
