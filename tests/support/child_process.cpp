@@ -147,11 +147,13 @@ ChildResult RunInChildBody(const std::function<int()>& body, int timeoutMs) {
     ChildResult result;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
+        result.startError = std::string("pipe2: ") + strerror(errno);
         return result;
     }
     fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0) {
+        result.startError = std::string("fork: ") + strerror(errno);
         close(fds[0]);
         close(fds[1]);
         return result;
@@ -178,6 +180,7 @@ ChildResult RunInChildBody(const std::function<int()>& body, int timeoutMs) {
             break;
         }
         if (r < 0 && errno != EINTR) {
+            result.startError = std::string("waitpid: ") + strerror(errno);
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -219,7 +222,7 @@ std::string HowItEnded(const ChildResult& r, bool withReport) {
     } else if (r.exited) {
         how = "exited with " + std::to_string(r.exitCode);
     } else {
-        how = "could not be run";
+        how = "could not be run or waited for (" + r.startError + ")";
     }
     if (r.failedChecks != 0) {
         how += " after " + std::to_string(r.failedChecks) + " failed check(s)";

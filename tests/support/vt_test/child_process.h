@@ -28,6 +28,7 @@ struct ChildResult {
     bool timedOut = false;   // killed because it ran past the time limit
     int failedChecks = 0;    // checks that failed in the child
     std::string report;      // those checks, "file:line: message", one after another
+    std::string startError;  // why no child could be started, when none was
 };
 
 // Forks, runs body in the child and ends the child with body's result as its exit code
