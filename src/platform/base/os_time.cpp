@@ -15,7 +15,7 @@ constexpr uint32_t kTicksPerSecond = 100;
 constexpr uint32_t kMaxTicksPerSecond = 1000;
 
 // The configuration is written during start-up and read by every task afterwards.
-// It starts at the fixed values rather than 0 so that a module read before step 1
+// It starts at the fixed values rather than 0 so that a module read before the start-up
 // divides by the real tick length instead of by zero.
 std::atomic<uint32_t> g_ticksPerSec{kTicksPerSecond};
 std::atomic<uint32_t> g_msPerTick{1000 / kTicksPerSecond};

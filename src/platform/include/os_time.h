@@ -11,12 +11,13 @@
 #include <ctime>
 
 // ---- Tick configuration ------------------------------------------------------------
-// 100 ticks per second, so 10 milliseconds per tick. Step 1 of the platform start-up:
-// 0, or 22 when the ticks per second fall outside 1 to 1000.
+// 100 ticks per second, so 10 milliseconds per tick. The platform start-up's first step,
+// since every time-based module reads it: 0, or 22 when the ticks per second fall
+// outside 1 to 1000.
 uint32_t OS_TickConfigInit(uint32_t uiUnused);
 
-// The configuration in force. Both read the fixed values even before step 1 has run,
-// so an early reader never divides by zero.
+// The configuration in force. Both read the fixed values even before the start-up has
+// set them, so an early reader never divides by zero.
 uint32_t OS_TickPerSecGet();
 uint32_t OS_MsPerTickGet();
 
