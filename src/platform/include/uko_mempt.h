@@ -139,3 +139,103 @@ uint32_t UKO_MemPieceIdleHookReg(UKO_MEM_PIECE_IDLE_HOOK_PF pfnHook);
 // ---- Growth (called by allocation; the growth settings belong to the partitions) ------
 // (partition number) -> bytes.
 typedef uint64_t (*UKO_MEMPT_SIZE_FUNC_PF)(uint8_t ucPtNo);
+
+// Explicit pieces: an area of at least 4096 bytes joins the partition, the caller's own
+// when pAddr is given (never freed by the partition), else host memory. At most 128
+// pieces join a partition, explicit and automatic ones together. 0 or code.
+uint32_t UKO_MemPtAppend(uint8_t ucPtNo, void* pAddr, uint64_t uvSize);
+// Takes back a caller's piece by its raw start, when it holds no block and the
+// algorithm lets go of it: 1, and the area is the caller's again; else 0.
+uint32_t UKO_MemPtShrink(uint8_t ucPtNo, void* pAddr);
+
+// Growth settings. uiOn 1: a full partition grows by a piece of pfnAppendSize bytes
+// (none: half the initial size; at least 4096), a larger request by what it needs
+// unless pfnAppendLimit forbids it, and a grown piece that a free empties goes back
+// unless pfnKeepFree demands the free bytes it holds. Positions 0 and 1 both grow when
+// an allocation fails. uiOn 0: no further growth; the added pieces stay. 0 or 22.
+uint32_t UKO_MemPtAutoFlexSetEx(uint8_t ucPtNo, uint32_t uiOn, uint32_t enPosition,
+                                UKO_MEMPT_SIZE_FUNC_PF pfnAppendSize, UKO_MEMPT_SIZE_FUNC_PF pfnKeepFree,
+                                UKO_MEMPT_SIZE_FUNC_PF pfnAppendLimit);
+// The same, with pfnAppendSize also as the growth limit.
+uint32_t UKO_MemPtAutoFlexSet(uint8_t ucPtNo, uint32_t uiOn, uint32_t enPosition,
+                              UKO_MEMPT_SIZE_FUNC_PF pfnAppendSize, UKO_MEMPT_SIZE_FUNC_PF pfnKeepFree);
+// The system-wide growth switch is off in this system: 0 at once.
+uint32_t UKO_MemAutoFlexPositionSetAll(uint32_t enPosition);
+
+// ---- Information and statistics ----------------------------------------------------------
+// Three sizes describe a partition: its raw size (the raw sizes of its pieces), the
+// algorithm's total and free bytes, and the used bytes of its live blocks.
+//
+// Usage in percent of total T with free F: 100 when T or F is 0, else (T - F) x 100 / T.
+
+// An impossible usage rate (above 100 %).
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_USE_RATE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272F);
+
+struct UKO_MEMPT_INFO {
+    uint32_t uiPtNo;
+    char acPtName[UKO_MEMPT_NAME_LEN];
+    char acAlgoName[UKO_MEMPT_NAME_LEN];
+    uint32_t uiPieceNum;        // added pieces + 1
+    uint64_t uvTotalSize;       // raw size
+    uint64_t uvFreeSize;        // the algorithm's free bytes
+    uint64_t uvMaxUsableSize;   // largest block still available
+    uint32_t uiUsage;           // of the raw size against the free bytes
+};
+
+struct UKO_MEMPT_PIECE_INFO {
+    uint32_t uiIndex;  // 0 = the first piece
+    uint64_t uvSize;   // raw size
+    uint64_t uvUsed;
+    uint64_t uvStart;  // raw start
+    uint64_t uvEnd;    // raw start + raw size
+    uint8_t ucSource;  // UKO_MEMPT_SRC_HOST or UKO_MEMPT_SRC_CALLER
+};
+
+// Free bytes the algorithm reports; all ones on error.
+uint64_t UKO_MemPtFreeSizeGet(uint8_t ucPtNo);
+// Raw size; all ones on error.
+uint64_t UKO_MemPtTotalSizeGet(uint8_t ucPtNo);
+// Raw size and free bytes of all installed partitions.
+uint64_t UKO_MemTotalSizeGet();
+uint64_t UKO_MemFreeSizeGet();
+// Largest block a caller can still get; 0 when none or on error.
+uint64_t UKO_MaxUsableSizeGet(uint8_t ucPtNo);
+// What a block of the user size costs with its heads; 22 for a partition not installed.
+uint64_t ukoMemSizeUsrToTotal(uint8_t ucPtNo, uint64_t uvUsrSize);
+// pszPtName holds 16 bytes. 0 or 22.
+uint32_t UKO_MemPtNameGetByPtNo(uint8_t ucPtNo, char* pszPtName);
+// 0, 22, or 0x2118271C for a slot not installed.
+uint32_t UKO_MemInfoGetByPtNo(uint8_t ucPtNo, UKO_MEMPT_INFO* pMemptInfo);
+// *puiPieceNum: the array's capacity in, the entries written out, from the first piece
+// on. Entry 0's used bytes are the partition's minus those of the other entries, so the
+// entries add up to the partition. 0, 22 or 0x2118271C.
+uint32_t UKO_MemPieceInfoGetByPtNo(uint8_t ucPtNo, uint32_t* puiPieceNum, UKO_MEMPT_PIECE_INFO* pMemptPieceInfo);
+// Raw start and size of the piece holding pAddr: 0 or 22.
+uint32_t UKO_MemPtPieceStartAddrGet(uint8_t ucPtNo, const void* pAddr, void** ppStartAddr,
+                                    uint64_t* puiPtBlockSize);
+// The algorithm's used bytes and blocks: 0, 22, or 0x21182730 without the algorithm's answer.
+uint32_t UKO_MemPtUsedBlockGet(uint8_t ucPtNo, uint64_t* pulSize, uint64_t* pulNum);
+// Usage of the raw size; 0xFFFFFFFF on error.
+uint32_t ukoMemPtGetUseRate(uint8_t ucPtNo);
+// The algorithm's total and free bytes and their usage: 0 or 22.
+uint32_t ukoMemPtGetPTUsedInfo(uint8_t ucPtNo, uint64_t* puvTotal, uint64_t* puvFree, uint32_t* puiUsage);
+
+// Size classes of the algorithm: 0, 22, or 0x21182730 without the algorithm's answer.
+uint32_t UKO_MemPtTypeNumGet(uint8_t ucPtNo, uint32_t* puiTypeNum);
+uint32_t UKO_MemPtFreeNumByTypeGet(uint8_t ucPtNo, uint32_t uiType, uint32_t* puiNum, uint32_t* puiFreeNum);
+// A class equal to the class count is accepted (the algorithm answers its largest).
+uint32_t UKO_MemSliceByTypeGet(uint8_t ucPtNo, uint32_t ulType, uint32_t* puiSliceSize);
+uint32_t ukoMemTypeAndSizeByAddrGet(void* pTempAddr, uint32_t* puiType, uint64_t* puvSize, uint8_t ucPtNo);
+// The algorithm's usable bytes of the block, its head included; all ones without an answer.
+uint64_t ukoMemBlockSizeGet(uint8_t ucPtNo, void* pAddr);
+// 0 when a piece of the partition holds the address, else 22.
+uint32_t ukoMemAddrInPtCheck(const void* pAddr, uint8_t ucPtNo);
+uint32_t UKO_MemPtInstalledNumGet();
+// pucFlags holds UKO_MemPtMaxNumGet() bytes. 0, or 22.
+uint32_t UKO_MemPtSlotFlagsGet(uint8_t* pucFlags);
+
+// Prints the statistics table through UKO_ShowPrint to the target; the last print's result.
+uint32_t ukoMemPtStatShow(uint32_t uiTarget);
+// The value as decimal text grouped by thousands ("1,000"); the buffer holds 28 bytes.
+constexpr uint32_t UKO_MEM_SIZE_STR_LEN = 28;
+char* ukoMemSizeToStr(uint64_t uvValue, char* pcBuf);

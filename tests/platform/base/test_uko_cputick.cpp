@@ -15,6 +15,7 @@
 #include "uko_start.h"
 #include "vt_test/child_process.h"
 #include "vt_test/temp_env.h"
+#include "vt_test/temp_env.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ int g_alarmRequests = 0;
 void CountAlarm(unsigned int /*seconds*/) { ++g_alarmRequests; }
 
 TEST(CpuTickInit, TheInstalledHookGivesTheMonotonicBaseAtOnce) {
+    vt_test::TempEnv env;  // the log's start-up step makes its folder under HOME
     auto r = vt_test::RunInChild([] {
         uint32_t base = 0;
         EXPECT_EQ(UKO_CpuTickBaseGet(&base), 22u) << "not initialised before the start";

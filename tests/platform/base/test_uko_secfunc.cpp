@@ -372,4 +372,22 @@ TEST(ErrorRecordEntries, ObserverSeesTheCallForm) {
     EXPECT_EQ(seen[0].format, "[ZIRPA-%s]:Inval param sem(0x%p).");
 }
 
+TEST(ErrorRecordEntries, ShowObserverGetsEachLineExpanded) {
+    static std::vector<std::pair<uint32_t, std::string>> lines;
+    lines.clear();
+    ukoShowPrintObserverSet([](uint32_t target, const char* line) { lines.emplace_back(target, line); });
+    EXPECT_EQ(UKO_ShowPrint(7, "\r\n%-6s|%3d%%|%#-8s|", "name", 42, "1,000"), 0u);
+    EXPECT_EQ(UKO_ShowPrint(8, nullptr), 0u);
+    // A line longer than the observer's buffer arrives cut to it, never overrun.
+    std::string longText(3000, 'x');
+    EXPECT_EQ(UKO_ShowPrint(9, "%s", longText.c_str()), 0u);
+    ukoShowPrintObserverSet(nullptr);
+    EXPECT_EQ(UKO_ShowPrint(10, "after"), 0u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].first, 7u);
+    EXPECT_EQ(lines[0].second, "\r\nname  | 42%|1,000   |");
+    EXPECT_EQ(lines[1].first, 9u);
+    EXPECT_EQ(lines[1].second, std::string(UKO_SHOW_PRINT_LINE_MAX - 1, 'x'));
+}
+
 }  // namespace

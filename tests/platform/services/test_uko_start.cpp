@@ -6,6 +6,7 @@
 #include "uko_start.h"
 #include "v_task.h"
 #include "vt_test/child_process.h"
+#include "vt_test/temp_env.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ TEST(UkoStart, StepsPresentFollowTheRequiredOrder) {
 TEST(UkoStart, ReservedStepReturnsZero) { EXPECT_EQ(JQR_ReservedInit(0), 0u); }
 
 TEST(UkoStart, SuccessfulStartRaisesTheFlag) {
+    vt_test::TempEnv env;  // the log's start-up step makes its folder under HOME
     auto r = vt_test::RunInChild([] {
         EXPECT_EQ(TSK_PlatformStartedGet(), 0u);
         EXPECT_EQ(UKO_Start(), 0u);
