@@ -50,7 +50,8 @@ uint32_t ukoMemPtCreatePt(const char* pcItem, const char* pszPtName, uint8_t* pu
 uint32_t ukoMemDlmReg(const char* pcItem, const char* pszAlgoName);
 // UKO_MemPtIsInstalled's test, without a report for 255.
 uint32_t ukoMemPtIsInstalled(uint8_t ucPtNo);
-// Host memory for a piece: 0; 0x21182723 for size 0; 0x21182720 when the host refuses.
+// Host memory for a piece: 0; UKO_MEMPT_ERR_PARAM for size 0; UKO_MEMPT_ERR_HOST_ALLOC
+// when the host refuses.
 uint32_t ukoMemPtAlloc(uint64_t uvSize, void** ppAddr, uint8_t* pucSource);
 // Gives host memory back; a caller's memory is left alone.
 void ukoMemPtFree(void* pAddr, uint64_t uvSize, uint8_t ucSource);
