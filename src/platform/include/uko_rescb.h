@@ -10,6 +10,7 @@
 #include <cstdint>
 
 constexpr uint32_t UKO_RESCB_TABLE_MAX = 12;  // table ids 0 to 11
+constexpr uint32_t UKO_RESCB_PAGE_MAX = 32;   // the first page and up to 31 added ones
 constexpr uint32_t UKO_RESCB_INVALID = 0xFFFFFFFF;
 
 // Called before a table grows, with the number of blocks about to be added; any

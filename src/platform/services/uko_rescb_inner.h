@@ -6,7 +6,6 @@
 
 #include "uko_rescb.h"
 
-constexpr uint32_t UKO_RESCB_PAGE_MAX = 32;  // the first page and up to 31 added ones
 // Link of an entry whose block is in use.
 constexpr uintptr_t UKO_RESCB_ENTRY_USED = 1;
 
