@@ -20,6 +20,8 @@ imagemagick
 trayer
 curl
 ca-certificates
+clang
+libclang-rt-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then
