@@ -24,6 +24,8 @@ xdotool
 python3
 curl
 ca-certificates
+clang
+libclang-rt-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -112,11 +112,18 @@ int32_t UKO_StrToIpv6(const char* pscStr, uint16_t pusOut[8]) {
         return -1;
     }
     const char* p = UKO_StrTrim(text);
+    const size_t trimmed = std::strlen(p);
+    if (trimmed >= 2 && p[trimmed - 1] == ':' && p[trimmed - 2] != ':') {
+        return -1;  // a single colon at the end stands for no group ("1:2:3:4:5:6:7:")
+    }
 
-    uint16_t groups[8] = {0};
+    // Separators are counted with the terminator, so a "::" at the start or the end
+    // makes one more than there are groups: seven groups and such a gap give nine.
+    uint16_t groups[9] = {0};
     char digits[5] = {0};
     size_t digitCount = 0;
     uint32_t separators = 0;
+    uint32_t groupCount = 0;
     uint32_t emptyGroups = 0;
     uint32_t separatorsAtGap = 0;
     for (;; ++p) {
@@ -131,7 +138,7 @@ int32_t UKO_StrToIpv6(const char* pscStr, uint16_t pusOut[8]) {
         if (c != ':' && c != '\0') {
             return -1;  // among them the dots of an embedded IPv4 part
         }
-        if (++separators > 8) {
+        if (++separators > 9) {
             return -1;
         }
         if (digitCount == 0) {
@@ -151,20 +158,22 @@ int32_t UKO_StrToIpv6(const char* pscStr, uint16_t pusOut[8]) {
                 return -1;
             }
             groups[separators - 1] = static_cast<uint16_t>(value);
+            ++groupCount;
             digitCount = 0;
         }
         if (c == '\0') {
             break;
         }
     }
-    if (separators < 2 || (separators != 8 && emptyGroups == 0) ||
-        (emptyGroups == 1 && separatorsAtGap == 1)) {
+    // Without a gap there are eight groups; a gap stands for at least one zero group.
+    if (separators < 2 || (emptyGroups == 0 && groupCount != 8) ||
+        (emptyGroups != 0 && groupCount > 7) || (emptyGroups == 1 && separatorsAtGap == 1)) {
         return -1;
     }
 
     std::memset(pusOut, 0, 8 * sizeof(uint16_t));
     if (separators == 8) {
-        std::memcpy(pusOut, groups, sizeof(groups));
+        std::memcpy(pusOut, groups, 8 * sizeof(uint16_t));
         return 0;
     }
     // Groups before the gap go to the front, groups after it to the end; the gap

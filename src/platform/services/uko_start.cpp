@@ -9,6 +9,7 @@
 #include "uko_mempt.h"
 #include "uko_rescb.h"
 #include "uko_spl.h"
+#include "uko_task.h"
 #include "v_sm.h"
 #include "v_task.h"
 
@@ -28,6 +29,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"UKO_CpuTickInit", UKO_CpuTickInit},
     {"ukoRescbinit", ukoRescbinit},
     {"ukoLockDbgInit", ukoLockDbgInit},
+    {"UKO_TaskInit", UKO_TaskInit},
     {"JQR_MemInit", JQR_MemInit},
     {"Sema4Init", Sema4Init},
     {"JQR_ReservedInit", JQR_ReservedInit},

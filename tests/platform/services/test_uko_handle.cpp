@@ -12,6 +12,7 @@
 
 #include "osal_lock.h"
 #include "uko_handle.h"
+#include "uko_handle_inner.h"
 #include "vt_test/child_process.h"
 
 namespace {
@@ -333,6 +334,31 @@ TEST(UkoHandle, LockFreeReadersSurviveGrowth) {
         }
         arg.stop.store(true);
         pthread_join(reader, nullptr);
+    });
+}
+
+TEST(UkoHandle, ReplacedArraysStayReadableAcrossLaterGrowths) {
+    InFreshRegistry([] {
+        // A lock-free reader that picked up the first array is held up while the
+        // registry grows twice; the array it holds must still be there and still lead
+        // to the same nodes.
+        uint32_t size0 = 0;
+        void* const* first = ukoHandleArrayGet(&size0);
+        ASSERT_NE(first, nullptr);
+        ASSERT_EQ(size0, 1024u);
+        for (int i = 0; i < 2100; ++i) {
+            uint32_t h = 0;
+            ASSERT_EQ(UKO_HandleInitialize(("g" + std::to_string(i)).c_str(), &h), 0u) << i;
+        }
+        uint32_t size2 = 0;
+        void* const* now = ukoHandleArrayGet(&size2);
+        EXPECT_EQ(size2, 3072u) << "two growths";
+        EXPECT_NE(now, first);
+        // Slots 0 to 1022 were filled before the first growth.
+        for (uint32_t h = 0; h < size0 - 1; ++h) {
+            ASSERT_NE(first[h], nullptr) << h;
+            EXPECT_EQ(first[h], now[h]) << h;
+        }
     });
 }
 
