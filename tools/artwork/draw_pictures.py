@@ -87,11 +87,19 @@ def draw(mvg):
     return ["-draw", mvg]
 
 
-def ground(w, h, source, direction=None):
-    """Layers that cover the whole canvas with a colour or a gradient."""
-    define = ["-define", "gradient:direction=%s" % direction] if direction else []
-    return (["(", "-size", "%dx%d" % (w, h)] + define + [source, ")",
-             "-compose", "Over", "-composite"])
+def gradient(w, h, first, last, direction="south"):
+    """A w x h gradient image from `first` to `last`, top to bottom ("south") or left to
+    right ("east"). ImageMagick's own direction setting is not used: version 6 measures
+    a "south" gradient along the width, and the setting would carry over to every later
+    gradient of the same command. A left-to-right gradient is a turned top-to-bottom one."""
+    if direction == "east":
+        return ["-size", "%dx%d" % (h, w), "gradient:%s-%s" % (last, first), "-rotate", "90"]
+    return ["-size", "%dx%d" % (w, h), "gradient:%s-%s" % (first, last)]
+
+
+def ground(w, h, layer):
+    """Layers that cover the whole canvas with an image of its size."""
+    return ["("] + layer + [")", "-compose", "Over", "-composite"]
 
 
 def circle(cx, cy, r):
@@ -119,14 +127,13 @@ def paint(fill="none", stroke="none", width=0.0, cap="round", join="round"):
             % (fill, stroke, width, cap, join))
 
 
-def gradient_fill(w, h, top, bottom, mask_mvg, direction="south"):
-    """Layers that paint a gradient through a shape: the gradient gets the shape's
-    mask as its opacity and goes over the canvas."""
-    return ["(", "-size", "%dx%d" % (w, h), "-define", "gradient:direction=%s" % direction,
-            "gradient:%s-%s" % (top, bottom),
-            "(", "-size", "%dx%d" % (w, h), "xc:black", "-draw", mask_mvg, ")",
-            "-alpha", "off", "-compose", "CopyOpacity", "-composite", ")",
-            "-compose", "Over", "-composite"]
+def gradient_fill(w, h, top, bottom, mask_mvg):
+    """Layers that paint a top-to-bottom gradient through a shape: the gradient gets the
+    shape's mask as its opacity and goes over the canvas."""
+    return (["("] + gradient(w, h, top, bottom)
+            + ["(", "-size", "%dx%d" % (w, h), "xc:black", "-draw", mask_mvg, ")",
+               "-alpha", "off", "-compose", "CopyOpacity", "-composite", ")",
+               "-compose", "Over", "-composite"])
 
 
 # --- Shared shapes, in a 100-unit box ------------------------------------------------
@@ -357,7 +364,7 @@ def main_banner(bold_font):
         nodes = [(250, 22), (292, 52), (330, 18), (352, 68), (385, 40), (300, 84), (230, 70),
                  (372, 6)]
         edges = [(0, 1), (1, 2), (1, 3), (2, 4), (3, 4), (1, 5), (0, 6), (6, 5), (2, 7), (4, 7)]
-        return (ground(w, h, "gradient:%s-%s" % (NAVY, TEAL_DEEP), "east")
+        return (ground(w, h, gradient(w, h, NAVY, TEAL_DEEP, "east"))
                 + draw("%s %s %s %s" % (place(s), paint(fill="#FFFFFF0D"),
                                          circle(330, 46, 70), circle(390, 100, 60)))
                 + draw("%s %s" % (place(s), network(nodes, edges, "#FFFFFF38", 1.2, 2.6)))
@@ -372,7 +379,7 @@ def bottom_bar(s):
     """The main window's bottom bar: a light ground under a dark link text. The form
     gives the same picture to the link button inside the bar, so it carries no line or
     edge that would show twice."""
-    return ground(400 * s, 35 * s, "gradient:#F5F8FA-#E7ECF1", "south")
+    return ground(400 * s, 35 * s, gradient(400 * s, 35 * s, "#F5F8FA", "#E7ECF1"))
 
 
 def pale_banner(s):
@@ -382,7 +389,7 @@ def pale_banner(s):
     nodes = [(380, 18), (420, 46), (462, 22), (500, 52), (540, 28), (445, 60), (350, 50),
              (568, 12)]
     edges = [(0, 1), (1, 2), (2, 3), (3, 4), (1, 5), (0, 6), (6, 5), (2, 4), (4, 7)]
-    return (ground(w, h, "xc:#EAF2F6")
+    return (ground(w, h, ["-size", "%dx%d" % (w, h), "xc:#EAF2F6"])
             + draw("%s %s %s" % (place(s), paint(fill="#1C9AA614"), circle(470, 36, 30)))
             + draw("%s %s" % (place(s), network(nodes, edges, "#1C9AA640", 1.2, 2.4))))
 
