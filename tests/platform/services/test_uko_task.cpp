@@ -16,6 +16,7 @@
 
 #include "jqr_mem.h"
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "os_task.h"
 #include "osal_task.h"
 #include "task_test_util.h"
