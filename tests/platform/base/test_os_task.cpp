@@ -169,7 +169,6 @@ TEST_F(OsTask, FixedAnswersAndNoticesOnStandardError) {
     EXPECT_EQ(OS_TaskThreadCheck(self), 0u);
     EXPECT_EQ(OS_TaskThreadStateGet(self), 0u);
     EXPECT_EQ(OS_TaskCbCheck(nullptr), 0u);
-    EXPECT_EQ(OS_TaskStackBaseGet(), 0u);
     EXPECT_EQ(OS_TaskPrioSet(self, 5), 0u) << "no priority hook: nothing to do";
     EXPECT_EQ(OS_TaskYield(), 0u);
     EXPECT_EQ(OS_TaskFreeCPU(1), 0u);
