@@ -17,7 +17,8 @@ checker decodes every value with the same rules and reports:
     language without its folder and label file, a folder without its entry, or an entry
     whose shown name (the text after the last "-") is empty;
   - with --sources: every language key that the program's code names in a string
-    literal and that is missing from a label file.
+    literal (whole, or as a table prefix macro and its suffix) and that is missing from
+    a label file.
 
     check_language_files.py LANGUAGE_DIR [--sources DIR ...]
 """
@@ -42,6 +43,9 @@ PLACEHOLDERS = {"UI_LOGINKEY/UI_LOGINKEY_MATURITY": "0"}
 KEY_LITERAL = re.compile(
     r'"(/GLOBAL|/?UI_[A-Z0-9_]+|/?RETURN_[A-Z_]+)/([A-Za-z0-9_]+)"')
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp", ".ui")
+# A macro that writes a name table's entries from their suffixes:
+#   #define UI_ERR(s) "/RETURN_ERROR_MSGCODE/MSGCODE_ERROR_RETURN_" s
+PREFIX_MACRO = re.compile(r'#\s*define\s+(\w+)\(\s*(?:\w+)\s*\)\s*"([^"]*)"\s*\w+\s*$', re.M)
 
 ESCAPES = {"a": "\a", "b": "\b", "f": "\f", "n": "\n", "r": "\r", "t": "\t", "v": "\v",
            '"': '"', "?": "?", "'": "'", "\\": "\\"}
@@ -260,6 +264,21 @@ def check_language_list(language_dir, problems):
             problems.append("%s: folder %s is not listed" % (path, entry))
 
 
+def keys_in_line(line, prefixes):
+    """The language keys a line of code names: whole literals, and the suffixes given
+    to a macro that puts a table's prefix in front of them."""
+    literals = ['"%s"' % text for text in re.findall(r'"([^"\\]*)"', line)]
+    for macro, prefix in prefixes.items():
+        for suffix in re.findall(r"\b%s\(\s*\"([A-Za-z0-9_]*)\"\s*\)" % macro, line):
+            literals.append('"%s%s"' % (prefix, suffix))
+    keys = []
+    for literal in literals:
+        for section, key in KEY_LITERAL.findall(literal):
+            if not key.endswith("_"):  # a table's prefix alone, completed elsewhere
+                keys.append("%s/%s" % (section.lstrip("/"), key))
+    return keys
+
+
 def check_sources(source_dirs, tables, problems):
     used = 0
     for top in source_dirs:
@@ -269,16 +288,17 @@ def check_sources(source_dirs, tables, problems):
                     continue
                 path = os.path.join(folder, name)
                 with open(path, encoding="utf-8", errors="replace") as handle:
-                    for number, line in enumerate(handle, 1):
-                        for section, key in KEY_LITERAL.findall(line):
-                            if key.endswith("_"):
-                                continue  # a table's prefix, completed elsewhere
-                            used += 1
-                            full = "%s/%s" % (section.lstrip("/"), key)
-                            for lang in LANGUAGES:
-                                if full not in tables.get(lang, {}):
-                                    problems.append("%s:%d: %s is not in %s/%s"
-                                                    % (path, number, full, lang, LABEL_FILE))
+                    lines = handle.readlines()
+                prefixes = dict(PREFIX_MACRO.findall("".join(lines)))
+                for number, line in enumerate(lines, 1):
+                    if PREFIX_MACRO.search(line):
+                        continue
+                    for full in keys_in_line(line, prefixes):
+                        used += 1
+                        for lang in LANGUAGES:
+                            if full not in tables.get(lang, {}):
+                                problems.append("%s:%d: %s is not in %s/%s"
+                                                % (path, number, full, lang, LABEL_FILE))
     return used
 
 

@@ -100,13 +100,19 @@ class LanguageCheck(unittest.TestCase):
         code = ('show(GetValue("/GLOBAL/OK"));\n'
                 'show(GetValue("UI_MAIN/UI_MAIN_EXIT"));\n'
                 'const char* kTable = "/RETURN_CFM_MSGCODE/CFM_MSGCODE_";\n'
+                '#define UI_LOGOUT(s) "/RETURN_LOGOUT_MSGCODE/LOGOUT_MSGCODE_" s\n'
+                'const char* const t[] = {UI_LOGOUT("SUCESS"),\n'
+                '                         UI_LOGOUT( "FAIL" )};\n'
                 'read("GLOBAL/ClientVersion");\n')
         problems = self.run_checker(sources=code)
-        self.assertFinds(problems, "UI_MAIN/UI_MAIN_EXIT is not in 2052", "is not in 1033")
+        self.assertFinds(problems, "UI_MAIN/UI_MAIN_EXIT is not in 2052", "is not in 1033",
+                         "window.cpp:5: RETURN_LOGOUT_MSGCODE/LOGOUT_MSGCODE_SUCESS is not",
+                         "window.cpp:6: RETURN_LOGOUT_MSGCODE/LOGOUT_MSGCODE_FAIL is not")
         joined = "\n".join(problems)
         self.assertNotIn("GLOBAL/OK", joined)
-        self.assertNotIn("CFM_MSGCODE_", joined)
+        self.assertNotIn("CFM_MSGCODE_ is", joined)
         self.assertNotIn("ClientVersion", joined)
+        self.assertNotIn("window.cpp:4", joined)
 
 
 class QtDecoding(unittest.TestCase):
