@@ -417,6 +417,10 @@ uint32_t UI_SSL_Create(uint32_t uiIgmEnable) {
         SessionFail();
         return 1;
     }
+    // The body comes as a stream of full records: taking whatever the socket holds in
+    // one system call, rather than each record's header and body apart, halves the
+    // calls of a download.
+    SSL_set_read_ahead(s.pstSsl, 1);
     if (s.iSocket < 0 || SSL_set_fd(s.pstSsl, s.iSocket) != 1) {
         (void)DDM_LogWrite(kLogNetc, DDM_LOG_ERROR,
                            "[%lu][Update Client][SSL Create failed][reason:Set SSL FD Failed]",
