@@ -43,9 +43,7 @@ constexpr uint32_t MSGCODE_LOGOUT_SUCCESS = 0xA0000;
 // A token code travels at the front of a payload the size of a login request.
 constexpr uint32_t LOGIN_PAYLOAD_LEN = sizeof(UI_SSL_LOGIN_S);
 
-uint32_t Index(uint32_t uiCode) {
-    return uiCode & 0xFFFF;
-}
+uint32_t Index(uint32_t uiCode) { return uiCode & 0xFFFF; }
 
 void LogDetail(uint32_t uiLevel, const char* pcOperation, const char* pcDetail) {
     (void)DDM_LogWrite(UI_LOG_UI, uiLevel, "[%lu][%s][%s]", UI_LOG_TAG, pcOperation, pcDetail);
@@ -112,8 +110,7 @@ void LoginRetTake(const UiRequest* pstReq, UI_SSL_LOGIN_RET_S* pstRet, const cha
 }
 
 const UiRequestTexts kLoginTexts = {"Process ssl login", "login connect fd get failed!",
-                                    "malloc failed!",
-                                    "vanTrelo ssl login packet send failed!"};
+                                    "malloc failed!", "vanTrelo ssl login packet send failed!"};
 const UiRequestTexts kPluginLoginTexts = {"Process plugin login", "login connect fd get failed!",
                                           "malloc failed!",
                                           "vanTrelo ssl login packet send failed!"};
@@ -233,8 +230,8 @@ uint32_t UI_SslLogin_Process(const UI_SSL_LOGIN_S* pstLogin, char* pcMsgCodeName
     }
     UI_MsgCodeName_Get(g_authMsgCodeTable, UI_AUTH_MSGCODE_BOUND, code, pcMsgCodeName);
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO,
-                       "[%lu][%s][vanTrelo ssl login finish][message code is 0x%x]", UI_LOG_TAG,
-                       op, code);
+                       "[%lu][%s][vanTrelo ssl login finish][message code is 0x%x]", UI_LOG_TAG, op,
+                       code);
     UI_Request_End(&req);
     return 0;
 }
@@ -271,8 +268,8 @@ uint32_t UI_PluginLogin_Process(const UI_SSL_LOGIN_S* pstLogin, char* pcMsgCodeN
     }
     UI_MsgCodeName_Get(g_authMsgCodeTable, UI_AUTH_MSGCODE_BOUND, code, pcMsgCodeName);
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO,
-                       "[%lu][%s][vanTrelo ssl login finish][message code is 0x%x]", UI_LOG_TAG,
-                       op, code);
+                       "[%lu][%s][vanTrelo ssl login finish][message code is 0x%x]", UI_LOG_TAG, op,
+                       code);
     UI_Request_End(&req);
     return 0;
 }
@@ -306,8 +303,8 @@ uint32_t UI_SslDynamicCode_Send(const UI_DYNAMIC_CODE_S* pstCode, char* pcMsgCod
     return 0;
 }
 
-uint32_t UI_SslPwd_Modify(const PwdModifyInfo* pstRequest, char* pcMsgCodeName,
-                          uint32_t* puiOk, UI_PWD_POLICY_S* pstPolicy) {
+uint32_t UI_SslPwd_Modify(const PwdModifyInfo* pstRequest, char* pcMsgCodeName, uint32_t* puiOk,
+                          UI_PWD_POLICY_S* pstPolicy) {
     const char* op = kPwdModifyTexts.pcOperation;
     if (pstRequest == nullptr || pcMsgCodeName == nullptr || puiOk == nullptr ||
         pstPolicy == nullptr) {
@@ -316,9 +313,8 @@ uint32_t UI_SslPwd_Modify(const PwdModifyInfo* pstRequest, char* pcMsgCodeName,
     }
     LogDetail(DDM_LOG_INFO, op, "vanTrelo ssl password modify start!");
     UiRequest req;
-    if (uiEngineRequest(&req, MSG_TYPE_AUTH, AUTH_CODE_PWD_MODIFY, pstRequest,
-                        sizeof(*pstRequest), sizeof(*pstRequest), UI_SYNC_RECV_TIMEOUT,
-                        &kPwdModifyTexts) != 0) {
+    if (uiEngineRequest(&req, MSG_TYPE_AUTH, AUTH_CODE_PWD_MODIFY, pstRequest, sizeof(*pstRequest),
+                        sizeof(*pstRequest), UI_SYNC_RECV_TIMEOUT, &kPwdModifyTexts) != 0) {
         return 1;
     }
     const uint32_t code = req.stReplyHead.uiMsgCode;
@@ -352,8 +348,7 @@ uint32_t UI_SslPwd_Modify(const PwdModifyInfo* pstRequest, char* pcMsgCodeName,
                 static_cast<int>(host.uiNewOldDiffer), static_cast<int>(host.uiNamePwdDiffer));
         }
     }
-    UI_MsgCodeName_Get(g_authNormalMsgCodeTable, UI_AUTH_NORMAL_MSGCODE_BOUND, code,
-                       pcMsgCodeName);
+    UI_MsgCodeName_Get(g_authNormalMsgCodeTable, UI_AUTH_NORMAL_MSGCODE_BOUND, code, pcMsgCodeName);
     (void)DDM_LogWrite(
         UI_LOG_UI, DDM_LOG_INFO,
         "[%lu][%s][vanTrelo ssl password modify return out string, message code is 0x%x]",
@@ -398,12 +393,12 @@ uint32_t UI_CertInfo_Get(char* pcMsgCodeName, uint32_t* puiOk, UI_CERT_INFO_S* p
         (void)UI_Request_RecordGet(&req, offsetof(UI_CERT_INFO_S, acCertName) + i * 1024,
                                    pstCerts->acCertName[i], sizeof(pstCerts->acCertName[i]), op);
         (void)UI_Request_RecordGet(&req, offsetof(UI_CERT_INFO_S, acDisplayName) + i * 132,
-                                   pstCerts->acDisplayName[i],
-                                   sizeof(pstCerts->acDisplayName[i]), op);
+                                   pstCerts->acDisplayName[i], sizeof(pstCerts->acDisplayName[i]),
+                                   op);
     }
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO,
-                       "[%lu][%s][ui get cert info finish, message code is 0x%x]", UI_LOG_TAG,
-                       op, req.stReplyHead.uiMsgCode);
+                       "[%lu][%s][ui get cert info finish, message code is 0x%x]", UI_LOG_TAG, op,
+                       req.stReplyHead.uiMsgCode);
     UI_Request_End(&req);
     return 0;
 }
@@ -464,12 +459,11 @@ uint32_t UI_SslLogout_Process(char* pcMsgCodeName, uint32_t* puiOk) {
     // One budget for the exchange and every read after it.
     const int64_t deadline = uiMonotonicMs() + uiSyncTimeoutScaled(UI_SSL_LOGOUT_TIMEOUT);
     UiRequest req;
-    if (uiEngineRequest(&req, MSG_TYPE_AUTH, AUTH_CODE_LOGOUT, nullptr, 0, 0,
-                        UI_SSL_LOGOUT_TIMEOUT, &kLogoutTexts) != 0) {
+    if (uiEngineRequest(&req, MSG_TYPE_AUTH, AUTH_CODE_LOGOUT, nullptr, 0, 0, UI_SSL_LOGOUT_TIMEOUT,
+                        &kLogoutTexts) != 0) {
         return 1;
     }
-    if (uiLogoutReplyAwait(&req, deadline, op, "ssl logout received the message code is ") !=
-        0) {
+    if (uiLogoutReplyAwait(&req, deadline, op, "ssl logout received the message code is ") != 0) {
         LogDetail(DDM_LOG_ERROR, op, "ui ssl receive failed!");
         // Whatever part of a packet came is of no use now, and must not be read as the
         // reply to the next request.

@@ -28,8 +28,8 @@ uint32_t uiEngineRequest(UiRequest* pstReq, uint32_t uiMsgType, uint32_t uiMsgCo
 // reply is not of the logout module (10): each packet read replaces the request's reply
 // (the previous one is freed). Every packet received is logged as
 // "[<op>][<received>0x<code>]", the exchange's own reply too unless it already is the
-// logout's. Every read ends at deadlineMs of the monotonic clock. 0 once the request's reply is of module
-// 10; 1 when a read fails or the deadline passes (the request keeps its last reply for
-// its End).
+// logout's. Every read ends at deadlineMs of the monotonic clock. 0 once the request's reply is of
+// module 10; 1 when a read fails or the deadline passes (the request keeps its last reply for its
+// End).
 uint32_t uiLogoutReplyAwait(UiRequest* pstReq, int64_t deadlineMs, const char* pcOperation,
                             const char* pcReceived);

@@ -108,8 +108,9 @@ uint32_t UI_IpsecLogin_Recv(char* pcMsgCodeName, uint32_t* puiGoOn, uint32_t* pu
     (void)UKO_Free(packet);
     const uint32_t code = head.uiMsgCode;
     if ((code >> 16) != MSGCODE_MODULE_IPSEC) {
-        (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR, "[%lu][%s][ui receive error message type][0x%x]",
-                           UI_LOG_TAG, kRecvOp, code >> 16);
+        (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR,
+                           "[%lu][%s][ui receive error message type][0x%x]", UI_LOG_TAG, kRecvOp,
+                           code >> 16);
         UI_Request_End(&req);
         return 1;
     }
@@ -155,8 +156,8 @@ uint32_t UI_IpsecLogout_Process(char* pcMsgCodeName, uint32_t* puiOk) {
         *puiOk = 1;
     }
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO,
-                       "[%lu][%s][vanTrelo ipsec logout finish][message code is 0x%x]",
-                       UI_LOG_TAG, op, code);
+                       "[%lu][%s][vanTrelo ipsec logout finish][message code is 0x%x]", UI_LOG_TAG,
+                       op, code);
     UI_SocketClear(req.iFd);
     UI_Request_End(&req);
     return 0;

@@ -92,7 +92,8 @@ void Script(ui_test::Sim& sim, uint32_t msgType, uint32_t code, const std::strin
 rapidjson::Document LastRequest(ui_test::Sim& sim, uint32_t msgType, uint32_t code) {
     std::vector<rapidjson::Document> log = sim.Log();
     for (auto it = log.rbegin(); it != log.rend(); ++it) {
-        if ((*it)["head"]["msgType"].GetUint() == msgType && (*it)["head"]["code"].GetUint() == code) {
+        if ((*it)["head"]["msgType"].GetUint() == msgType &&
+            (*it)["head"]["code"].GetUint() == code) {
             return std::move(*it);
         }
     }
@@ -101,7 +102,15 @@ rapidjson::Document LastRequest(ui_test::Sim& sim, uint32_t msgType, uint32_t co
 
 // The 32-byte login reply in network order, and the host-order record it stands for.
 const char kRetHex[] =
-    "01020304" "00000000" "00000000" "0a0b0c0d" "00000001" "00000002" "00000001" "0001" "fffd";
+    "01020304"
+    "00000000"
+    "00000000"
+    "0a0b0c0d"
+    "00000001"
+    "00000002"
+    "00000001"
+    "0001"
+    "fffd";
 void ExpectConvertedRet(const UI_SSL_LOGIN_RET_S& r) {
     EXPECT_EQ(r.auiReserved[0], 0x01020304u);
     EXPECT_EQ(r.auiReserved[3], 0x0A0B0C0Du);
@@ -281,7 +290,13 @@ TEST_F(UiAuthTest, EachReplyCodeGivesItsResultNameAndRecord) {
 
     // The password change: success sets ok alone; a refusal carries the policy.
     const char policyHex[] =
-        "00000008" "00000020" "00000001" "00000002" "00000001" "00000001" "00000000";
+        "00000008"
+        "00000020"
+        "00000001"
+        "00000002"
+        "00000001"
+        "00000001"
+        "00000000";
     struct PwdRow {
         std::string reply;
         uint32_t ok;
@@ -424,9 +439,13 @@ TEST_F(UiAuthTest, EachReplyCodeGivesItsResultNameAndRecord) {
         std::vector<const char*> received;  // codes logged as received, in order
     };
     const LogoutRow logoutRows[] = {
-        {R"({"code":"0xA0000","extraBefore":["0xB0000"]})", 1, LOGOUT("SUCESS"),
+        {R"({"code":"0xA0000","extraBefore":["0xB0000"]})",
+         1,
+         LOGOUT("SUCESS"),
          {"0xb0000", "0xa0000"}},
-        {R"({"code":"0xA0000","extraBefore":["0x80006","0x70000"]})", 1, LOGOUT("SUCESS"),
+        {R"({"code":"0xA0000","extraBefore":["0x80006","0x70000"]})",
+         1,
+         LOGOUT("SUCESS"),
          {"0x80006", "0x70000", "0xa0000"}},
         {R"({"code":"0xA0001"})", 0, LOGOUT("FAIL"), {}},
         {R"({"code":"0xA0002","extraBefore":["0xB0000"]})", 0, kFallback, {"0xb0000", "0xa0002"}},
@@ -448,7 +467,8 @@ TEST_F(UiAuthTest, EachReplyCodeGivesItsResultNameAndRecord) {
             const std::string key = "[Process ssl logout][ssl logout received the message code is ";
             const size_t at = after[i].find(key);
             if (at != std::string::npos) {
-                received.push_back(after[i].substr(at + key.size(), after[i].find(']', at + key.size()) - at - key.size()));
+                received.push_back(after[i].substr(
+                    at + key.size(), after[i].find(']', at + key.size()) - at - key.size()));
             }
         }
         EXPECT_EQ(received, std::vector<std::string>(row.received.begin(), row.received.end()));
@@ -470,12 +490,9 @@ TEST_F(UiAuthTest, LoginTableAgainstTheHappyEngine) {
         const char* name;
     };
     const Row rows[] = {
-        {"alice", 1, 1, AUTH("SUCCESS")},
-        {"bob", 1, 3, AUTH("USER_FIRST_LOGIN_ERROR")},
-        {"carol", 1, 6, AUTH("SMSCHECK_WARNING")},
-        {"dave", 1, 0, AUTH("USERLOCKED_ERROR")},
-        {"erin", 1, 0, AUTH("USERPASSWD_ERROR")},
-        {"frank", 1, 11, AUTH("DEVICECERT_ERROR")},
+        {"alice", 1, 1, AUTH("SUCCESS")},          {"bob", 1, 3, AUTH("USER_FIRST_LOGIN_ERROR")},
+        {"carol", 1, 6, AUTH("SMSCHECK_WARNING")}, {"dave", 1, 0, AUTH("USERLOCKED_ERROR")},
+        {"erin", 1, 0, AUTH("USERPASSWD_ERROR")},  {"frank", 1, 11, AUTH("DEVICECERT_ERROR")},
         {"frank", 0, 1, AUTH("SUCCESS")},  // the user accepted the untrusted certificate
     };
     for (const Row& row : rows) {
@@ -581,16 +598,16 @@ TEST_F(UiAuthTest, LoginTableAgainstTheHappyEngine) {
 // ---- Logouts that do not end by themselves ---------------------------------------------
 
 TEST_F(UiAuthTest, LogoutOfASilentEngineEndsWithinItsBound) {
-    ui_test::SimLink link(
-        R"("scripts":[{"msgType":3,"code":8,"replies":[{"noReply":true,"extraBefore":["0xB0000","0xB0001"]}]}])");
+    ui_test::SimLink link(R"("scripts":[{"msgType":3,"code":8,"replies":[)"
+                          R"({"noReply":true,"extraBefore":["0xB0000","0xB0001"]}]}])");
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     uiSyncTimeoutDivisorSet(450);  // 90 s become 200 ms
     const size_t failedBefore = ui_test::LogCount("[Process ssl logout][ui ssl receive failed!]");
     NameBuf name;
     uint32_t ok = 0;
     bool returned = false;
-    const uint32_t r =
-        Guarded(link.sim(), [&] { return UI_SslLogout_Process(name.text, &ok); }, &returned);
+    const uint32_t r = Guarded(
+        link.sim(), [&] { return UI_SslLogout_Process(name.text, &ok); }, &returned);
     EXPECT_TRUE(returned) << "the logout waited without a bound";
     EXPECT_EQ(r, 1u);
     EXPECT_EQ(ok, 0u);
@@ -621,12 +638,13 @@ TEST_F(UiAuthTest, LogoutBoundCoversEveryReadNotEachOne) {
     NameBuf name;
     uint32_t ok = 0;
     bool returned = false;
-    const uint32_t r =
-        Guarded(link.sim(), [&] { return UI_SslLogout_Process(name.text, &ok); }, &returned);
+    const uint32_t r = Guarded(
+        link.sim(), [&] { return UI_SslLogout_Process(name.text, &ok); }, &returned);
     EXPECT_TRUE(returned);
     EXPECT_EQ(r, 1u);
     EXPECT_EQ(ok, 0u);
-    EXPECT_LT(ui_test::LogCount("ssl logout received the message code is 0xb0003"), size_t(kPackets));
+    EXPECT_LT(ui_test::LogCount("ssl logout received the message code is 0xb0003"),
+              size_t(kPackets));
 }
 
 // ---- Refused arguments and a missing connection ----------------------------------------
@@ -651,22 +669,38 @@ TEST_F(UiAuthTest, NullArgumentsAreRefusedBeforeAnythingIsSent) {
         std::function<uint32_t()> call;
     };
     const Row rows[] = {
-        {"[Process ssl login][invalid parameter!]", [&] { return UI_SslLogin_Process(nullptr, name, &v, &ret); }},
-        {"[Process ssl login][invalid parameter!]", [&] { return UI_SslLogin_Process(&login, nullptr, &v, &ret); }},
-        {"[Process ssl login][invalid parameter!]", [&] { return UI_SslLogin_Process(&login, name, nullptr, &ret); }},
-        {"[Process ssl login][invalid parameter!]", [&] { return UI_SslLogin_Process(&login, name, &v, nullptr); }},
-        {"[Process plugin login][invalid parameter!]", [&] { return UI_PluginLogin_Process(&login, name, nullptr, &plugin); }},
-        {"[Process plugin login][invalid parameter!]", [&] { return UI_PluginLogin_Process(&login, name, &v, nullptr); }},
-        {"[Process ssl send dynamic code][invalid parameter!]", [&] { return UI_SslDynamicCode_Send(nullptr, name, &v, &ret); }},
-        {"[Process ssl send dynamic code][invalid parameter!]", [&] { return UI_SslDynamicCode_Send(&code, name, nullptr, &ret); }},
-        {"[Process ssl send dynamic code][invalid parameter!]", [&] { return UI_SslDynamicCode_Send(&code, name, &v, nullptr); }},
-        {"[Process ssl pwd modify][invalid parameter!]", [&] { return UI_SslPwd_Modify(&change, name, nullptr, &policy); }},
-        {"[Process ssl pwd modify][invalid parameter!]", [&] { return UI_SslPwd_Modify(&change, name, &v, nullptr); }},
-        {"[Process ssl pwd modify][invalid parameter!]", [&] { return UI_SslPwd_Modify(nullptr, name, &v, &policy); }},
-        {"[Process get cert info][invalid parameter!]", [&] { return UI_CertInfo_Get(nullptr, &v, certs); }},
-        {"[Process get cert info][invalid parameter!]", [&] { return UI_CertInfo_Get(name, &v, nullptr); }},
-        {"[Process ssl logout][invalid parameter!]", [&] { return UI_SslLogout_Process(name, nullptr); }},
-        {"[Support ssl login ntohl][input null pointer]", [&] { return UI_SslLogin_Ntohl(&ret, nullptr); }},
+        {"[Process ssl login][invalid parameter!]",
+         [&] { return UI_SslLogin_Process(nullptr, name, &v, &ret); }},
+        {"[Process ssl login][invalid parameter!]",
+         [&] { return UI_SslLogin_Process(&login, nullptr, &v, &ret); }},
+        {"[Process ssl login][invalid parameter!]",
+         [&] { return UI_SslLogin_Process(&login, name, nullptr, &ret); }},
+        {"[Process ssl login][invalid parameter!]",
+         [&] { return UI_SslLogin_Process(&login, name, &v, nullptr); }},
+        {"[Process plugin login][invalid parameter!]",
+         [&] { return UI_PluginLogin_Process(&login, name, nullptr, &plugin); }},
+        {"[Process plugin login][invalid parameter!]",
+         [&] { return UI_PluginLogin_Process(&login, name, &v, nullptr); }},
+        {"[Process ssl send dynamic code][invalid parameter!]",
+         [&] { return UI_SslDynamicCode_Send(nullptr, name, &v, &ret); }},
+        {"[Process ssl send dynamic code][invalid parameter!]",
+         [&] { return UI_SslDynamicCode_Send(&code, name, nullptr, &ret); }},
+        {"[Process ssl send dynamic code][invalid parameter!]",
+         [&] { return UI_SslDynamicCode_Send(&code, name, &v, nullptr); }},
+        {"[Process ssl pwd modify][invalid parameter!]",
+         [&] { return UI_SslPwd_Modify(&change, name, nullptr, &policy); }},
+        {"[Process ssl pwd modify][invalid parameter!]",
+         [&] { return UI_SslPwd_Modify(&change, name, &v, nullptr); }},
+        {"[Process ssl pwd modify][invalid parameter!]",
+         [&] { return UI_SslPwd_Modify(nullptr, name, &v, &policy); }},
+        {"[Process get cert info][invalid parameter!]",
+         [&] { return UI_CertInfo_Get(nullptr, &v, certs); }},
+        {"[Process get cert info][invalid parameter!]",
+         [&] { return UI_CertInfo_Get(name, &v, nullptr); }},
+        {"[Process ssl logout][invalid parameter!]",
+         [&] { return UI_SslLogout_Process(name, nullptr); }},
+        {"[Support ssl login ntohl][input null pointer]",
+         [&] { return UI_SslLogin_Ntohl(&ret, nullptr); }},
         {nullptr, [&] { return UI_SslHostCheck_Process(name, nullptr); }},
         {nullptr, [&] { return UI_SslCacheClear_Process(1, nullptr, &v); }},
     };
@@ -701,14 +735,22 @@ TEST_F(UiAuthTest, WithoutTheEngineEveryRequestFailsWithItsOwnLine) {
         std::function<uint32_t()> call;
     };
     const Row rows[] = {
-        {"[Process ssl login][login connect fd get failed!]", [&] { return UI_SslLogin_Process(&login, name.text, &v, &ret); }},
-        {"[Process plugin login][login connect fd get failed!]", [&] { return UI_PluginLogin_Process(&login, name.text, &v, &plugin); }},
-        {"[Process ssl send dynamic code][login connect fd get failed!]", [&] { return UI_SslDynamicCode_Send(&code, name.text, &v, &ret); }},
-        {"[Process ssl pwd modify][ui get connect fd failed!]", [&] { return UI_SslPwd_Modify(&change, name.text, &v, &policy); }},
-        {"[Process get cert info][ui get cert info get fd failed!]", [&] { return UI_CertInfo_Get(name.text, &v, certs); }},
-        {"[Process ssl host check][ui get connect fd failed!]", [&] { return UI_SslHostCheck_Process(name.text, &v); }},
-        {"[Process ssl cache clear][ui get connect fd failed!]", [&] { return UI_SslCacheClear_Process(2, name.text, &v); }},
-        {"[Process ssl logout][ui get connect fd failed!]", [&] { return UI_SslLogout_Process(name.text, &v); }},
+        {"[Process ssl login][login connect fd get failed!]",
+         [&] { return UI_SslLogin_Process(&login, name.text, &v, &ret); }},
+        {"[Process plugin login][login connect fd get failed!]",
+         [&] { return UI_PluginLogin_Process(&login, name.text, &v, &plugin); }},
+        {"[Process ssl send dynamic code][login connect fd get failed!]",
+         [&] { return UI_SslDynamicCode_Send(&code, name.text, &v, &ret); }},
+        {"[Process ssl pwd modify][ui get connect fd failed!]",
+         [&] { return UI_SslPwd_Modify(&change, name.text, &v, &policy); }},
+        {"[Process get cert info][ui get cert info get fd failed!]",
+         [&] { return UI_CertInfo_Get(name.text, &v, certs); }},
+        {"[Process ssl host check][ui get connect fd failed!]",
+         [&] { return UI_SslHostCheck_Process(name.text, &v); }},
+        {"[Process ssl cache clear][ui get connect fd failed!]",
+         [&] { return UI_SslCacheClear_Process(2, name.text, &v); }},
+        {"[Process ssl logout][ui get connect fd failed!]",
+         [&] { return UI_SslLogout_Process(name.text, &v); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.logged);
@@ -721,9 +763,9 @@ TEST_F(UiAuthTest, WithoutTheEngineEveryRequestFailsWithItsOwnLine) {
 }
 
 TEST_F(UiAuthTest, AFailedExchangeWritesNothing) {
-    ui_test::SimLink link(
-        R"("scripts":[{"msgType":3,"code":5,"replies":[{"closeAfterHead":true,"code":"0x20000","payload":")" +
-        std::string(kRetHex) + R"("}]}])");
+    ui_test::SimLink link(R"("scripts":[{"msgType":3,"code":5,"replies":[)"
+                          R"({"closeAfterHead":true,"code":"0x20000","payload":")" +
+                          std::string(kRetHex) + R"("}]}])");
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     const UI_SSL_LOGIN_S login = LoginRecord("alice", "Passw0rd");
     NameBuf name;
@@ -798,8 +840,9 @@ TEST_F(UiAuthTest, NoPasswordTokenOrCookieReachesTheLog) {
     for (const char* secret : {kPassword, kNewPassword, kToken, kCookie}) {
         EXPECT_EQ(ui_test::LogCount(secret), 0u) << secret << " reached the log";
     }
-    EXPECT_GT(ui_test::LogCount("[Process ssl send dynamic code][vanTrelo send dynamic code start!]"),
-              0u);
+    EXPECT_GT(
+        ui_test::LogCount("[Process ssl send dynamic code][vanTrelo send dynamic code start!]"),
+        0u);
 }
 
 }  // namespace

@@ -99,7 +99,8 @@ uint32_t Guarded(ui_test::Sim& sim, const std::function<uint32_t()>& call, bool*
 }
 
 TEST_F(UiIpsecTest, LoginPacketIsTheRecordAsItLiesAndNoReplyIsRead) {
-    ui_test::SimLink link(R"("scripts":[{"msgType":4,"code":5,"replies":[{"series":["0x80000"]}]}])");
+    ui_test::SimLink link(
+        R"("scripts":[{"msgType":4,"code":5,"replies":[{"series":["0x80000"]}]}])");
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     const UI_IPSEC_LOGIN_S login = LoginRecord("alice", "Passw0rd");
     const UI_IPSEC_LOGIN_S copy = login;
@@ -143,7 +144,7 @@ TEST_F(UiIpsecTest, EachReportSetsItsFlagsAndName) {
         {"0x80024", 0, 0, 0, IPSEC("STEP6_PPP_AUTH_FAILED")},
         {"0x8002E", 0, 0, 0, IPSEC("PROXY_CONNECT_ERROR")},
         {"0x8002F", 0, 1, 1, IPSEC("CONNECT_SUCCESS")},
-        {"0x80030", 0, kUnset, 0, kFallback},  // beyond the table: goOn as it was
+        {"0x80030", 0, kUnset, 0, kFallback},   // beyond the table: goOn as it was
         {"0xB0000", 1, kUnset, 0, kUntouched},  // another module ends the login
         {"0x2002F", 1, kUnset, 0, kUntouched},
     };
@@ -159,7 +160,8 @@ TEST_F(UiIpsecTest, EachReportSetsItsFlagsAndName) {
         EXPECT_EQ(name.str(), row.name);
         EXPECT_EQ(RecvTimeoutMs(link.SyncFd()), 0u);
     }
-    const std::string moduleLine = "[Process ipsec login recvive][ui receive error message type][0x";
+    const std::string moduleLine =
+        "[Process ipsec login recvive][ui receive error message type][0x";
     EXPECT_EQ(ui_test::LogCount(moduleLine + "b]"), 1u);
     EXPECT_EQ(ui_test::LogCount(moduleLine + "2]"), 1u);
 }
@@ -176,11 +178,13 @@ TEST_F(UiIpsecTest, HappyEngineStepsUpToTheConnection) {
         uint32_t connected;
     };
     const Row rows[] = {
-        {"alice", "Passw0rd",
+        {"alice",
+         "Passw0rd",
          {IPSEC("STEP1_OK"), IPSEC("STEP2_OK"), IPSEC("STEP3_OK"), IPSEC("STEP4_OK"),
           IPSEC("STEP5_OK"), IPSEC("STEP6_OK"), IPSEC("STEP7_OK"), IPSEC("CONNECT_SUCCESS")},
          1},
-        {"alice", "Wr0ng-Ipsec-Pw",
+        {"alice",
+         "Wr0ng-Ipsec-Pw",
          {IPSEC("STEP1_OK"), IPSEC("STEP2_OK"), IPSEC("STEP3_OK"), IPSEC("STEP4_OK"),
           IPSEC("STEP5_OK"), IPSEC("STEP6_PPP_AUTH_FAILED")},
          0},
@@ -276,7 +280,9 @@ TEST_F(UiIpsecTest, LogoutPassesOverOtherPacketsUntilItsOwnReply) {
     const Row rows[] = {
         {R"({"series":["0x80006","0xA0000"]})", 1, LOGOUT("SUCESS"), {"0x80006", "0xa0000"}},
         {R"({"code":"0xA0000"})", 1, LOGOUT("SUCESS"), {}},
-        {R"({"code":"0xA0001","extraBefore":["0xB0000","0x8002F"]})", 0, LOGOUT("FAIL"),
+        {R"({"code":"0xA0001","extraBefore":["0xB0000","0x8002F"]})",
+         0,
+         LOGOUT("FAIL"),
          {"0xb0000", "0x8002f", "0xa0001"}},
         {R"({"code":"0xA0005"})", 0, kFallback, {}},
     };
@@ -318,8 +324,8 @@ TEST_F(UiIpsecTest, LogoutOfASilentEngineEndsWithinItsBound) {
     NameBuf name;
     uint32_t ok = 0;
     bool returned = false;
-    uint32_t r = Guarded(link.sim(), [&] { return UI_IpsecLogout_Process(name.text, &ok); },
-                         &returned);
+    uint32_t r = Guarded(
+        link.sim(), [&] { return UI_IpsecLogout_Process(name.text, &ok); }, &returned);
     EXPECT_TRUE(returned);
     EXPECT_EQ(r, 1u);
     EXPECT_LT(ui_test::LogCount("ipsec logout receive message code is 0x80006"), 40u);
@@ -330,7 +336,8 @@ TEST_F(UiIpsecTest, LogoutOfASilentEngineEndsWithinItsBound) {
         (void)recv(link.SyncFd(), buf, sizeof(buf), MSG_DONTWAIT);
     }
     const size_t failed = ui_test::LogCount("[Process ipsec logout][ui ipsec recv failed!]");
-    r = Guarded(link.sim(), [&] { return UI_IpsecLogout_Process(name.text, &ok); }, &returned);
+    r = Guarded(
+        link.sim(), [&] { return UI_IpsecLogout_Process(name.text, &ok); }, &returned);
     EXPECT_TRUE(returned);
     EXPECT_EQ(r, 1u);
     EXPECT_EQ(ok, 0u);
@@ -350,16 +357,25 @@ TEST_F(UiIpsecTest, RefusedArgumentsAndNoConnection) {
         std::function<uint32_t()> call;
     };
     const Row rows[] = {
-        {"[Process ipsec login][invalid parameter!]", [&] { return UI_IpsecLogin_Process(nullptr); }},
-        {"[Process ipsec login recvive][invalid parameter!]", [&] { return UI_IpsecLogin_Recv(nullptr, &v, &w); }},
-        {"[Process ipsec login recvive][invalid parameter!]", [&] { return UI_IpsecLogin_Recv(name, nullptr, &w); }},
-        {"[Process ipsec login recvive][invalid parameter!]", [&] { return UI_IpsecLogin_Recv(name, &v, nullptr); }},
-        {"[Process ipsec logout][invalid parameter!]", [&] { return UI_IpsecLogout_Process(nullptr, &v); }},
-        {"[Process ipsec logout][invalid parameter!]", [&] { return UI_IpsecLogout_Process(name, nullptr); }},
+        {"[Process ipsec login][invalid parameter!]",
+         [&] { return UI_IpsecLogin_Process(nullptr); }},
+        {"[Process ipsec login recvive][invalid parameter!]",
+         [&] { return UI_IpsecLogin_Recv(nullptr, &v, &w); }},
+        {"[Process ipsec login recvive][invalid parameter!]",
+         [&] { return UI_IpsecLogin_Recv(name, nullptr, &w); }},
+        {"[Process ipsec login recvive][invalid parameter!]",
+         [&] { return UI_IpsecLogin_Recv(name, &v, nullptr); }},
+        {"[Process ipsec logout][invalid parameter!]",
+         [&] { return UI_IpsecLogout_Process(nullptr, &v); }},
+        {"[Process ipsec logout][invalid parameter!]",
+         [&] { return UI_IpsecLogout_Process(name, nullptr); }},
         // No engine connection at all.
-        {"[Process ipsec login][login connect fd get failed!]", [&] { return UI_IpsecLogin_Process(&login); }},
-        {"[Process ipsec login recvive][login connect fd get failed!]", [&] { return UI_IpsecLogin_Recv(name, &v, &w); }},
-        {"[Process ipsec logout][ui get connect fd failed!]", [&] { return UI_IpsecLogout_Process(name, &v); }},
+        {"[Process ipsec login][login connect fd get failed!]",
+         [&] { return UI_IpsecLogin_Process(&login); }},
+        {"[Process ipsec login recvive][login connect fd get failed!]",
+         [&] { return UI_IpsecLogin_Recv(name, &v, &w); }},
+        {"[Process ipsec logout][ui get connect fd failed!]",
+         [&] { return UI_IpsecLogout_Process(name, &v); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.logged);
