@@ -219,14 +219,14 @@ TEST_F(UiIpsecTest, HappyEngineStepsUpToTheConnection) {
 TEST_F(UiIpsecTest, ReportThatDoesNotComeInTimeEndsTheWait) {
     const char* const replies[] = {
         R"({"noReply":true})",
-        R"({"series":["0x80000"],"trickle":true,"trickleMs":25})",  // 24 bytes in 600 ms
+        R"({"series":["0x80000"],"trickle":true,"trickleMs":40})",  // 24 bytes in 960 ms
     };
     for (const char* reply : replies) {
         SCOPED_TRACE(reply);
         ui_test::SimLink link(std::string(R"("scripts":[{"msgType":4,"code":5,"replies":[)") +
                               reply + "]}]");
         ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
-        uiSyncTimeoutDivisorSet(400);  // 40 s become 100 ms
+        uiSyncTimeoutDivisorSet(160);  // 40 s become 250 ms
         const UI_IPSEC_LOGIN_S login = LoginRecord("alice", "Passw0rd");
         ASSERT_EQ(UI_IpsecLogin_Process(&login), 0u);
         NameBuf name;
@@ -251,7 +251,7 @@ TEST_F(UiIpsecTest, ReportThatDoesNotComeInTimeEndsTheWait) {
 // report.
 TEST_F(UiIpsecTest, LateReplyBeforeTheLoginIsNotAReport) {
     ui_test::SimLink link(
-        R"("scripts":[{"msgType":8,"code":12,"replies":[{"code":"0x50000","lateAfterMs":300}]},
+        R"("scripts":[{"msgType":8,"code":12,"replies":[{"code":"0x50000","lateAfterMs":1000}]},
                       {"msgType":4,"code":5,"replies":[{"series":["0x80000"]}]}])");
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     uiSyncTimeoutDivisorSet(400);  // 40 s become 100 ms
@@ -314,13 +314,13 @@ TEST_F(UiIpsecTest, LogoutOfASilentEngineEndsWithinItsBound) {
     // Packets well within the bound of each other, then silence: the bound is for the
     // whole wait, and what came is all taken off the connection.
     std::string series;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 60; ++i) {
         series += std::string(i ? "," : "") + R"({"code":"0x80006","delayMs":25})";
     }
     ui_test::SimLink link(R"("scripts":[{"msgType":4,"code":8,"replies":[{"series":[)" + series +
                           R"(]},{"noReply":true,"extraBefore":["0xB0000","0xB0001"]}]}])");
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
-    uiSyncTimeoutDivisorSet(400);  // 40 s become 100 ms
+    uiSyncTimeoutDivisorSet(80);  // 40 s become 500 ms
     NameBuf name;
     uint32_t ok = 0;
     bool returned = false;
@@ -328,7 +328,7 @@ TEST_F(UiIpsecTest, LogoutOfASilentEngineEndsWithinItsBound) {
         link.sim(), [&] { return UI_IpsecLogout_Process(name.text, &ok); }, &returned);
     EXPECT_TRUE(returned);
     EXPECT_EQ(r, 1u);
-    EXPECT_LT(ui_test::LogCount("ipsec logout receive message code is 0x80006"), 40u);
+    EXPECT_LT(ui_test::LogCount("ipsec logout receive message code is 0x80006"), 60u);
 
     // The series is still coming; wait for its end before the silent case.
     while (ui_test::WaitReadable(link.SyncFd(), 500)) {
