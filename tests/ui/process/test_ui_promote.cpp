@@ -603,12 +603,9 @@ TEST_F(UiPromoteTest, KillTakesOnlyTheServiceAndWaits) {
     const std::string holder = dir_ + "/holder/" + kName;
     MakeDirs(dir_ + "/holder");
     CopyProgram(UI_TEST_PROBE_BIN, holder);
-    const pid_t slowToDie = procs.Start(holder, {holder, "hold", "256"});
-    ASSERT_TRUE(WaitFor([&] {
-        const std::string status = ReadFile("/proc/" + std::to_string(slowToDie) + "/status");
-        const size_t at = status.find("VmRSS:");
-        return at != std::string::npos && atol(status.c_str() + at + 6) > 250 * 1024;
-    }));
+    const std::string held = dir_ + "/held";
+    const pid_t slowToDie = procs.Start(holder, {holder, "hold", "128", held});
+    ASSERT_TRUE(WaitFor([&] { return access(held.c_str(), F_OK) == 0; }, 60000));
     const pid_t inArgs = procs.Start(UI_TEST_PROBE_BIN, {UI_TEST_PROBE_BIN, "wait", kName});
     const pid_t longerName = procs.Start(longer, {longer, "600"});
     pid_t otherUser = -1;

@@ -14,8 +14,9 @@
 // Started as "promote_probe wait ..." it only waits: a process whose arguments, but not
 // its program, hold the service's name.
 //
-// Started as "<name> hold <MiB>" it fills that much memory and waits: a process that
-// takes a while to die once killed, while the kernel gives its memory back.
+// Started as "<name> hold <MiB> <file>" it fills that much memory, creates the file and
+// waits: a process that takes a while to die once killed, while the kernel gives its
+// memory back.
 //
 // It never outlives the test that started it.
 
@@ -124,11 +125,12 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "wait") == 0) {
         for (;;) pause();
     }
-    if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
+    if (argc == 4 && std::strcmp(argv[1], "hold") == 0) {
         const size_t size = size_t(atoi(argv[2])) << 20;
         void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (block == MAP_FAILED) return 1;
         std::memset(block, 0x5A, size);
+        std::ofstream(argv[3]) << "held\n";
         for (;;) pause();
     }
     if (argc == 3 && std::strcmp(argv[1], "kill") == 0) {
