@@ -381,6 +381,10 @@ uint32_t osClockPendingGet() {
     return n;
 }
 
+pthread_mutex_t* osClockLockGet() {
+    return g_locksMade.load(std::memory_order_acquire) ? &g_clockLock : nullptr;
+}
+
 uint32_t osClockVclkTaskIdGet() { return g_vclkTaskId.load(std::memory_order_acquire); }
 
 uint32_t osClockTickTaskIdGet() { return g_tickTaskId.load(std::memory_order_acquire); }
