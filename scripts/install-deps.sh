@@ -14,10 +14,14 @@ rapidjson-dev
 zip
 net-tools
 fonts-wqy-microhei
+fonts-takao-gothic
+fonts-dejavu-core
 xvfb
 xauth
 imagemagick
 trayer
+xdotool
+python3
 curl
 ca-certificates
 clang

@@ -24,6 +24,7 @@
 #include "os_sema.h"
 #include "os_time.h"
 #include "osal_lock.h"
+#include "uko_errcode.h"
 #include "uko_cputick.h"
 #include "uko_mempt.h"
 #include "uko_task.h"
@@ -34,7 +35,7 @@ namespace {
 
 pthread_mutex_t g_globalLock;
 pthread_once_t g_globalLockOnce = PTHREAD_ONCE_INIT;
-uint32_t g_globalLockCreateResult = 22;
+uint32_t g_globalLockCreateResult = UKO_EINVAL;
 
 void GlobalLockCreate() { g_globalLockCreateResult = OSAL_LockCreate(&g_globalLock); }
 
@@ -393,14 +394,14 @@ uint32_t osClockTickTaskIdGet() { return g_tickTaskId.load(std::memory_order_acq
 
 uint32_t OS_ClockTickHookAdd(OS_CLOCK_COUNT_HOOK_PF pfnHook) {
     if (pfnHook == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     if (!g_locksMade.load(std::memory_order_acquire)) {
-        return 22;  // the list's lock does not exist before the clock's start-up
+        return UKO_EINVAL;  // the list's lock does not exist before the clock's start-up
     }
     void* mem = UKO_MemAlloc(0, m_ucSysPtNo, sizeof(TickHookNode));
     if (mem == nullptr) {
-        return 12;
+        return UKO_ENOMEM;
     }
     auto* node = new (mem) TickHookNode{{&g_tickHookHead}, {nullptr}, pfnHook};
     (void)OSAL_LockLock(&g_hookListLock);
@@ -423,7 +424,7 @@ void OS_ClockTickHookRun(uint32_t uiMs) {
 
 uint32_t OS_ClockTickSignal() {
     void* sem = g_tickSem.load(std::memory_order_acquire);
-    return sem != nullptr ? UKO_SemaV(sem) : 22;
+    return sem != nullptr ? UKO_SemaV(sem) : UKO_EINVAL;
 }
 
 void OS_ClockTickWake() {
@@ -442,7 +443,7 @@ uint32_t OS_ClockTickWait() {
         return 0;
     }
     void* sem = g_tickSem.load(std::memory_order_acquire);
-    return sem != nullptr ? UKO_SemaP(sem, 0) : 22;
+    return sem != nullptr ? UKO_SemaP(sem, 0) : UKO_EINVAL;
 }
 
 // ---- Hook setters ---------------------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "jqr_mem.h"
+#include "os_sema_inner.h"
+#include "osal_lock_inner.h"
 #include "osal_task_inner.h"
 #include "sec_lib.h"
 #include "uko_atomic.h"

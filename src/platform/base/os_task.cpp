@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "../services/uko_task_inner.h"
+#include "os_callstackbase.h"
 #include "os_task_inner.h"
 #include "osal_lock.h"
 #include "osal_task.h"
@@ -207,7 +208,10 @@ uint32_t OS_TaskPrioSet(pthread_t thread, uint32_t uiPriority) {
     return hook(ukoTaskIdGetByOsalHandle(thread), uiPriority);
 }
 
-uint64_t OS_TaskStackBaseGet() { return 0; }
+uint64_t OS_TaskStackBaseGet() {
+    uint64_t base = 0;
+    return OS_TaskStackBaseQuery(&base) == 0 ? base : 0;
+}
 
 uint32_t OS_TaskStackSizeCheck(const uint64_t* puvStackSize) {
     constexpr uint64_t kLargest = ~static_cast<uint64_t>(0) - 64;  // 2^64 - 65

@@ -59,7 +59,7 @@ uint32_t ukoMemAutoAppend(UKO_MEMPT_CB* cb, uint8_t ucPtNo, uint64_t uvReqSize, 
     if (rc != 0) {
         (void)MEMPT_REPORT(rc, "[ZIRPA-%s]:MemPtNo(%u), call pfnAppend fail!", fn, static_cast<unsigned>(ucPtNo));
         ukoMemPtFree(mem, size, source);
-        return 14;
+        return UKO_EFAULT;
     }
     ukoMemPieceLink(cb, mem, size, source, UKO_MEMPT_PIECE_HOST);
     ukoMemPtTotalRefresh(cb, static_cast<int64_t>(size));

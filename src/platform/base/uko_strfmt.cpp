@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "uko_errcode.h"
 #include "uko_secfunc.h"
 #include "uko_string.h"
 
@@ -43,10 +44,10 @@ void* UKO_SafeMemSetN(void* pDest, size_t destSize, uint8_t ucValue, size_t coun
 
 uint32_t UKO_IntToStr(int32_t iValue, char* pscBuf) {
     if (pscBuf == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     // 12 bytes hold "-2147483648" and its terminator.
-    return UKO_snprintf_s(pscBuf, 12, 11, "%d", iValue) < 0 ? 22u : 0u;
+    return UKO_snprintf_s(pscBuf, 12, 11, "%d", iValue) < 0 ? UKO_EINVAL : 0u;
 }
 
 char* UKO_IpToStr(uint32_t uiAddr, char* pscBuf) {
@@ -74,12 +75,12 @@ int32_t UKO_HexStrToUint(const char* pscStr, uint32_t* puiOut) {
 
 uint32_t UKO_StrToUint32(const char* pscStr, uint32_t* puiOut) {
     if (pscStr == nullptr || puiOut == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     unsigned int value = 0;
     if (UKO_sscanf_s(pscStr, "%u", &value) != 1) {
         *puiOut = 0;
-        return 22;
+        return UKO_EINVAL;
     }
     *puiOut = value;
     return 0;
@@ -88,12 +89,12 @@ uint32_t UKO_StrToUint32(const char* pscStr, uint32_t* puiOut) {
 uint32_t UKO_StrToUint64(const char* pscStr, uint64_t* pullOut) {
     static_assert(sizeof(unsigned long) == sizeof(uint64_t), "%lu reads 64 bits");
     if (pscStr == nullptr || pullOut == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     unsigned long value = 0;
     if (UKO_sscanf_s(pscStr, "%lu", &value) != 1) {
         *pullOut = 0;
-        return 22;
+        return UKO_EINVAL;
     }
     *pullOut = value;
     return 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "uko_errcode.h"
 #include "uko_string.h"
 
 namespace {
@@ -401,13 +402,13 @@ long UKO_SafeStrToL(const char* pscStr, char** ppscEnd, int32_t iRadix) {
 
 uint32_t UKO_SafeStrToInt32(const char* pscStr, int32_t* piOut) {
     if (pscStr == nullptr || piOut == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     char* end = nullptr;
     long value = UKO_SafeStrToL(pscStr, &end, 10);
     if (end == pscStr) {
         *piOut = 0;
-        return 22;
+        return UKO_EINVAL;
     }
     if (value > INT32_MAX) {
         value = INT32_MAX;

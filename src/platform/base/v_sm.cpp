@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "osal_lock.h"
 #include "uko_errreport.h"
 #include "uko_mempt.h"

@@ -45,7 +45,8 @@ uint32_t OS_TaskYield();
 uint32_t OS_TaskFreeCPU(uint32_t uiFlag);
 // The priority hook's answer for the thread's task, or 0 without a hook.
 uint32_t OS_TaskPrioSet(pthread_t thread, uint32_t uiPriority);
-// This OS cannot tell a thread's stack base: 0.
+// The top of the calling thread's own stack (OS_TaskStackBaseQuery), or 0 when the
+// thread library cannot tell it.
 uint64_t OS_TaskStackBaseGet();
 // 0 when the size is at most 2^64 - 65, else 22 (also for NULL).
 uint32_t OS_TaskStackSizeCheck(const uint64_t* puvStackSize);

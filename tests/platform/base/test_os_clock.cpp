@@ -7,20 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
-#include <time.h>
 
 #include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../services/task_test_util.h"
 #include "os_clock.h"
 #include "os_clock_inner.h"
-#include "osal_cputick.h"
+#include "os_time.h"
 #include "uko_cputick.h"
 #include "uko_task.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -375,17 +376,14 @@ TEST(OsClockInit, CreatesTheTwoTasksOnceAndASecondCallNothing) {
 
 // ---- Global lock ------------------------------------------------------------------------------------
 
-void SleepMs(long ms) {
-    struct timespec ts = {0, ms * 1000 * 1000};
-    nanosleep(&ts, nullptr);
-}
-
 struct Waiter {
+    std::atomic<pid_t> tid{0};
     std::atomic<bool> taken{false};
 };
 
 void* TakeAndRelease(void* p) {
     Waiter* w = static_cast<Waiter*>(p);
+    w->tid = vt_test::ThisThreadId();
     OS_GlobalLock();
     w->taken.store(true);
     OS_GlobalUnlock(0);
@@ -403,7 +401,10 @@ TEST(OsGlobalLock, HolderTakesItAgainAndOthersWaitForTheLastRelease) {
     Waiter w;
     pthread_t other;
     ASSERT_EQ(pthread_create(&other, nullptr, TakeAndRelease, &w), 0);
-    SleepMs(50);
+    while (w.tid.load() == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(w.tid)) << "the other task never waited for the lock";
     EXPECT_FALSE(w.taken.load()) << "still held once: the other task must wait";
     OS_GlobalUnlock(0);
     pthread_join(other, nullptr);

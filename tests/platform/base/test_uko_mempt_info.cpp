@@ -14,6 +14,7 @@
 #include "uko_mempt_inner.h"
 #include "uko_secfunc.h"
 #include "v_dlmem.h"
+#include "v_dlmem_inner.h"
 #include "vt_test/platform.h"
 
 namespace {

@@ -305,15 +305,11 @@ const char* UnreadableText() {
     return block == MAP_FAILED ? nullptr : static_cast<const char*>(block);
 }
 
-bool EndedCleanly(const vt_test::ChildResult& child) { return child.exited && child.exitCode == 0; }
-
 TEST(SecFuncHook, WithoutAHookNothingIsFormatted) {
     auto report = [](bool withHook) {
         return [withHook] {
             const char* unreadable = UnreadableText();
-            if (unreadable == nullptr) {
-                return 3;
-            }
+            ASSERT_NE(unreadable, nullptr);
             // The expected fault's sanitizer report would only clutter the test log.
             const int quiet = open("/dev/null", O_WRONLY);
             if (quiet >= 0) {
@@ -321,12 +317,12 @@ TEST(SecFuncHook, WithoutAHookNothingIsFormatted) {
             }
             UKO_SecFuncErrHookSet(withHook ? CapturingHook : nullptr);
             ukoSecFuncErrReport(Entry(&UKO_memcpy_s), 162, "[Zirpa-%s]: %s\n", "UKO_memcpy_s", unreadable);
-            return 0;
         };
     };
-    EXPECT_TRUE(EndedCleanly(vt_test::RunInChild(report(false))));
+    EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild(report(false))));
     // The same report with a hook installed does reach the unreadable text.
-    EXPECT_FALSE(EndedCleanly(vt_test::RunInChild(report(true))));
+    EXPECT_FALSE(vt_test::ExitedWith(vt_test::RunInChild(report(true))))
+        << "formatting the unreadable text should have ended the child";
 }
 
 TEST(ErrorRecordEntries, AcceptEverythingAndFormatNothing) {
@@ -343,13 +339,11 @@ TEST(ErrorRecordEntries, AcceptEverythingAndFormatNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     // Neither entry looks at its values: an unreadable text passes through both.
-    EXPECT_TRUE(EndedCleanly(vt_test::RunInChild([] {
+    EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild([] {
         const char* unreadable = UnreadableText();
-        if (unreadable == nullptr) {
-            return 3;
-        }
+        ASSERT_NE(unreadable, nullptr);
         UKO_ErrorRecord(2, 1, 2, "f", 3, "[ZIRPA-%s]:%s", "fn", unreadable);
-        return static_cast<int>(UKO_ShowPrint(1, "%s", unreadable));
+        EXPECT_EQ(UKO_ShowPrint(1, "%s", unreadable), 0u);
     })));
 }
 

@@ -659,16 +659,12 @@ TEST(UkoString, HugeExponentsEndOnceTheValueStopsChanging) {
             };
             for (const Case& c : cases) {
                 double out = 1.0;
-                if (UKO_StrToDbl(c.text, &out) != 0 || out != c.value) {
-                    return 1;
-                }
+                EXPECT_EQ(UKO_StrToDbl(c.text, &out), 0) << c.text;
+                EXPECT_EQ(out, c.value) << c.text;
             }
-            return 0;
         },
         2000);
-    EXPECT_FALSE(r.timedOut);
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST(UkoString, DottedIpv4Text) {

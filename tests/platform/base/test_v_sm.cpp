@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "osal_lock.h"
+#include "osal_lock_inner.h"
 #include "uko_mempt.h"
 #include "uko_mempt_inner.h"
 #include "uko_secfunc.h"
@@ -101,21 +103,22 @@ TEST(VSmBeforeStart, OperationsFailCleanlyWithoutATable) {
         const UKO_START_STEP* steps = ukoStartStepsGet(&count);
         size_t n = 0;
         while (n < count && std::string(steps[n].pcName) != "Sema4Init") ++n;
-        if (n == count) return 1;
+        ASSERT_LT(n, count) << "Sema4Init is not a start-up step";
         (void)ukoStartRun(steps, n);
         size_t listBefore = SemaListLength();
         uint32_t id = 0;
-        if (UKO_SmCCreate("early", 0, 0, &id) != 12) return 2;
-        if (SemaListLength() != listBefore) return 3;
-        if (UKO_SmP(1, 1) != 22 || UKO_SmV(1) != 22 || UKO_SmDelete(1) != 22) return 4;
-        if (UKO_GetSmID("early", &id) != 22) return 5;
-        if (UKO_SmIdIsUsed(1) != 0) return 6;
-        if (Sema4Init(0) != 0) return 7;
-        if (UKO_SmCCreate("late", 0, 0, &id) != 0 || id != 1) return 8;
-        return 0;
+        EXPECT_EQ(UKO_SmCCreate("early", 0, 0, &id), 12u);
+        EXPECT_EQ(SemaListLength(), listBefore) << "a refused create leaves no semaphore";
+        EXPECT_EQ(UKO_SmP(1, 1), 22u);
+        EXPECT_EQ(UKO_SmV(1), 22u);
+        EXPECT_EQ(UKO_SmDelete(1), 22u);
+        EXPECT_EQ(UKO_GetSmID("early", &id), 22u);
+        EXPECT_EQ(UKO_SmIdIsUsed(1), 0u);
+        ASSERT_EQ(Sema4Init(0), 0u);
+        EXPECT_EQ(UKO_SmCCreate("late", 0, 0, &id), 0u);
+        EXPECT_EQ(id, 1u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 class VSm : public ::testing::Test {
@@ -712,12 +715,11 @@ TEST_F(VSm, VNotifyHandsTheIdToItsTarget) {
             return 1;
         };
         g_stUkoLockDbg.uiFlags = UKO_LOCKDBG_ENABLE | UKO_LOCKDBG_DBGWORD;
-        if (UKO_SmV(b) != 0) return 1;
-        if (UKO_SmV(b) != 0) return 2;  // at 1 already: nothing given, nothing notified
-        return g_notes == std::vector<std::string>{std::to_string(b) + ",0,9,0"} ? 0 : 3;
+        EXPECT_EQ(UKO_SmV(b), 0u);
+        EXPECT_EQ(UKO_SmV(b), 0u) << "at 1 already: nothing given, nothing notified";
+        EXPECT_EQ(g_notes, std::vector<std::string>{std::to_string(b) + ",0,9,0"});
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 }  // namespace

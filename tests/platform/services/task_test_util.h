@@ -111,20 +111,16 @@ inline uint32_t StartUpToTasks() {
 }
 
 // Runs body in a child process of its own against a platform started only as far as
-// the task module; a failed expectation in the child fails the test.
+// the task module; a failed expectation in the child fails the test with the child's
+// own message.
 inline void InFreshPlatform(const std::function<void()>& body, int timeoutMs = 60000) {
     vt_test::ChildResult r = vt_test::RunInChild(
         [&] {
-            if (StartUpToTasks() != 0) {
-                return 2;
-            }
+            ASSERT_EQ(StartUpToTasks(), 0u) << "start-up failed";
             body();
-            return ::testing::Test::HasFailure() ? 1 : 0;
         },
         timeoutMs);
-    ASSERT_FALSE(r.timedOut) << "the child did not finish in time";
-    ASSERT_TRUE(r.exited) << "the child died: signal " << r.signal;
-    EXPECT_EQ(r.exitCode, 0) << (r.exitCode == 2 ? "start-up failed" : "a check failed in the child");
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 }  // namespace task_test

@@ -399,10 +399,8 @@ TEST_P(DdmLogPlanted, EntryIsPassedNotWrittenThrough) {
         case Plant::Folder: ASSERT_EQ(mkdir(current.c_str(), 0700), 0); break;
     }
     // In a child: a log that waits on the pipe hangs it, and the limit ends it.
-    auto r = vt_test::RunInChild([] { return static_cast<int>(DDM_LogWrite(0, 1, "planted")); },
-                                 10000);
-    ASSERT_TRUE(r.exited) << "the write hung or crashed";
-    EXPECT_EQ(r.exitCode, 0);
+    auto r = vt_test::RunInChild([] { EXPECT_EQ(DDM_LogWrite(0, 1, "planted"), 0u); }, 10000);
+    ASSERT_TRUE(vt_test::ExitedWith(r)) << "the write hung or crashed";
     ASSERT_EQ(DDM_LogWrite(0, 1, "planted"), 0u);
     EXPECT_EQ(ReadFile(victim), "precious\n");
     EXPECT_EQ(ddmLogNumberGet(), 1u);
@@ -424,16 +422,14 @@ TEST_F(DdmLog, FolderThatCannotBeMadeSendsLinesToTheWorkingFolder) {
     vt_test::RemoveTree(env_->Home() + "/.VanTrelo");
     MakeSparse(env_->Home() + "/.VanTrelo", 0);
     auto r = vt_test::RunInChild([&] {
-        if (chdir(work.c_str()) != 0) return 10;
+        ASSERT_EQ(chdir(work.c_str()), 0);
         // As in a fresh process: no folder yet, so set-up notes go to the working folder.
-        if (DDM_LogDirSet("") != 0) return 14;
-        if (DDM_LogEnvInit(0) != 0) return 11;
-        if (DDM_LogInit("nodir") != 0) return 12;
-        if (DDM_LogWrite(0, 1, "in the working folder") != 0) return 13;
-        return 0;
+        ASSERT_EQ(DDM_LogDirSet(""), 0u);
+        EXPECT_EQ(DDM_LogEnvInit(0), 0u);
+        EXPECT_EQ(DDM_LogInit("nodir"), 0u);
+        EXPECT_EQ(DDM_LogWrite(0, 1, "in the working folder"), 0u);
     });
-    ASSERT_TRUE(r.exited);
-    ASSERT_EQ(r.exitCode, 0);
+    ASSERT_TRUE(vt_test::ExitedWith(r));
     EXPECT_NE(ReadFile(work + "/VanTrelo_nodir_0.log").find("] in the working folder\n"),
               std::string::npos);
     bool noted = false;
@@ -455,15 +451,14 @@ TEST_F(DdmLog, FullDiskLosesTheLineQuietly) {
     auto r = vt_test::RunInChild([&] {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{static_cast<rlim_t>(before + 40), static_cast<rlim_t>(before + 40)};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         errno = 1234;
         for (int i = 0; i < 5; ++i) {
-            if (DDM_LogWrite(0, 1, "%s", std::string(300, 'f').c_str()) != 0) return 11;
+            EXPECT_EQ(DDM_LogWrite(0, 1, "%s", std::string(300, 'f').c_str()), 0u) << i;
         }
-        return errno == 1234 ? 0 : 12;
+        EXPECT_EQ(errno, 1234) << "the lost line must leave errno alone";
     });
-    ASSERT_TRUE(r.exited) << "signal " << r.signal;
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
     EXPECT_LE(SizeOf(file), before + 40);
 }
 
@@ -491,7 +486,7 @@ TEST_P(DdmLogNoEntry, LogStillWorks) {
     ASSERT_EQ(mkdir(work.c_str(), 0700), 0);
     const std::string home = env_->Home();
     auto r = vt_test::RunInChild([&] {
-        if (chdir(work.c_str()) != 0) return 10;
+        ASSERT_EQ(chdir(work.c_str()), 0);
         ddmUserLookupSet(NoEntryLookup);
         auto set = [](const char* var, const char* value) {
             if (value != nullptr) {
@@ -503,12 +498,11 @@ TEST_P(DdmLogNoEntry, LogStillWorks) {
         set("USER", c.user);
         set("LOGNAME", c.logname);
         set("HOME", c.home ? home.c_str() : nullptr);
-        if (DDM_LogEnvInit(0) != 0) return 11;
-        if (DDM_LogInit("noentry") != 0) return 12;
-        return DDM_LogWrite(0, 1, "who") == 0 ? 0 : 13;
+        EXPECT_EQ(DDM_LogEnvInit(0), 0u);
+        EXPECT_EQ(DDM_LogInit("noentry"), 0u);
+        EXPECT_EQ(DDM_LogWrite(0, 1, "who"), 0u);
     });
-    ASSERT_TRUE(r.exited);
-    ASSERT_EQ(r.exitCode, 0);
+    ASSERT_TRUE(vt_test::ExitedWith(r));
     const std::string file =
         (c.home ? dir_ : work) + "/" + FileName("noentry", 0);  // no home: working folder
     EXPECT_NE(ReadFile(file).find("[" + c.expected + "] who\n"), std::string::npos) << ReadFile(file);
@@ -537,16 +531,16 @@ TEST_F(DdmLog, UidWithoutPasswordEntryInAChild) {
         unsetenv("USER");
         unsetenv("LOGNAME");
         setenv("HOME", home.c_str(), 1);
-        if (setgid(uid) != 0 || setuid(uid) != 0) return 10;
-        if (DDM_LogEnvInit(0) != 0) return 11;
-        if (DDM_LogInit("drop") != 0) return 12;
-        return DDM_LogWrite(0, 1, "dropped") == 0 ? 0 : 13;
+        ASSERT_EQ(setgid(uid), 0);
+        ASSERT_EQ(setuid(uid), 0);
+        EXPECT_EQ(DDM_LogEnvInit(0), 0u);
+        EXPECT_EQ(DDM_LogInit("drop"), 0u);
+        EXPECT_EQ(DDM_LogWrite(0, 1, "dropped"), 0u);
     });
     const std::string file = home + "/.VanTrelo/log/" + FileName("drop", 0);
     const std::string text = ReadFile(file);
     vt_test::RemoveTree(home);
-    ASSERT_TRUE(r.exited);
-    ASSERT_EQ(r.exitCode, 0);
+    ASSERT_TRUE(vt_test::ExitedWith(r));
     EXPECT_NE(text.find("[" + std::to_string(uid) + "] dropped\n"), std::string::npos) << text;
 }
 
@@ -578,16 +572,16 @@ TEST_F(DdmLog, FailuresNeitherReachTheHooksNorChangeErrno) {
     const std::string work = env_->Root() + "/work";
     ASSERT_EQ(mkdir(work.c_str(), 0700), 0);
     auto r = vt_test::RunInChild([&] {
-        if (chdir(work.c_str()) != 0) return 10;
+        ASSERT_EQ(chdir(work.c_str()), 0);
         errno = 4242;
-        if (DDM_LogWrite(0, 1, "no folder") != 0) return 11;
-        return errno == 4242 && g_hookCalls == 0 ? 0 : 12;
+        EXPECT_EQ(DDM_LogWrite(0, 1, "no folder"), 0u);
+        EXPECT_EQ(errno, 4242);
+        EXPECT_EQ(g_hookCalls, 0);
     });
     OSAL_LogHookSet(nullptr);
     UKO_SecFuncErrHookSet(nullptr);
     EXPECT_EQ(g_hookCalls, 0);
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // ---- Core files ---------------------------------------------------------------------------------
@@ -621,22 +615,24 @@ TEST(DdmCore, LimitIsRaisedAsFarAsTheProcessMay) {
     };
     for (const Case& c : cases) {
         auto r = vt_test::RunInChild([&c] {
+            SCOPED_TRACE(c.name);
             rlimit start{};
-            if (getrlimit(RLIMIT_CORE, &start) != 0) return 10;
-            if (c.hard == RLIM_INFINITY && start.rlim_max != RLIM_INFINITY) return 0;  // cannot set up
+            ASSERT_EQ(getrlimit(RLIMIT_CORE, &start), 0);
+            if (c.hard == RLIM_INFINITY && start.rlim_max != RLIM_INFINITY) return;  // cannot set up
             const rlimit low{0, c.hard == RLIM_INFINITY ? start.rlim_max : c.hard};
-            if (setrlimit(RLIMIT_CORE, &low) != 0) return 11;
-            if (c.unprivileged && geteuid() == 0 && setuid(65534) != 0) return 12;
-            if (DDM_CoreDumpEnable() != 0) return 13;
+            ASSERT_EQ(setrlimit(RLIMIT_CORE, &low), 0);
+            if (c.unprivileged && geteuid() == 0) {
+                ASSERT_EQ(setuid(65534), 0);
+            }
+            EXPECT_EQ(DDM_CoreDumpEnable(), 0u);
             rlimit after{};
-            if (getrlimit(RLIMIT_CORE, &after) != 0) return 14;
-            if (after.rlim_cur != c.expectedSoft) return 15;
-            if (DDM_CoreDumpDisable() != 0) return 16;
-            if (getrlimit(RLIMIT_CORE, &after) != 0 || after.rlim_cur != 0) return 17;
-            return 0;
+            ASSERT_EQ(getrlimit(RLIMIT_CORE, &after), 0);
+            EXPECT_EQ(after.rlim_cur, c.expectedSoft);
+            EXPECT_EQ(DDM_CoreDumpDisable(), 0u);
+            ASSERT_EQ(getrlimit(RLIMIT_CORE, &after), 0);
+            EXPECT_EQ(after.rlim_cur, 0u);
         });
-        ASSERT_TRUE(r.exited) << c.name;
-        EXPECT_EQ(r.exitCode, 0) << c.name;
+        EXPECT_TRUE(vt_test::ExitedWith(r)) << c.name;
     }
 }
 

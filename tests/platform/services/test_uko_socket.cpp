@@ -181,40 +181,38 @@ TEST(UkoSocket, ClosedPeerGivesAnErrorNotSigpipe) {
     auto r = vt_test::RunInChild([] {
         signal(SIGPIPE, SIG_DFL);  // what a program gets unless it ignores the signal
         int client = -1, server = -1;
-        if (!Connected(&client, &server)) return 10;
+        ASSERT_TRUE(Connected(&client, &server));
         close(server);
         char block[4096] = {};
         for (int i = 0; i < 10000; ++i) {
             if (UKO_SocketSend(client, block, sizeof(block), 0) < 0) {
                 const int e = UKO_SocketErrnoGet();
-                return e == EPIPE || e == ECONNRESET ? 0 : 11;
+                EXPECT_TRUE(e == EPIPE || e == ECONNRESET) << "errno " << e;
+                return;
             }
         }
-        return 12;  // never failed
+        ADD_FAILURE() << "sending to a closed peer never failed";
     });
-    ASSERT_FALSE(r.signaled) << "ended by signal " << r.signal;
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r)) << "SIGPIPE must not end the program";
 }
 
 TEST(UkoSocket, SendToAClosedPeerGivesAnErrorNotSigpipe) {
     auto r = vt_test::RunInChild([] {
         signal(SIGPIPE, SIG_DFL);
         int client = -1, server = -1;
-        if (!Connected(&client, &server)) return 10;
+        ASSERT_TRUE(Connected(&client, &server));
         close(server);
         char block[4096] = {};
         for (int i = 0; i < 10000; ++i) {
             if (UKO_SocketSendTo(client, block, sizeof(block), 0, nullptr, 0) < 0) {
                 const int e = UKO_SocketErrnoGet();
-                return e == EPIPE || e == ECONNRESET ? 0 : 11;
+                EXPECT_TRUE(e == EPIPE || e == ECONNRESET) << "errno " << e;
+                return;
             }
         }
-        return 12;
+        ADD_FAILURE() << "sending to a closed peer never failed";
     });
-    ASSERT_FALSE(r.signaled) << "ended by signal " << r.signal;
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r)) << "SIGPIPE must not end the program";
 }
 
 TEST(UkoSocket, SelectRefusesMoreDescriptorsThanASetHolds) {
@@ -256,7 +254,7 @@ TEST(UkoSocketSignals, BlockingCallsGoOnAfterASignal) {
         [] {
             InstallInterrupter();
             int client = -1, server = -1;
-            if (!Connected(&client, &server)) return 10;
+            ASSERT_TRUE(Connected(&client, &server));
             std::atomic<bool> done{false};
             std::atomic<int32_t> got{-2};
             std::atomic<int> err{0};
@@ -272,18 +270,15 @@ TEST(UkoSocketSignals, BlockingCallsGoOnAfterASignal) {
                 struct timespec ts = {0, 2 * 1000 * 1000};
                 nanosleep(&ts, nullptr);
             }
-            if (done.load()) {
-                reader.join();
-                return 11;  // it gave up on a signal
-            }
-            if (UKO_SocketSend(client, "hello", 5, 0) != 5) return 12;
+            EXPECT_FALSE(done.load()) << "the reader gave up on a signal, with errno "
+                                      << err.load();
+            EXPECT_EQ(UKO_SocketSend(client, "hello", 5, 0), 5);
             reader.join();
-            if (got.load() != 5) return 13;
-            return g_signals.load() > 0 ? 0 : 14;
+            EXPECT_EQ(got.load(), 5);
+            EXPECT_GT(g_signals.load(), 0) << "no signal reached the reader";
         },
         20000);
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // A socket time-out or a select time-out still ends the wait when signals keep coming
@@ -293,10 +288,11 @@ TEST(UkoSocketSignals, TimeOutsHoldUnderASteadyStreamOfSignals) {
     for (Which which : {Recv, Select}) {
         auto r = vt_test::RunInChild(
             [which] {
+                SCOPED_TRACE(which == Recv ? "recv" : "select");
                 InstallInterrupter();
                 int client = -1, server = -1;
-                if (!Connected(&client, &server)) return 10;
-                if (UKO_SocketRecvTimeoutSet(server, 300) != 0) return 11;
+                ASSERT_TRUE(Connected(&client, &server));
+                ASSERT_EQ(UKO_SocketRecvTimeoutSet(server, 300), 0);
                 std::atomic<bool> done{false};
                 std::atomic<int32_t> got{-2};
                 std::atomic<int> err{0};
@@ -316,15 +312,17 @@ TEST(UkoSocketSignals, TimeOutsHoldUnderASteadyStreamOfSignals) {
                 });
                 InterruptUntil(waiter.native_handle(), done);
                 waiter.join();
-                if (g_signals.load() == 0) return 12;
+                EXPECT_GT(g_signals.load(), 0) << "no signal reached the waiter";
                 if (which == Recv) {
-                    return got.load() == -1 && (err.load() == EAGAIN || err.load() == EWOULDBLOCK) ? 0 : 13;
+                    EXPECT_EQ(got.load(), -1);
+                    EXPECT_TRUE(err.load() == EAGAIN || err.load() == EWOULDBLOCK)
+                        << "errno " << err.load();
+                } else {
+                    EXPECT_EQ(got.load(), 0);
                 }
-                return got.load() == 0 ? 0 : 14;
             },
             20000);
-        ASSERT_TRUE(r.exited) << (which == Recv ? "recv" : "select") << " never ended";
-        EXPECT_EQ(r.exitCode, 0) << (which == Recv ? "recv" : "select");
+        EXPECT_TRUE(vt_test::ExitedWith(r)) << (which == Recv ? "recv" : "select") << " never ended";
     }
 }
 

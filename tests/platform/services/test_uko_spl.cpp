@@ -139,31 +139,30 @@ TEST(UkoSplHook, HooksReplaceBothLocks) {
     // In a child: a lock the hooks failed to bypass stays taken and hangs it.
     auto r = vt_test::RunInChild(
         [] {
-            if (UKO_SplIni(0) != 0) return 10;
+            ASSERT_EQ(UKO_SplIni(0), 0u);
             UKO_SplLockHookSet(LockHook);
             UKO_SplUnlockHookSet(UnlockHook);
-            if (UKO_SplLock() != 7 || UKO_SplLock2() != 7) return 11;
-            if (g_lockHookCalls.load() != 2) return 12;
-            if (UKO_SplUnlock(5) != 45 || g_unlockHookToken.load() != 5) return 13;
-            if (UKO_SplUnlock2(1) != 41 || g_unlockHookToken.load() != 1) return 14;
+            EXPECT_EQ(UKO_SplLock(), 7u);
+            EXPECT_EQ(UKO_SplLock2(), 7u);
+            EXPECT_EQ(g_lockHookCalls.load(), 2);
+            EXPECT_EQ(UKO_SplUnlock(5), 45u);
+            EXPECT_EQ(g_unlockHookToken.load(), 5u);
+            EXPECT_EQ(UKO_SplUnlock2(1), 41u);
+            EXPECT_EQ(g_unlockHookToken.load(), 1u);
             UKO_SplLockHookSet(nullptr);
             UKO_SplUnlockHookSet(nullptr);
             // Neither lock was taken while the hooks stood in: another thread takes both
             // at once.
-            int result = 0;
-            std::thread other([&result] {
-                if (UKO_SplLock() != UKO_SPL_TOKEN_TAKEN || UKO_SplLock2() != UKO_SPL_TOKEN_TAKEN) {
-                    result = 15;
-                }
+            std::thread other([] {
+                EXPECT_EQ(UKO_SplLock(), UKO_SPL_TOKEN_TAKEN);
+                EXPECT_EQ(UKO_SplLock2(), UKO_SPL_TOKEN_TAKEN);
                 (void)UKO_SplUnlock2(UKO_SPL_TOKEN_TAKEN);
                 (void)UKO_SplUnlock(UKO_SPL_TOKEN_TAKEN);
             });
             other.join();
-            return result;
         },
         10000);
-    ASSERT_TRUE(r.exited) << "a lock stayed taken";
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r)) << "a lock stayed taken";
 }
 
 }  // namespace

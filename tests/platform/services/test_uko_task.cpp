@@ -16,6 +16,7 @@
 
 #include "jqr_mem.h"
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "os_task.h"
 #include "osal_task.h"
 #include "task_test_util.h"
@@ -718,7 +719,15 @@ TEST_F(UkoTask, LookUpsOfLiveAndFreeIds) {
     EXPECT_EQ(UKO_TaskIdGet("lkb"), b);
     EXPECT_EQ(UKO_TaskUsrIdGet(a), 0xFFFFFFFFu);
     EXPECT_EQ(UKO_TaskCreatedGet(a), 1u);
-    EXPECT_EQ(UKO_TaskStackBaseGet(a), 0u);
+    for (uint32_t id : {a, b}) {  // each task recorded the top of its own stack
+        pthread_attr_t attr;
+        void* lowest = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(pthread_getattr_np(static_cast<pthread_t>(UKO_TaskOsalIdGet(id)), &attr), 0);
+        (void)pthread_attr_getstack(&attr, &lowest, &size);
+        (void)pthread_attr_destroy(&attr);
+        EXPECT_EQ(UKO_TaskStackBaseGet(id), reinterpret_cast<uintptr_t>(lowest) + size);
+    }
     EXPECT_EQ(UKO_ThreadIsForeign(static_cast<pthread_t>(threadA)), 0u);
     EXPECT_EQ(UKO_TaskIdCheck(a), 1u);
     EXPECT_EQ(UKO_TaskIdCheck(0), 1u);

@@ -15,7 +15,6 @@
 #include "../base/os_clock_inner.h"
 #include "os_clock.h"
 #include "os_time.h"
-#include "osal_cputick.h"
 #include "task_test_util.h"
 #include "uko_cputick.h"
 #include "uko_secfunc.h"
