@@ -1,5 +1,6 @@
 // The tick count under one writer and several readers that take no lock: no reader may
-// ever see a pair of words that the writer never wrote together.
+// ever see a pair of words that the writer never wrote together. And cycle hooks
+// registered from several tasks at once while the list is walked: none is lost.
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,56 @@ TEST(UkoTickStress, ReadersNeverSeeATornCount) {
         uint32_t low = 0;
         ASSERT_EQ(UKO_TickGet(&high, &low), 0u);
         EXPECT_EQ((static_cast<uint64_t>(high) << 32) | low, kStep * kUpdates);
+    });
+}
+
+// ---- Cycle hooks registered at the same time -------------------------------------------------
+
+constexpr int kRegistrars = 4;
+constexpr int kHooksEach = 200;
+std::atomic<uint64_t> g_hookCalls{0};
+std::atomic<bool> g_walking{true};
+void CountCall(uint32_t) { g_hookCalls.fetch_add(1, std::memory_order_relaxed); }
+
+void* Register(void*) {
+    for (int i = 0; i < kHooksEach; ++i) {
+        // Every-tick and periodic lists alike.
+        if (UKO_TickCycleHookReg(CountCall, i % 2 == 0 ? 1 : 2) != 0) {
+            return reinterpret_cast<void*>(1);
+        }
+    }
+    return nullptr;
+}
+
+void* Walk(void*) {
+    while (g_walking.load()) {
+        ukoTickCycleHookDispatch(1);
+    }
+    return nullptr;
+}
+
+TEST(UkoTickStress, CycleHooksRegisteredTogetherAreAllKept) {
+    task_test::InFreshPlatform([] {
+        pthread_t walker;
+        ASSERT_EQ(pthread_create(&walker, nullptr, Walk, nullptr), 0);
+        pthread_t registrars[kRegistrars];
+        for (pthread_t& t : registrars) {
+            ASSERT_EQ(pthread_create(&t, nullptr, Register, nullptr), 0);
+        }
+        for (pthread_t t : registrars) {
+            void* result = nullptr;
+            pthread_join(t, &result);
+            EXPECT_EQ(result, nullptr) << "a registration failed";
+        }
+        g_walking.store(false);
+        pthread_join(walker, nullptr);
+        // Two batches of one tick: every hook runs once in them, each periodic hook
+        // reaching its period of 2 in one of the two (whatever it had gathered before).
+        g_hookCalls.store(0);
+        ukoTickCycleHookDispatch(1);
+        ukoTickCycleHookDispatch(1);
+        EXPECT_EQ(g_hookCalls.load(), static_cast<uint64_t>(kRegistrars * kHooksEach / 2 * 2 +
+                                                             kRegistrars * kHooksEach / 2));
     });
 }
 
