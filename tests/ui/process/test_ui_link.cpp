@@ -376,6 +376,33 @@ TEST(UiLinkTest, AnEndedLinkReportsNoLostConnection) {
         kChildTimeoutMs)));
 }
 
+TEST(UiLinkTest, TheSendTaskSendsWhatItsQueueCarriesOnTheConnectionItsHeadNames) {
+    EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild(
+        [] {
+            FrontEnd fe;
+            ASSERT_EQ(fe.InitResult(), 0u);
+            char name[UI_MSGCODE_NAME_SIZE] = {};
+            uint32_t state = 99;
+            ASSERT_EQ(UI_Main_Connect(name, &state), 0u);
+            ASSERT_EQ(state, uint32_t(SERVICE_CONNECTED));
+            ASSERT_TRUE(WaitFor([&] { return fe.Log().size() >= 3; }));
+            // No connection to a plugin exists in the service table: dropped, logged.
+            const std::vector<uint8_t> stray = ui_test::Packet(2, 3, 2, 1, 0x10000);
+            ASSERT_EQ(UI_Queue_Write(g_sendQueueId, stray.data(), uint32_t(stray.size())), 0u);
+            // Addressed to the promote service on its connection.
+            const std::vector<uint8_t> packet =
+                ui_test::Packet(2, 1, 2, 1, 0x1000E, std::vector<uint8_t>(16, 0x41));
+            ASSERT_EQ(UI_Queue_Write(g_sendQueueId, packet.data(), uint32_t(packet.size())), 0u);
+            ASSERT_TRUE(WaitFor([&] { return fe.Log().size() >= 4; }));
+            const std::vector<rapidjson::Document> log = fe.Log();
+            EXPECT_STREQ(log[3]["conn"].GetString(), "promote");
+            EXPECT_EQ(ui_test::Hex(log[3]["hex"].GetString()), packet);
+            EXPECT_EQ(ui_test::LogCount("[Process send thread][ui send connect is closed!]"), 1u);
+            UI_Main_Disconnect();
+        },
+        kChildTimeoutMs)));
+}
+
 TEST(UiLinkTest, AnotherPortReplyIsNamedAndNotConnected) {
     EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild(
         [] {
