@@ -14,12 +14,18 @@ rapidjson-dev
 zip
 net-tools
 fonts-wqy-microhei
+fonts-takao-gothic
+fonts-dejavu-core
 xvfb
 xauth
 imagemagick
 trayer
+xdotool
+python3
 curl
 ca-certificates
+clang
+libclang-rt-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -45,6 +45,23 @@ uint32_t Get32(const Bytes& b, size_t off) {
            b[off + 3];
 }
 
+void PutLE(Bytes& b, size_t off, uint32_t v) {
+    b[off] = uint8_t(v);
+    b[off + 1] = uint8_t(v >> 8);
+    b[off + 2] = uint8_t(v >> 16);
+    b[off + 3] = uint8_t(v >> 24);
+}
+
+void PutText(Bytes& b, size_t off, const std::string& s) {
+    std::copy(s.begin(), s.end(), b.begin() + long(off));
+}
+
+std::string TextAt(const Bytes& b, size_t off, size_t width) {
+    std::string s;
+    for (size_t i = off; i < off + width && i < b.size() && b[i] != 0; ++i) s.push_back(char(b[i]));
+    return s;
+}
+
 uint32_t GetLE(const Bytes& b, size_t off) {
     return uint32_t(b[off + 3]) << 24 | uint32_t(b[off + 2]) << 16 | uint32_t(b[off + 1]) << 8 |
            b[off];
@@ -227,6 +244,35 @@ std::string Client::Line(int timeoutMs) {
     }
 }
 
+// ---- the front end's connections ----------------------------------------------------
+
+void Link::Open(SimProcess& sim) {
+    ASSERT_NE(sim.Port("promote"), 29191) << "the fixed port belongs to the front-end test";
+    ASSERT_TRUE(promote.Connect(sim.Port("promote")));
+    Bytes req(1056, 0);
+    promote.Send(Packet(2, 1, 2, 1, 0x10006, req));
+    Head h;
+    Bytes p;
+    ASSERT_TRUE(promote.Recv(&h, &p));
+    ASSERT_EQ(h.code, 0x10008u);
+    ASSERT_EQ(p.size(), 4u);
+    enginePort = uint16_t(Get32(p, 0));
+    EXPECT_EQ(enginePort, sim.Port("engine"));
+    ASSERT_TRUE(sync.Connect(enginePort));
+    sync.Send(Packet(2, 4, 1, 1, 0x10006));
+    ASSERT_TRUE(async.Connect(enginePort));
+    async.Send(Packet(2, 4, 2, 1, 0x10006));
+    // The connections are known to the simulator once their greetings are read.
+    ASSERT_TRUE(sim.WaitLog(3));
+}
+
+bool Link::Ask(uint32_t msgType, uint32_t code, const Bytes& payload, Head* h, Bytes* reply) {
+    sync.Send(Packet(2, 4, 1, msgType, code, payload));
+    bool got = sync.Recv(h, reply);
+    EXPECT_TRUE(got) << "no reply to " << msgType << "/" << code;
+    return got;
+}
+
 // ---- simulator process --------------------------------------------------------------
 
 SimProcess::SimProcess(const std::string& scenarioJson, const std::string& dir) : dir_(dir) {
@@ -240,6 +286,9 @@ SimProcess::SimProcess(const std::string& scenarioJson, const std::string& dir) 
         std::string errPath = dir + "/sim.err";
         FILE* err = std::fopen(errPath.c_str(), "a");
         if (err != nullptr) ::dup2(fileno(err), 2);
+        // The simulator starts with standard input, output and error only, so that
+        // every other descriptor it (or a program it starts) holds is its own.
+        ::close_range(3, ~0u, 0);
         ::execl(SIM_PROMOTE_BIN, "VanTreloPromoteService", static_cast<char*>(nullptr));
         ::_exit(127);
     }

@@ -18,7 +18,12 @@ using Bytes = std::vector<uint8_t>;
 
 void Put32(Bytes& b, size_t off, uint32_t v);   // big-endian
 uint32_t Get32(const Bytes& b, size_t off);     // big-endian
+void PutLE(Bytes& b, size_t off, uint32_t v);   // little-endian
 uint32_t GetLE(const Bytes& b, size_t off);     // little-endian
+// A text put at a fixed offset (the field is left as it was after it).
+void PutText(Bytes& b, size_t off, const std::string& s);
+// The text of a fixed field: up to its first zero byte, never beyond its width.
+std::string TextAt(const Bytes& b, size_t off, size_t width);
 Bytes Packet(uint32_t src, uint32_t dst, uint32_t type, uint32_t msgType, uint32_t code,
              const Bytes& payload = {});
 Bytes Hex(const std::string& hex);
@@ -88,6 +93,18 @@ private:
     bool started_ = false;
     int earlyStatus_ = -1;
     rapidjson::Document ports_;
+};
+
+// The front end's side of the set-up: the port request on the promote port, then the
+// engine's two connections with their greetings.
+struct Link {
+    Client promote, sync, async;
+    uint16_t enginePort = 0;
+
+    void Open(SimProcess& sim);
+    // One request on the synchronous connection, as the front end sends it, and its
+    // reply; false (and a test failure) when none comes.
+    bool Ask(uint32_t msgType, uint32_t code, const Bytes& payload, Head* h, Bytes* reply);
 };
 
 // Writes the scenario JSON with @DIR@ replaced.

@@ -22,6 +22,7 @@ using sim::Engine;
 using sim::Record;
 namespace rec = sim::rec;
 using simtest::Get32;
+using simtest::ReadFile;
 
 struct Reply {
     uint32_t source = 0, dest = 0, type = 0, msgType = 0, code = 0;
@@ -268,7 +269,7 @@ TEST_F(SimEngine, ImportAndExport) {
         o.SetText("acOutputPath", path);
         return o.Wire();
     };
-    std::string out = env_.Home() + "/office-export.ini";
+    std::string out = env_.Home() + "/Office.ini";
     EXPECT_EQ(Ask(e, 9, 10, output("Office.ini", out)).code, 0xD0014u);
     ASSERT_TRUE(Exists(out));
     EXPECT_EQ(Ask(e, 9, 10, output("Nope.ini", out)).code, 0xD0015u);
@@ -283,6 +284,31 @@ TEST_F(SimEngine, ImportAndExport) {
     EXPECT_EQ(in.code, 0xD0011u);
     EXPECT_EQ(in.payload, simtest::Hex("00000001"));
     EXPECT_GE(SessionOf(Config(e), "Office.ini"), 0);
+
+    // The imported profile is named after the file, as the front end names it: the
+    // file name up to its last ".", then ".ini"; the Name line inside counts for
+    // nothing. A file name that leaves no name is refused.
+    struct Named {
+        const char* file;
+        const char* profile;   // nullptr: refused
+    } named[] = {{"Copy.ini", "Copy.ini"}, {"a.b.ini", "a.b.ini"}, {"NoDot", "NoDot.ini"},
+                 {"x.txt", "x.ini"},       {".ini", nullptr}};
+    std::string text = ReadFile(out);
+    ASSERT_NE(text.find("Name=Office.ini"), std::string::npos);
+    for (const Named& n : named) {
+        SCOPED_TRACE(n.file);
+        std::string path = env_.Home() + "/" + n.file;
+        simtest::WriteFile(path, text);
+        Reply r = Ask(e, 9, 9, Text(path));
+        if (n.profile == nullptr) {
+            EXPECT_EQ(r.code, 0xD0012u);
+            continue;
+        }
+        EXPECT_EQ(r.code, 0xD0011u);
+        EXPECT_GE(SessionOf(Config(e), n.profile), 0);
+        EXPECT_EQ(Ask(e, 9, 6, Text(n.profile)).payload, Ask(e, 9, 6, Text("Office.ini")).payload);
+        EXPECT_TRUE(Exists(ConfigFile(n.profile)));
+    }
 
     EXPECT_EQ(Ask(e, 9, 9, Text(env_.Home() + "/missing.ini")).code, 0xD001Cu);
     simtest::WriteFile(env_.Home() + "/garbage.ini", "[PROFILE]\nName=x\n");
@@ -402,7 +428,29 @@ TEST_F(SimEngine, PasswordChangeFollowsThePolicy) {
     EXPECT_EQ(ok.code, 0x40000u);
     EXPECT_TRUE(ok.payload.empty());
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Passw0rd")).code, 0x30004u);
-    EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Better1x")).code, 0x30006u);
+    EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Better1x")).code, 0x20000u)
+        << "the change ends the first-login state";
+}
+
+TEST_F(SimEngine, DemandedChangeOnceMadeIsNotDemandedAgain) {
+    // Every outcome that demands a new password lets it be changed once, and then
+    // logs in with it; the host check is answered while the change is pending.
+    for (const char* outcome : {"firstLogin", "expireStrong", "expireWeak"}) {
+        SCOPED_TRACE(outcome);
+        Engine e(Parse(std::string(R"({"engine":{"credentials":[{"user":"u","password":"Old1pass",
+            "outcome":")") + outcome + R"(","hostCheck":1}]}})"));
+        Reply first = Ask(e, 3, 5, Login("u", "Old1pass"));
+        EXPECT_NE(first.code, 0x20000u);
+        EXPECT_EQ(Ask(e, 8, 12).code, 0x50000u) << "host check before the change";
+        Record r(rec::kPwdModify);
+        r.SetText("acOldPwd", "Old1pass");
+        r.SetText("acNewPwd", "New1pass");
+        EXPECT_EQ(Ask(e, 3, 11, r.Wire()).code, 0x40000u);
+        EXPECT_EQ(Ask(e, 3, 8).code, 0xA0000u);
+        EXPECT_EQ(Ask(e, 8, 12).code, 0x50001u) << "no session after the logout";
+        EXPECT_EQ(Ask(e, 3, 5, Login("u", "New1pass")).code, 0x20000u);
+        EXPECT_EQ(Ask(e, 3, 5, Login("u", "Old1pass")).code, 0x30004u);
+    }
 }
 
 TEST_F(SimEngine, CertificateListAndCertificateLogin) {
@@ -416,6 +464,8 @@ TEST_F(SimEngine, CertificateListAndCertificateLogin) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r.payload[1024])), "T2");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r.payload[32768 + 132])), "two");
 
+    // A login carries the list's value for the chosen row (its text), never the name
+    // the list shows.
     auto certLogin = [&](uint32_t authType, const std::string& cert, const std::string& pwd) {
         Record l(rec::kSslLogin);
         l.SetU32("uiAuthType", authType);
@@ -424,10 +474,12 @@ TEST_F(SimEngine, CertificateListAndCertificateLogin) {
         l.SetText("acPassword", pwd);
         return Ask(e, 3, 5, l.Wire()).code;
     };
-    EXPECT_EQ(certLogin(1, "two", ""), 0x20000u);
-    EXPECT_EQ(certLogin(2, "two", "pw"), 0x20000u);
-    EXPECT_EQ(certLogin(2, "two", "bad"), 0x30004u);
-    EXPECT_EQ(certLogin(1, "one", ""), 0x30009u);
+    EXPECT_EQ(certLogin(1, "T2", ""), 0x20000u);
+    EXPECT_EQ(certLogin(2, "T2", "pw"), 0x20000u);
+    EXPECT_EQ(certLogin(2, "T2", "bad"), 0x30004u);
+    EXPECT_EQ(certLogin(1, "T1", ""), 0x30009u) << "a listed certificate nobody holds";
+    EXPECT_EQ(certLogin(1, "two", ""), 0x30009u) << "the shown name is not what a login sends";
+    EXPECT_EQ(certLogin(1, "", ""), 0x30009u);
 }
 
 TEST_F(SimEngine, BestGatewayIsTheLowestDelay) {

@@ -13,10 +13,6 @@ namespace {
 
 using namespace simtest;
 
-void PutText(Bytes& b, size_t off, const std::string& s) {
-    std::copy(s.begin(), s.end(), b.begin() + long(off));
-}
-
 TEST(SimFrontEnd, OpeningExchangeAndFirstRequests) {
     vt_test::TempEnv env;
     SimProcess sim(R"({"requestLog":"@DIR@/requests.jsonl","portsFile":"@DIR@/ports.json"})",

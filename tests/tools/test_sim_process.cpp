@@ -39,32 +39,6 @@ std::string Scenario(const std::string& extra = "", const std::string& promote =
            (extra.empty() ? "" : "," + extra) + "}";
 }
 
-// The front end's side of the set-up: port request, then the two engine connections.
-struct Link {
-    Client promote, sync, async;
-    uint16_t enginePort = 0;
-
-    void Open(SimProcess& sim) {
-        ASSERT_NE(sim.Port("promote"), 29191) << "the fixed port belongs to the front-end test";
-        ASSERT_TRUE(promote.Connect(sim.Port("promote")));
-        Bytes req(1056, 0);
-        promote.Send(Packet(2, 1, 2, 1, 0x10006, req));
-        Head h;
-        Bytes p;
-        ASSERT_TRUE(promote.Recv(&h, &p));
-        ASSERT_EQ(h.code, 0x10008u);
-        ASSERT_EQ(p.size(), 4u);
-        enginePort = uint16_t(Get32(p, 0));
-        EXPECT_EQ(enginePort, sim.Port("engine"));
-        ASSERT_TRUE(sync.Connect(enginePort));
-        sync.Send(Packet(2, 4, 1, 1, 0x10006));
-        ASSERT_TRUE(async.Connect(enginePort));
-        async.Send(Packet(2, 4, 2, 1, 0x10006));
-        // The connections are known to the simulator once their greetings are read.
-        ASSERT_TRUE(sim.WaitLog(3));
-    }
-};
-
 class SimProcessTest : public ::testing::Test {
 protected:
     vt_test::TempEnv env_;
@@ -340,8 +314,10 @@ TEST_F(SimProcessTest, PromoteSideChoices) {
 TEST_F(SimProcessTest, UpdateRequestIsRecordedAndStartsTheUpdateProgram) {
     std::string dump = Dir() + "/argv.txt";
     ::setenv("SIM_ARGV_DUMP_FILE", dump.c_str(), 1);
+    // With the package server up too: its pipes, like the request log and every
+    // socket, must stay with the simulator.
     SimProcess sim(Scenario(std::string(R"("update":{"run":true,"program":")") +
-                            SIM_ARGV_DUMP_BIN + R"(","flag":"0"})"),
+                            SIM_ARGV_DUMP_BIN + R"(","flag":"0"},"https":{"port":0})"),
                    Dir());
     ::unsetenv("SIM_ARGV_DUMP_FILE");
     ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
@@ -370,6 +346,11 @@ TEST_F(SimProcessTest, UpdateRequestIsRecordedAndStartsTheUpdateProgram) {
     EXPECT_EQ(arg0, ToHex(Bytes(expected.begin(), expected.end())));
     EXPECT_EQ(arg1, ToHex(Bytes{'a', 'm', 'b', 'e', 'r', ' ', 's', 't', 'o', 'n', 'e', ',', ' ',
                                 'r', 'e', 'w', 'o', 'r', 'k', '!'}));
+    // The program inherits no descriptor beyond standard input, output and error.
+    std::string line;
+    std::vector<std::string> inherited;
+    while (std::getline(lines, line)) inherited.push_back(line);
+    EXPECT_TRUE(inherited.empty()) << ::testing::PrintToString(inherited);
 
     // The state holds the record and, once reaped, the program's exit status.
     std::string state;

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include "sim_files.h"
 
 namespace sim {
 
@@ -120,23 +122,33 @@ std::string ProfileIni(const std::string& name, uint32_t linkType, const Record&
     return out.str();
 }
 
-bool ParseProfileIni(const std::string& text, std::string* name, uint32_t* linkType,
-                     Bytes* record) {
+// The file's own Name line is only a note for a reader: an imported profile takes
+// its name from the file name (ImportedProfileName).
+bool ParseProfileIni(const std::string& text, uint32_t* linkType, Bytes* record) {
     std::istringstream in(text);
     std::string line;
-    bool haveName = false, haveType = false, haveRecord = false;
+    bool haveType = false, haveRecord = false;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.compare(0, 5, "Name=") == 0) {
-            *name = line.substr(5);
-            haveName = true;
-        } else if (line.compare(0, 9, "LinkType=") == 0) {
+        if (line.compare(0, 9, "LinkType=") == 0) {
             haveType = ParseU32(line.substr(9), linkType);
         } else if (line.compare(0, 7, "Record=") == 0) {
             haveRecord = FromHex(line.substr(7), record);
         }
     }
-    return haveName && haveType && haveRecord;
+    return haveType && haveRecord;
+}
+
+// The front end names an imported profile after the file it picked: the file name
+// without its folder, up to its last "." (all of it when there is none), and then
+// opens "<that name>.ini". Naming it any other way (after the Name line inside, say)
+// would let importing a copy overwrite the profile the copy was exported from.
+// Empty when the file name leaves nothing.
+std::string ImportedProfileName(const std::string& path) {
+    std::string base = path.substr(path.rfind('/') + 1);
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos) base.resize(dot);
+    return base.empty() ? std::string() : base + ".ini";
 }
 
 size_t CountIf(const std::string& s, int (*pred)(int)) {
@@ -196,8 +208,17 @@ void Engine::WriteProfileFile(const std::string& name) const {
     std::string path = ProfileFilePath(name);
     if (it == profiles_.end() || path.empty()) return;
     MakeDirs(ConfigDir());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << ProfileIni(name, it->second.linkType, it->second.record);
+    if (!WriteWholeFile(path, ProfileIni(name, it->second.linkType, it->second.record))) {
+        std::fprintf(stderr, "service-sim: cannot write profile file %s\n", path.c_str());
+    }
+}
+
+// The front end sets the last used connection in its own copy of the configuration
+// only, and then reads the configuration back (after writing the session entry), so
+// the service is the one that keeps it: the profile of a session entry just written,
+// or of a login that succeeded. A name without a profile changes nothing.
+void Engine::RememberLast(const std::string& profileName) {
+    if (FindSession(profileName) >= 0) sysConfig_.SetText("LastAccessSession", profileName);
 }
 
 int Engine::FindSession(const std::string& name) const {
@@ -377,6 +398,7 @@ Engine::Default Engine::Happy(const PacketHead& h, const Bytes& p) {
         case 8:
             loggedIn_ = tunnelUp_ = false;
             pendingToken_.clear();
+            pwdChangeUser_.clear();
             d.code = code::kLogoutSuccess;
             return d;
         case 11: return PwdModify(p);
@@ -410,7 +432,10 @@ Engine::Default Engine::Happy(const PacketHead& h, const Bytes& p) {
         return d;
     case kTypeEps:
         if (h.msgCode == 12) {
-            d.code = loggedIn_ ? code::kHostCheckSuccess : code::kHostCheckFail;
+            // A first login that demands a new password has authenticated the user:
+            // the front end runs the host check before it shows the change dialog.
+            bool session = loggedIn_ || !pwdChangeUser_.empty();
+            d.code = session ? code::kHostCheckSuccess : code::kHostCheckFail;
             return d;
         }
         d.code = (h.msgCode == 13 || h.msgCode == 14) ? code::kCacheCleanSuccess
@@ -485,6 +510,7 @@ Engine::Default Engine::SessionWrite(const Bytes& p) {
     sysConfig_.SetText(dst + "UserName", in.Text("UserName"));
     std::string pwd = in.Text("Password");
     if (!pwd.empty()) sysConfig_.SetText(dst + "Password", pwd);
+    RememberLast(in.Text("ProfileName"));
     d.code = Cfm(kSessWriteOk);
     return d;
 }
@@ -580,18 +606,18 @@ Engine::Default Engine::ProfileInput(const Bytes& p) {
         d.code = Cfm(kInputPathInvalid);
         return d;
     }
-    if (st.st_size > kMaxImportBytes) {
-        d.code = Cfm(kInputTooBig);
+    std::string text;
+    bool tooBig = false;
+    if (st.st_size > kMaxImportBytes ||
+        !ReadWholeFile(path, &text, size_t(kMaxImportBytes), &tooBig)) {
+        d.code = Cfm(tooBig || st.st_size > kMaxImportBytes ? kInputTooBig : kInputFail);
         return d;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string name;
+    std::string name = ImportedProfileName(path);
     uint32_t linkType = 0;
     Bytes record;
     d.code = Cfm(kInputFail);
-    if (!ParseProfileIni(ss.str(), &name, &linkType, &record)) return d;
+    if (!ParseProfileIni(text, &linkType, &record)) return d;
     if ((linkType != 1 && linkType != 2) || !ValidProfileName(name)) return d;
     const RecordDesc& desc = linkType == 1 ? rec::kSslProfile : rec::kIpsecProfile;
     if (record.size() != desc.size) return d;
@@ -627,9 +653,8 @@ Engine::Default Engine::ProfileOutput(const Bytes& p) {
         d.code = Cfm(kOutputPathInvalid);
         return d;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << ProfileIni(name, it->second.linkType, it->second.record);
-    d.code = out ? Cfm(kOutputOk) : Cfm(kOutputFail);
+    bool written = WriteWholeFile(path, ProfileIni(name, it->second.linkType, it->second.record));
+    d.code = written ? Cfm(kOutputOk) : Cfm(kOutputFail);
     return d;
 }
 
@@ -773,9 +798,16 @@ const Credential* Engine::FindCredential(const std::string& user) const {
     return nullptr;
 }
 
-const Credential* Engine::FindCredentialByCert(const std::string& cert) const {
-    for (const Credential& c : sc_.credentials) {
-        if (!c.cert.empty() && c.cert == cert) return &c;
+// A certificate login carries the value the certificate list gives for the chosen
+// row (its 1024-byte text), not the name shown; a credential names its certificate
+// by that shown name.
+const Credential* Engine::FindCredentialByCert(const std::string& value) const {
+    if (value.empty()) return nullptr;
+    for (const CertEntry& cert : sc_.certificates) {
+        if (cert.text != value) continue;
+        for (const Credential& c : sc_.credentials) {
+            if (!c.cert.empty() && c.cert == cert.name) return &c;
+        }
     }
     return nullptr;
 }
@@ -837,10 +869,16 @@ Engine::Default Engine::SslLogin(const Bytes& p) {
     user_ = c->user;
     std::string outcome = c->outcome;
     if (outcome == "untrustedCert" && in.U32("uiDeviceCACheck") == 0) outcome = "success";
+    // A demanded password change, once made, is not demanded again: otherwise the
+    // first-login flow (change, log out, log in) would never end.
+    bool changeDemanded =
+        outcome == "firstLogin" || outcome == "expireStrong" || outcome == "expireWeak";
+    if (changeDemanded && changeDone_.count(c->user) != 0) outcome = "success";
 
     if (outcome == "success") {
         loggedIn_ = true;
         pluginLogin_ = plugin;
+        RememberLast(in.Text("acProfileName"));
         d.code = code::kLoginSuccess;
         if (plugin) {
             Record r(rec::kPluginLoginReply);
@@ -862,6 +900,7 @@ Engine::Default Engine::SslLogin(const Bytes& p) {
         if (!plugin) d.payload = LoginRet(*c);
     } else if (outcome == "token") {
         pendingToken_ = c->user;
+        pendingProfile_ = in.Text("acProfileName");
         d.code = code::kAuthSmsCheck;
         if (!plugin) d.payload = LoginRet(*c);
     } else if (outcome == "expireStrong" || outcome == "expireWeak") {
@@ -893,6 +932,7 @@ Engine::Default Engine::DynamicCode(const Bytes& p) {
     pendingToken_.clear();
     loggedIn_ = true;
     pluginLogin_ = false;
+    RememberLast(pendingProfile_);
     d.code = code::kLoginSuccess;
     d.payload = LoginRet(*c);
     return d;
@@ -920,6 +960,7 @@ Engine::Default Engine::PwdModify(const Bytes& p) {
     else if (pol.namePwdDiffer && newPwd == who) d.code = code::kModifyPwdNamePwSame;
     else {
         passwords_[who] = newPwd;
+        changeDone_.insert(who);
         pwdChangeUser_.clear();
         d.code = code::kModifyPwdSuccess;
         d.payload.clear();
@@ -960,6 +1001,7 @@ Engine::Default Engine::IpsecLogin(const Bytes& p) {
         bool up = false;
         for (const ScriptedPacket& s : d.series) up = up || s.code == code::kIpsecConnectSuccess;
         ipsecUp_ = loggedIn_ = up;
+        if (up) RememberLast(in.Text("acProfileName"));
     } else {
         // The PPP authentication fails after the IPSec and L2TP steps went well.
         for (uint32_t c2 : {0x80000u, 0x80006u, 0x80008u, 0x8000Bu, 0x80016u,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,6 +105,7 @@ private:
     Default ProfileOutput(const Bytes& p);
     Default ProfileSpecify(const Bytes& p);
     int FindSession(const std::string& profileName) const;
+    void RememberLast(const std::string& profileName);
     int FreeSession() const;
     // Stores a profile (creating its session entry when new); false when no session
     // entry is free for a new profile.
@@ -120,7 +122,7 @@ private:
     Default SiteList();
     Default LinkSelect(const Bytes& p);
     const Credential* FindCredential(const std::string& user) const;
-    const Credential* FindCredentialByCert(const std::string& cert) const;
+    const Credential* FindCredentialByCert(const std::string& value) const;
     Bytes LoginRet(const Credential& c) const;
     Bytes PolicyPayload() const;
     uint32_t DelayOf(const std::string& address, uint32_t port, uint32_t fallback) const;
@@ -136,6 +138,8 @@ private:
     std::string user_;          // user of the last login attempt
     std::string pendingToken_;  // user waiting for a token code
     std::string pwdChangeUser_; // user allowed to change the password
+    std::set<std::string> changeDone_;   // users who made the change a login demanded
+    std::string pendingProfile_;         // profile of the login waiting for a token code
     std::string gateway_;       // gateway of the last login ("ip:port")
     std::string selected_;      // gateway of the last link selection
     bool tunnelUp_ = false;

@@ -1,19 +1,21 @@
 #include "sim_https.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+
+#include "sim_files.h"
 
 namespace sim {
 
@@ -39,6 +41,9 @@ uint32_t Crc32(const std::string& data) {
     for (unsigned char ch : data) crc = table[(crc ^ ch) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
+
+// Packages served are read whole into memory; a test package is a few MB.
+constexpr size_t kMaxPackageBytes = 512u * 1024 * 1024;
 
 void PutLE(std::string* s, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) s->push_back(char((v >> (8 * i)) & 0xFF));
@@ -112,7 +117,7 @@ bool HttpsServer::Start(uint16_t port, std::vector<HttpsFile> files, LogFn log,
     files_ = std::move(files);
     log_ = std::move(log);
     if (!MakeContext(&ctx_, error)) return false;
-    if (::pipe(wake_) != 0) {
+    if (::pipe2(wake_, O_CLOEXEC) != 0 || ::pipe2(idle_, O_CLOEXEC | O_NONBLOCK) != 0) {
         *error = "pipe failed";
         return false;
     }
@@ -131,6 +136,11 @@ bool HttpsServer::Start(uint16_t port, std::vector<HttpsFile> files, LogFn log,
         return false;
     }
     port_ = ntohs(a.sin_port);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (size_t i = 0; i < kInitialWorkers; ++i)
+            workers_.emplace_back(&HttpsServer::WorkerLoop, this);
+    }
     acceptThread_ = std::thread(&HttpsServer::AcceptLoop, this);
     return true;
 }
@@ -141,21 +151,23 @@ void HttpsServer::Stop() {
         char c = 1;
         (void)!::write(wake_[1], &c, 1);
     }
+    if (acceptThread_.joinable()) acceptThread_.join();
+    // The accept loop has ended: nobody adds workers or connections any more.
     {
         std::lock_guard<std::mutex> lock(mu_);
         for (int fd : active_) ::shutdown(fd, SHUT_RDWR);
+        for (int fd : queue_) ::close(fd);
+        queue_.clear();
     }
-    if (acceptThread_.joinable()) acceptThread_.join();
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        workers.swap(workers_);
-    }
-    for (std::thread& t : workers) t.join();
+    work_.notify_all();
+    for (std::thread& t : workers_) t.join();
+    workers_.clear();
     if (listenFd_ >= 0) ::close(listenFd_);
-    for (int& fd : wake_) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
+    for (int* pipe : {wake_, idle_}) {
+        for (int i = 0; i < 2; ++i) {
+            if (pipe[i] >= 0) ::close(pipe[i]);
+            pipe[i] = -1;
+        }
     }
     listenFd_ = -1;
     SSL_CTX_free(ctx_);
@@ -170,15 +182,52 @@ bool HttpsServer::Wait(int ms) {
 
 void HttpsServer::AcceptLoop() {
     while (!stop_) {
-        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) continue;
-        if (stop_ || (p[1].revents & POLLIN)) break;
-        if (!(p[0].revents & POLLIN)) continue;
+        char buf[64];
+        while (::read(idle_[0], buf, sizeof buf) > 0) {
+        }
+        bool room;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            room = idleWorkers_ > queue_.size() || workers_.size() < kMaxWorkers;
+        }
+        // With every worker busy the listener is left alone until one turns idle.
+        pollfd p[3] = {{wake_[0], POLLIN, 0}, {idle_[0], POLLIN, 0},
+                       {room ? listenFd_ : -1, POLLIN, 0}};
+        if (::poll(p, 3, -1) < 0) continue;
+        if (stop_ || (p[0].revents & POLLIN)) break;
+        if (!(p[2].revents & POLLIN)) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
-        std::lock_guard<std::mutex> lock(mu_);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            queue_.push_back(fd);
+            if (idleWorkers_ < queue_.size()) workers_.emplace_back(&HttpsServer::WorkerLoop, this);
+        }
+        work_.notify_one();
+    }
+}
+
+void HttpsServer::WorkerLoop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (true) {
+        ++idleWorkers_;
+        // Tell the accept loop, which may be waiting for a free worker; the byte is
+        // written while the count is already up, under the same lock it reads it.
+        char c = 1;
+        (void)!::write(idle_[1], &c, 1);
+        work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        --idleWorkers_;
+        if (stop_) return;
+        int fd = queue_.front();
+        queue_.pop_front();
         active_.insert(fd);
-        workers_.emplace_back(&HttpsServer::Serve, this, fd);
+        lock.unlock();
+        Serve(fd);
+        lock.lock();
+        // Closed under the lock, so that a stop never shuts down a number the system
+        // has already given to somebody else.
+        active_.erase(fd);
+        ::close(fd);
     }
 }
 
@@ -209,13 +258,7 @@ void HttpsServer::Serve(int fd) {
         std::string body;
         bool found = false;
         if (f != nullptr && f->mode != "notFound") {
-            std::ifstream in(f->file, std::ios::binary);
-            if (in) {
-                std::stringstream ss;
-                ss << in.rdbuf();
-                body = ss.str();
-                found = true;
-            }
+            found = ReadWholeFile(f->file, &body, kMaxPackageBytes);
         }
         std::string mode = f != nullptr ? f->mode : "notFound";
         if (log_) log_(path, head, mode);
@@ -259,11 +302,6 @@ void HttpsServer::Serve(int fd) {
     }
     if (orderly) SSL_shutdown(ssl);
     SSL_free(ssl);
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        active_.erase(fd);
-    }
-    ::close(fd);
     ERR_clear_error();
 }
 

@@ -1,14 +1,20 @@
 #include "sim_scenario.h"
 
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include <rapidjson/error/en.h>
 
+#include "sim_files.h"
 #include "sim_records.h"
 
 namespace sim {
+
+namespace {
+
+// A scenario is a hand-written JSON file; anything this large is a mistake.
+constexpr size_t kMaxScenarioBytes = 16 * 1024 * 1024;
+
+}  // namespace
 
 PacketHead HeadOverride::Apply(PacketHead h) const {
     if (source) h.source = *source;
@@ -242,6 +248,7 @@ Scenario DefaultScenario() {
                      DefaultCredential("dave", "locked"),
                      DefaultCredential("erin", "wrongPassword"),
                      DefaultCredential("frank", "untrustedCert")};
+    s.credentials[0].cert = "alice@example";
     s.credentials[2].token = "123456";
     s.certificates = {{"alice@example", "CERT:alice@example"}};
     s.ipsecSteps.clear();
@@ -292,14 +299,12 @@ Scenario DefaultScenario() {
 }
 
 bool LoadScenarioFile(const std::string& path, Scenario* out, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!ReadWholeFile(path, &text, kMaxScenarioBytes)) {
         *error = "cannot read scenario file " + path;
         return false;
     }
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ParseScenario(ss.str(), out, error);
+    return ParseScenario(text, out, error);
 }
 
 namespace {

@@ -14,17 +14,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "sim_files.h"
 #include "sim_update.h"
 
 namespace sim {
 
 namespace {
+
+// What one connection may hold of output its peer has not read yet. The front end
+// has one request outstanding at a time, so even a scripted burst stays far below;
+// a peer that sends requests and never reads would otherwise grow the simulator
+// without bound.
+constexpr size_t kMaxQueuedBytes = 1024 * 1024;
+constexpr size_t kMaxQueuedSteps = 4096;
 
 int g_signalPipe[2] = {-1, -1};
 volatile sig_atomic_t g_stop = 0;
@@ -72,7 +78,8 @@ int64_t NowMs() {
 }
 
 bool RequestLog::Open(const std::string& path) {
-    f_ = std::fopen(path.c_str(), "a");
+    // "e": close-on-exec, so the update program started later does not inherit it.
+    f_ = std::fopen(path.c_str(), "ae");
     return f_ != nullptr;
 }
 
@@ -154,13 +161,9 @@ std::string Server::PortsJson() const {
 bool Server::WritePortsFile(std::string* err) {
     if (sc_.portsFile.empty()) return true;
     std::string tmp = sc_.portsFile + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << PortsJson() << "\n";
-        if (!out) {
-            *err = "cannot write " + tmp;
-            return false;
-        }
+    if (!WriteWholeFile(tmp, PortsJson() + "\n", 0644)) {
+        *err = "cannot write " + tmp;
+        return false;
     }
     if (::rename(tmp.c_str(), sc_.portsFile.c_str()) != 0) {
         *err = "cannot rename " + tmp;
@@ -217,10 +220,7 @@ int Server::Run() {
         // Out-of-order sends and events whose time has come.
         for (size_t i = 0; i < late_.size();) {
             if (late_[i].at <= now) {
-                if (Conn* c = Find(late_[i].connId)) {
-                    c->out.insert(c->out.end(), late_[i].bytes.begin(), late_[i].bytes.end());
-                    WriteConn(*c);
-                }
+                if (Conn* c = Find(late_[i].connId)) Append(*c, late_[i].bytes);
                 late_.erase(late_.begin() + long(i));
             } else {
                 ++i;
@@ -228,10 +228,7 @@ int Server::Run() {
         }
         for (size_t i = 0; i < events_.size();) {
             if (events_[i].at <= now) {
-                if (Conn* c = Current(events_[i].conn)) {
-                    c->out.insert(c->out.end(), events_[i].bytes.begin(), events_[i].bytes.end());
-                    WriteConn(*c);
-                }
+                if (Conn* c = Current(events_[i].conn)) Append(*c, events_[i].bytes);
                 events_.erase(events_.begin() + long(i));
             } else {
                 ++i;
@@ -320,7 +317,6 @@ void Server::Accept(int listenFd, Role role) {
         c->fd = fd;
         c->role = role;
         c->id = nextId_++;
-        if (role == Role::kPromote) promoteId_ = c->id;
         conns_.push_back(std::move(c));
     }
 }
@@ -348,15 +344,23 @@ void Server::Drop(Conn& c, bool reset) {
     ::close(c.fd);
     c.fd = -1;
     c.dead = true;
+    // What was still to go can never be sent: give the memory back now.
+    Bytes().swap(c.in);
+    Bytes().swap(c.out);
+    std::deque<Pending>().swap(c.pipeline);
+    c.pipelineBytes = 0;
 }
 
 void Server::ReadConn(Conn& c) {
     uint8_t buf[65536];
     bool peerGone = false;
-    while (true) {
+    // Each piece is handled before the next is read, so a peer that sends faster than
+    // it reads meets the output limit instead of filling the input buffer.
+    while (!c.dead) {
         ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
             c.in.insert(c.in.end(), buf, buf + n);
+            HandleInput(c);
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
@@ -364,6 +368,11 @@ void Server::ReadConn(Conn& c) {
         peerGone = true;   // closed or broken: what arrived before is still handled
         break;
     }
+    // Nothing sent to a peer that has gone can matter any more.
+    if (peerGone) Drop(c, false);
+}
+
+void Server::HandleInput(Conn& c) {
     if (c.role == Role::kControl) {
         auto nl = std::find(c.in.begin(), c.in.end(), uint8_t('\n'));
         while (!c.dead && nl != c.in.end()) {
@@ -389,8 +398,6 @@ void Server::ReadConn(Conn& c) {
             HandlePacket(c, h, payload);
         }
     }
-    // Nothing sent to a peer that has gone can matter any more.
-    if (peerGone) Drop(c, false);
 }
 
 void Server::WriteConn(Conn& c) {
@@ -408,9 +415,31 @@ void Server::WriteConn(Conn& c) {
 }
 
 void Server::Enqueue(Conn& c, const Plan& plan, int64_t now) {
-    for (const OutStep& s : plan.steps) c.pipeline.push_back(Pending{s, -1, 0});
+    for (const OutStep& s : plan.steps) {
+        c.pipeline.push_back(Pending{s, -1, 0});
+        c.pipelineBytes += s.bytes.size();
+    }
     for (const LateSend& l : plan.late) late_.push_back({now + int64_t(l.afterMs), c.id, l.bytes});
+    if (OverLimit(c)) return;
     Advance(c, now);
+}
+
+bool Server::Append(Conn& c, const Bytes& bytes) {
+    if (c.dead) return false;
+    c.out.insert(c.out.end(), bytes.begin(), bytes.end());
+    if (OverLimit(c)) return false;
+    WriteConn(c);
+    return !c.dead;
+}
+
+bool Server::OverLimit(Conn& c) {
+    size_t queued = c.out.size() + c.pipelineBytes;
+    if (queued <= kMaxQueuedBytes && c.pipeline.size() <= kMaxQueuedSteps) return false;
+    std::fprintf(stderr,
+                 "service-sim: %s connection leaves %zu bytes in %zu replies unread; closed\n",
+                 RoleName(c.role), queued, c.pipeline.size() + (c.out.empty() ? 0 : 1));
+    Drop(c, false);
+    return true;
 }
 
 void Server::Advance(Conn& c, int64_t now) {
@@ -420,22 +449,21 @@ void Server::Advance(Conn& c, int64_t now) {
         if (now < p.readyAt) return;
         switch (p.step.kind) {
         case OutStep::kSend:
-            if (p.step.trickle) {
-                if (p.trickled < p.step.bytes.size()) c.out.push_back(p.step.bytes[p.trickled++]);
-                if (p.trickled >= p.step.bytes.size()) c.pipeline.pop_front();
-                else p.readyAt = now + p.step.trickleMs;
+            if (p.step.trickle && p.trickled + 1 < p.step.bytes.size()) {
+                c.out.push_back(p.step.bytes[p.trickled++]);
+                p.readyAt = now + p.step.trickleMs;
             } else {
-                c.out = p.step.bytes;
+                // The last (or only) piece of the step: the step leaves the pipeline.
+                c.out.assign(p.step.bytes.begin() + long(p.trickled), p.step.bytes.end());
+                c.pipelineBytes -= p.step.bytes.size();
                 c.pipeline.pop_front();
             }
             WriteConn(c);
             break;
         case OutStep::kClose:
-            c.pipeline.clear();
             Drop(c, false);
             return;
         case OutStep::kReset:
-            c.pipeline.clear();
             Drop(c, true);
             return;
         }
@@ -519,7 +547,11 @@ void Server::HandlePacket(Conn& c, const PacketHead& h, const Bytes& payload) {
         break;
     case Role::kPromote:
         if (h.msgCode == code::kStartTulm && !c.portAnswered) {
+            // Events go to the connection that asked for the engine's port: the
+            // front end's. Another connection to the port (a probe that connects and
+            // closes, say) does not take them over.
             c.portAnswered = true;
+            promoteId_ = c.id;
             Enqueue(c, engine_.HandlePortRequest(h, enginePort_), now);
             if (!promoteArmed_) {
                 promoteArmed_ = true;
@@ -599,11 +631,10 @@ void Server::HandleControlLine(Conn& c, const std::string& line) {
                 p.code = code;
                 if (!good) fail(error.empty() ? "bad JSON" : error);
             }
-            if (good) {
-                Bytes b = EventPacket(e[1], p);
-                target->out.insert(target->out.end(), b.begin(), b.end());
-                WriteConn(*target);
+            if (good && Append(*target, EventPacket(e[1], p))) {
                 ok("");
+            } else if (good) {
+                fail(e[1] + " connection closed");
             }
         }
     } else if ((w[0] == "close" || w[0] == "reset") && w.size() == 2) {
@@ -654,8 +685,7 @@ void Server::HandleControlLine(Conn& c, const std::string& line) {
         fail("unknown command");
     }
     reply.push_back('\n');
-    c.out.insert(c.out.end(), reply.begin(), reply.end());
-    WriteConn(c);
+    Append(c, Bytes(reply.begin(), reply.end()));
 }
 
 }  // namespace sim

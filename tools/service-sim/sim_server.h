@@ -52,6 +52,7 @@ private:
         Bytes in;
         Bytes out;
         std::deque<Pending> pipeline;
+        size_t pipelineBytes = 0;   // bytes of the steps in the pipeline
         bool dead = false;
         bool portAnswered = false;
         uint64_t id = 0;
@@ -70,9 +71,15 @@ private:
     bool Listen(uint16_t port, int* fd, uint16_t* bound, std::string* err);
     void Accept(int listenFd, Role role);
     void ReadConn(Conn& c);
+    void HandleInput(Conn& c);
     void WriteConn(Conn& c);
     void Advance(Conn& c, int64_t now);
     void Enqueue(Conn& c, const Plan& plan, int64_t now);
+    // Adds bytes to the connection's output and sends what it can; false when the
+    // connection is gone, or was closed for holding too much unread output.
+    bool Append(Conn& c, const Bytes& bytes);
+    // Closes (and logs) a connection whose peer leaves too much output unread.
+    bool OverLimit(Conn& c);
     void HandlePacket(Conn& c, const PacketHead& head, const Bytes& payload);
     void HandleControlLine(Conn& c, const std::string& line);
     void LogPacket(const Conn& c, const PacketHead& head, const Bytes& payload);

@@ -3,12 +3,13 @@
 #include <pthread.h>
 
 #include "osal_lock.h"
+#include "uko_errcode.h"
 
 namespace {
 
 pthread_mutex_t g_globalLock;
 pthread_once_t g_globalLockOnce = PTHREAD_ONCE_INIT;
-uint32_t g_globalLockCreateResult = 22;
+uint32_t g_globalLockCreateResult = UKO_EINVAL;
 
 void GlobalLockCreate() { g_globalLockCreateResult = OSAL_LockCreate(&g_globalLock); }
 

@@ -9,6 +9,9 @@
 #include <cstring>
 
 #include "jqr_mem.h"
+#include "os_sema_inner.h"
+#include "osal_lock_inner.h"
+#include "osal_task_inner.h"
 #include "sec_lib.h"
 #include "uko_atomic.h"
 #include "uko_errreport.h"
@@ -134,6 +137,16 @@ void MutexListAdd(UKO_DLL_NODE* pstNode) {
     (void)OSAL_LockUnLock(&g_stUkoLockDbg.stMutexListLock, 0);
 }
 
+// A thread cancelled inside a condition wait comes out of it holding the semaphore's
+// mutex: it stops counting as a waiter and lets the mutex go, so the semaphore stays
+// usable (and deletable) by everyone else.
+void SemaWaitCancelled(void* pArg) {
+    osalUnwindCleanupEnter();
+    auto* sem = static_cast<UKO_SEMA_CB*>(pArg);
+    --sem->iWaiters;
+    (void)pthread_mutex_unlock(&sem->stMutex);
+}
+
 // The condition waits on the monotonic clock, matching the deadlines of
 // ukoSemaAbsTimeGet.
 int CondInitMonotonic(pthread_cond_t* pCond) {
@@ -227,7 +240,9 @@ uint32_t ukoSemaP(UKO_SEMA_CB* pstSem, uint32_t uiTimeOutMs) {
         if (uiTimeOutMs == 0) {
             while (pstSem->iCount <= 0) {
                 ++pstSem->iWaiters;
+                pthread_cleanup_push(SemaWaitCancelled, pstSem);
                 rc = pthread_cond_wait(&pstSem->stCond, &pstSem->stMutex);
+                pthread_cleanup_pop(0);
                 --pstSem->iWaiters;
                 if (rc != 0) {
                     (void)pthread_mutex_unlock(&pstSem->stMutex);
@@ -243,7 +258,9 @@ uint32_t ukoSemaP(UKO_SEMA_CB* pstSem, uint32_t uiTimeOutMs) {
             ukoSemaAbsTimeGet(&deadline, uiTimeOutMs);
             while (pstSem->iCount <= 0) {
                 ++pstSem->iWaiters;
+                pthread_cleanup_push(SemaWaitCancelled, pstSem);
                 rc = pthread_cond_timedwait(&pstSem->stCond, &pstSem->stMutex, &deadline);
+                pthread_cleanup_pop(0);
                 --pstSem->iWaiters;
                 if (rc != 0) {
                     (void)pthread_mutex_unlock(&pstSem->stMutex);

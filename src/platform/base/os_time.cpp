@@ -5,7 +5,8 @@
 #include <atomic>
 #include <cstdio>
 
-#include "osal_cputick.h"
+#include "os_time_inner.h"
+#include "uko_errcode.h"
 #include "uko_secfunc.h"
 
 namespace {
@@ -14,7 +15,7 @@ constexpr uint32_t kTicksPerSecond = 100;
 constexpr uint32_t kMaxTicksPerSecond = 1000;
 
 // The configuration is written during start-up and read by every task afterwards.
-// It starts at the fixed values rather than 0 so that a module read before step 1
+// It starts at the fixed values rather than 0 so that a module read before the start-up
 // divides by the real tick length instead of by zero.
 std::atomic<uint32_t> g_ticksPerSec{kTicksPerSecond};
 std::atomic<uint32_t> g_msPerTick{1000 / kTicksPerSecond};
@@ -35,6 +36,18 @@ std::atomic<OS_CLOCK_SETTER_PF> g_clockSetter{SetClockBySystem};
 uint32_t g_snapshotLow = 0;
 uint32_t g_snapshotHigh = 0;
 
+// The CPU tick counter: CLOCK_MONOTONIC in nanoseconds unless a test replaces it.
+uint64_t MonotonicNs() {
+    struct timespec ts {};
+    (void)clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ULL + static_cast<uint64_t>(ts.tv_nsec);
+}
+std::atomic<OS_CPUTICK_COUNTER_PF> g_counter{MonotonicNs};
+
+// The CPU-tick lock lives beside the snapshot it guards; the CPU tick's start makes it.
+pthread_mutex_t g_cpuTickLock;
+std::atomic<bool> g_cpuTickLockMade{false};
+
 uint32_t ReadHookOrClear(OS_TIME_READ_HOOK_PF pfnHook, UKO_Systime* pstTime) {
     if (pfnHook != nullptr) {
         return pfnHook(pstTime);
@@ -50,7 +63,7 @@ uint32_t ReadHookOrClear(OS_TIME_READ_HOOK_PF pfnHook, UKO_Systime* pstTime) {
 uint32_t ukoTickConfigSet(uint32_t uiTicksPerSec) {
     // A refused rate leaves the configuration as it was: every reader divides by it.
     if (uiTicksPerSec == 0 || uiTicksPerSec > kMaxTicksPerSecond) {
-        return 22;
+        return UKO_EINVAL;
     }
     g_ticksPerSec.store(uiTicksPerSec, std::memory_order_relaxed);
     g_msPerTick.store(1000 / uiTicksPerSec, std::memory_order_relaxed);
@@ -101,7 +114,7 @@ void OS_SecToDate(uint32_t uiSec, UKO_Systime* pstTime) {
 
 uint32_t OS_DateToSec(const UKO_Systime* pstTime, uint32_t* puiSecHigh, uint32_t* puiSecLow) {
     if (pstTime == nullptr || puiSecHigh == nullptr || puiSecLow == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     // The leap day of the record's own year counts only once February is over.
     uint32_t days = (IsLeapYear(pstTime->usYear) && pstTime->ucMonth > 2) ? 1 : 0;
@@ -157,7 +170,7 @@ uint8_t OS_DaysInMonthGet(uint16_t usYear, uint8_t ucMonth) {
 
 uint32_t OS_WeekDayCalc(UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     // Zeller's congruence with Sunday as 0; January and February count as months 13
     // and 14 of the year before.
@@ -207,7 +220,7 @@ uint32_t* OS_TimespecDiffMs(uint32_t* puiDiffMs, const struct timespec* pstLater
 
 uint32_t OSAL_SysTimeGet(UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct timeval tv {};
     int rc = gettimeofday(&tv, nullptr);
@@ -221,7 +234,7 @@ uint32_t OSAL_SysTimeGet(UKO_Systime* pstTime) {
 
 uint32_t OSAL_SysTimeSet(const UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct timeval tv {};
     tv.tv_sec = static_cast<time_t>(OS_DateToSec32(pstTime));
@@ -234,18 +247,18 @@ uint32_t OSAL_SysTimeSet(const UKO_Systime* pstTime) {
 
 uint32_t OSAL_LocalTimeGet(UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     tzset();
     time_t now = time(nullptr);
     if (now == 0 || now == static_cast<time_t>(-1)) {
-        return 22;
+        return UKO_EINVAL;
     }
     // The zone's rules decide the offset for this very moment, daylight saving
     // included; a fixed offset from the standard zone would be an hour off in summer.
     struct tm local {};
     if (localtime_r(&now, &local) == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     pstTime->usYear = static_cast<uint16_t>(local.tm_year + 1900);
     pstTime->ucMonth = static_cast<uint8_t>(local.tm_mon + 1);
@@ -259,7 +272,7 @@ uint32_t OSAL_LocalTimeGet(UKO_Systime* pstTime) {
 
 uint32_t OSAL_LocalTimeSet(const UKO_Systime* pstTime) {
     if (pstTime == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct tm local {};
     local.tm_year = static_cast<int>(pstTime->usYear) - 1900;
@@ -272,12 +285,12 @@ uint32_t OSAL_LocalTimeSet(const UKO_Systime* pstTime) {
     local.tm_isdst = -1;
     time_t seconds = mktime(&local);
     if (seconds == static_cast<time_t>(-1)) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct timeval tv {};
     tv.tv_sec = seconds;
     tv.tv_usec = 0;
-    return g_clockSetter.load(std::memory_order_acquire)(&tv) == 0 ? 0 : 22;
+    return g_clockSetter.load(std::memory_order_acquire)(&tv) == 0 ? 0 : UKO_EINVAL;
 }
 
 void ukoOsClockSetterSet(OS_CLOCK_SETTER_PF pfnSetter) {
@@ -309,7 +322,7 @@ void OS_CpuTickGet(uint32_t* puiLow, uint32_t* puiHigh) {
     if (puiLow == nullptr || puiHigh == nullptr) {
         return;
     }
-    uint64_t counter = OSAL_CpuTickCounterRead();
+    uint64_t counter = g_counter.load(std::memory_order_acquire)();
     *puiLow = static_cast<uint32_t>(counter);
     *puiHigh = static_cast<uint32_t>(counter >> 32);
 }
@@ -324,13 +337,28 @@ void OS_CpuTickRead(uint32_t* puiLow, uint32_t* puiHigh) {
 void OS_CpuTickGetIfValid(uint32_t* puiLow, uint32_t* puiHigh) { OS_CpuTickRead(puiLow, puiHigh); }
 
 uint32_t OS_CpuTickSnapshot() {
-    pthread_mutex_t* pLock = OSAL_CpuTickLockGet();
-    if (pLock == nullptr) {
-        return 22;
+    if (!g_cpuTickLockMade.load(std::memory_order_acquire)) {
+        return UKO_EINVAL;
     }
-    (void)pthread_mutex_lock(pLock);
+    (void)pthread_mutex_lock(&g_cpuTickLock);
     OS_CpuTickGet(&g_snapshotLow, &g_snapshotHigh);
-    return static_cast<uint32_t>(pthread_mutex_unlock(pLock));
+    return static_cast<uint32_t>(pthread_mutex_unlock(&g_cpuTickLock));
+}
+
+int ukoCpuTickLockCreate() {
+    // Made once: making a mutex again while another thread may hold it is undefined.
+    if (g_cpuTickLockMade.load(std::memory_order_acquire)) {
+        return 0;
+    }
+    int rc = pthread_mutex_init(&g_cpuTickLock, nullptr);
+    if (rc == 0) {
+        g_cpuTickLockMade.store(true, std::memory_order_release);
+    }
+    return rc;
+}
+
+void ukoCpuTickCounterSet(OS_CPUTICK_COUNTER_PF pfnCounter) {
+    g_counter.store(pfnCounter != nullptr ? pfnCounter : MonotonicNs, std::memory_order_release);
 }
 
 // ---- OS task services of this platform -------------------------------------------------

@@ -1,5 +1,6 @@
 #include "osal_cputick.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,8 +12,9 @@
 #include <ctime>
 
 #include "os_time.h"
-#include "uko_cputick.h"
-#include "uko_cputick_base.h"
+#include "os_time_inner.h"
+#include "osal_cputick_inner.h"
+#include "osal_lock.h"
 #include "uko_errcode.h"
 #include "uko_errreport.h"
 #include "uko_math64.h"
@@ -36,7 +38,6 @@ uint64_t MonotonicNs() {
 
 void AlarmBySystem(unsigned int uiSeconds) { (void)alarm(uiSeconds); }
 
-std::atomic<OSAL_CPUTICK_COUNTER_PF> g_counter{MonotonicNs};
 std::atomic<OSAL_CPUTICK_BASE_HOOK_PF> g_baseHook{OSAL_CpuTickMonotonicBase};
 std::atomic<const char*> g_infoFile{kCpuInfoFile};
 std::atomic<OSAL_CPUTICK_ALARM_PF> g_alarm{AlarmBySystem};
@@ -45,8 +46,8 @@ std::atomic<OSAL_CPUTICK_ALARM_PF> g_alarm{AlarmBySystem};
 std::atomic<uint32_t> g_alarmFlag{0};
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "the alarm flag is set from a handler");
 
-pthread_mutex_t g_cpuTickLock;
-std::atomic<bool> g_cpuTickLockMade{false};
+pthread_mutex_t g_baseLock;
+std::atomic<bool> g_baseLockMade{false};
 
 
 bool IsBlank(char ch) { return isspace(static_cast<unsigned char>(ch)) != 0; }
@@ -161,31 +162,13 @@ void DiscardOwnPendingAlarm() {
 
 }  // namespace
 
-// ---- The counter -----------------------------------------------------------------------
-
-uint64_t OSAL_CpuTickCounterRead() { return g_counter.load(std::memory_order_acquire)(); }
-
-void ukoCpuTickCounterSet(OSAL_CPUTICK_COUNTER_PF pfnCounter) {
-    g_counter.store(pfnCounter != nullptr ? pfnCounter : MonotonicNs, std::memory_order_release);
-}
+UKO_CPUTICK_BASE_RECORD g_stCpuTickBaseRecord;
 
 // ---- CPU-tick lock -------------------------------------------------------------------------
 
 uint32_t OSAL_CpuTickInit() {
-    // Made once: making a mutex again while another thread may hold it is undefined.
-    if (g_cpuTickLockMade.load(std::memory_order_acquire)) {
-        return 0;
-    }
-    int rc = pthread_mutex_init(&g_cpuTickLock, nullptr);
-    if (rc != 0) {
-        return OSAL_ErrnoConvert(rc);
-    }
-    g_cpuTickLockMade.store(true, std::memory_order_release);
-    return 0;
-}
-
-pthread_mutex_t* OSAL_CpuTickLockGet() {
-    return g_cpuTickLockMade.load(std::memory_order_acquire) ? &g_cpuTickLock : nullptr;
+    int rc = ukoCpuTickLockCreate();
+    return rc == 0 ? 0 : OSAL_ErrnoConvert(rc);
 }
 
 // ---- Base hook -------------------------------------------------------------------------------
@@ -204,7 +187,7 @@ uint32_t OSAL_CpuTickMonotonicBase() { return 1000000000u / OS_TickPerSecGet(); 
 
 uint32_t OSAL_CpuTickBaseFind(uint32_t* puiBase) {
     if (puiBase == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     uint32_t fileBase = 0;
     if (OSAL_GetCpuTickBaseByFile(&fileBase) == 0 && fileBase != 0) {
@@ -262,7 +245,7 @@ int32_t OSAL_GetCpuTickBaseByFile(uint32_t* puiBase) {
 
 uint32_t OS_CpuTickBaseMeasure(uint32_t* puiBase) {
     if (puiBase == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     struct sigaction action {};
     struct sigaction previous {};
@@ -276,9 +259,11 @@ uint32_t OS_CpuTickBaseMeasure(uint32_t* puiBase) {
     g_alarmFlag.store(0, std::memory_order_relaxed);
 
     OSAL_CPUTICK_ALARM_PF requestAlarm = g_alarm.load(std::memory_order_acquire);
-    UKO_CPUTICK_S start {};
-    UKO_CPUTICK_S end {};
-    OS_CpuTickRead(&start.uiLow, &start.uiHigh);
+    uint32_t startLow = 0;
+    uint32_t startHigh = 0;
+    uint32_t endLow = 0;
+    uint32_t endHigh = 0;
+    OS_CpuTickRead(&startLow, &startHigh);
     requestAlarm(1);
     // Spin on the flag, but not for ever: with SIGALRM blocked the handler never runs.
     uint64_t deadline = MonotonicNs() + kMeasureDeadlineNs;
@@ -289,7 +274,7 @@ uint32_t OS_CpuTickBaseMeasure(uint32_t* puiBase) {
             break;
         }
     }
-    OS_CpuTickRead(&end.uiLow, &end.uiHigh);
+    OS_CpuTickRead(&endLow, &endHigh);
     if (!alarmCame) {
         requestAlarm(0);
         if (!pendingBefore && AlarmPending()) {
@@ -301,10 +286,10 @@ uint32_t OS_CpuTickBaseMeasure(uint32_t* puiBase) {
         return 1;
     }
 
-    UKO_64Sub(&end.uiLow, &end.uiHigh, start.uiLow, start.uiHigh);
+    UKO_64Sub(&endLow, &endHigh, startLow, startHigh);
     uint32_t quotHigh = 0;
     uint32_t quotLow = 0;
-    uint32_t rc = UKO_64Div32Round(end.uiHigh, end.uiLow, OS_TickPerSecGet(), &quotHigh, &quotLow);
+    uint32_t rc = UKO_64Div32Round(endHigh, endLow, OS_TickPerSecGet(), &quotHigh, &quotLow);
     if (rc != 0) {
         return rc;
     }
@@ -322,11 +307,57 @@ uint32_t OSAL_CpuTickBaseSet(uint32_t uiCpuTickBase) {
     // 0 would make every conversion divide by zero; 0xFFFFFFFF means "not initialised".
     if (uiCpuTickBase == 0 || uiCpuTickBase == 0xFFFFFFFFu) {
         return UKO_ERR_REPORT(
-            22, UKO_MID_OSAL_CPUTICK,
+            UKO_EINVAL, UKO_MID_OSAL_CPUTICK,
             "[ZIRPA-%s]:The Param uiCpuTickBase(%u) is out of range (0, 0xFFFFFFFF).", __func__,
             uiCpuTickBase);
     }
     ukoCpuTickBaseStore(uiCpuTickBase);
+    return 0;
+}
+
+// ---- The base record ---------------------------------------------------------------------
+
+uint32_t ukoCpuTickBaseLoad() {
+    return g_stCpuTickBaseRecord.uiCpuTickBase.load(std::memory_order_acquire);
+}
+
+void ukoCpuTickBaseStore(uint32_t uiCpuTickBase) {
+    bool locked = g_baseLockMade.load(std::memory_order_acquire);
+    if (locked) {
+        (void)OSAL_LockLock(&g_baseLock);
+    }
+    g_stCpuTickBaseRecord.uiCpuTickBase.store(uiCpuTickBase, std::memory_order_release);
+    if (locked) {
+        (void)OSAL_LockUnLock(&g_baseLock, 0);
+    }
+}
+
+uint32_t ukoCpuTickBaseLockCreate() {
+    // Made once: start-up runs once, and making a lock again could pull it from under a
+    // thread that holds it.
+    if (g_baseLockMade.load(std::memory_order_acquire)) {
+        return 0;
+    }
+    uint32_t rc = OSAL_LockCreate(&g_baseLock);
+    if (rc == 0) {
+        g_baseLockMade.store(true, std::memory_order_release);
+    }
+    return rc;
+}
+
+// ---- Reading the file's numbers -----------------------------------------------------------
+
+uint32_t ukoCtkStrToI(const char* pStr, uint32_t* puiNum) {
+    if (pStr == nullptr || puiNum == nullptr) {
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
+                              "[ZIRPA-%s]:Inval Param pStr(0x%p), puiNum(0x%p).", __func__,
+                              static_cast<const void*>(pStr), static_cast<void*>(puiNum));
+    }
+    uint32_t value = 0;
+    for (const char* p = pStr; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + static_cast<uint32_t>(*p - '0');
+    }
+    *puiNum = value;
     return 0;
 }
 

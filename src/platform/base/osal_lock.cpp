@@ -2,10 +2,12 @@
 
 #include <cerrno>
 
+#include "uko_errcode.h"
+
 uint32_t OSAL_LockCreate(pthread_mutex_t* pLock) {
     pthread_mutexattr_t attr;
     if (pLock == nullptr || pthread_mutexattr_init(&attr) != 0) {
-        return 22;
+        return UKO_EINVAL;
     }
     // Modules take their own lock again inside operations that already hold it, so
     // the lock must count its takes; the recursive type also refuses an unlock by a
@@ -15,12 +17,12 @@ uint32_t OSAL_LockCreate(pthread_mutex_t* pLock) {
         rc = pthread_mutex_init(pLock, &attr);
     }
     pthread_mutexattr_destroy(&attr);
-    return rc == 0 ? 0 : 22;
+    return rc == 0 ? 0 : UKO_EINVAL;
 }
 
 uint32_t OSAL_LockDelete(pthread_mutex_t* pLock) {
     if (pLock == nullptr || pthread_mutex_destroy(pLock) != 0) {
-        return 14;
+        return UKO_EFAULT;
     }
     return 0;
 }

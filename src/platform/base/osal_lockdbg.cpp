@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "osal_lock.h"
+#include "osal_lock_inner.h"
 
 namespace {
 

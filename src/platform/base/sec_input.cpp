@@ -596,6 +596,11 @@ Outcome ScanCharacters(format_input_source* src, ScanSpec* dir, int conv, int fi
 
 // ---- Literal text ---------------------------------------------------------------------
 
+// A format byte that may continue a multibyte character. A "%" always starts a
+// directive and the terminator always ends the format: pairing either with the byte
+// before would shift every directive after it onto values the caller never passed.
+bool ContinuesCharacter(unsigned char formatByte) { return formatByte != '%' && formatByte != '\0'; }
+
 // Matches one character of ordinary format text, or all bytes of a multibyte character
 // that starts with it. Returns false at the first mismatch, with that input byte put back.
 bool MatchLiteral(format_input_source* src, const unsigned char** format) {
@@ -606,16 +611,14 @@ bool MatchLiteral(format_input_source* src, const unsigned char** format) {
         return false;
     }
     ++f;
-    if (format_input_is_high_char(ch)) {
-        // The format's terminator never equals an input byte, so a format that ends in
-        // the middle of a character is a mismatch and is never read past.
+    if (format_input_is_high_char(ch) && ContinuesCharacter(*f)) {
         int second = format_input_getc(src);
         if (second != *f) {
             format_input_unget(src, second);
             return false;
         }
         ++f;
-        if (MB_CUR_MAX > 2 && ch >= 0xE0 && format_input_is_high_char(second)) {
+        if (MB_CUR_MAX > 2 && ch >= 0xE0 && format_input_is_high_char(second) && ContinuesCharacter(*f)) {
             int third = format_input_getc(src);
             bool whole = false;
             if (third != kEndOfInput) {

@@ -1,7 +1,5 @@
 #include "uko_cputick.h"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +7,7 @@
 
 #include "os_time.h"
 #include "osal_cputick.h"
-#include "osal_lock.h"
-#include "uko_cputick_base.h"
+#include "osal_cputick_inner.h"
 #include "uko_errcode.h"
 #include "uko_errreport.h"
 #include "uko_math64.h"
@@ -18,28 +15,13 @@
 
 namespace {
 
-constexpr uint32_t kHeadGuard = 0x56784321u;
-constexpr uint32_t kTailGuard = 0x11223344u;
-constexpr uint32_t kBaseNotInitialised = 0xFFFFFFFFu;
+constexpr uint32_t kBaseNotInitialised = UKO_CPUTICK_BASE_NOT_INIT;
 constexpr UKO_ERRCODE kFailure = 0xFFFFFFFFu;  // -1
 
-// The base between two guard words, the OS clock's previous reading behind them. Every
-// thread reads the base without a lock, so each word is an atomic of plain word size.
-struct CpuTickBaseRecord {
-    std::atomic<uint32_t> uiHeadGuard{kHeadGuard};
-    std::atomic<uint32_t> uiCpuTickBase{kBaseNotInitialised};
-    std::atomic<uint32_t> uiTailGuard{kTailGuard};
-    std::atomic<uint32_t> uiPrevLow{0};
-    std::atomic<uint32_t> uiPrevHigh{0};
-};
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "record words are plain words");
-
-CpuTickBaseRecord g_baseRecord;
+// The base record lives with the OS side that writes the base.
+UKO_CPUTICK_BASE_RECORD& g_baseRecord = g_stCpuTickBaseRecord;
 
 UKO_CPUTICK_S g_startReading{};
-
-pthread_mutex_t g_baseLock;
-std::atomic<bool> g_baseLockMade{false};
 
 std::atomic<UKO_CPUTICK_CHECK_HOOK_PF> g_checkHook{nullptr};
 std::atomic<uint32_t> g_errThreshold{0};
@@ -49,7 +31,7 @@ constexpr size_t kMaxLines = 25;
 constexpr size_t kMaxLineBytes = UKO_CPUINFO_LINE_MAX;
 constexpr size_t kUnitScanChars = 198;
 
-uint32_t BaseGet() { return g_baseRecord.uiCpuTickBase.load(std::memory_order_acquire); }
+uint32_t BaseGet() { return ukoCpuTickBaseLoad(); }
 
 // CPU ticks per millisecond. When base × rate would pass 32 bits the rate's share of a
 // millisecond is divided out first instead.
@@ -129,21 +111,6 @@ uint32_t MhzFromModelName(const char* line) {
 
 }  // namespace
 
-// ---- Shared with the OS side -----------------------------------------------------------
-
-uint32_t ukoCpuTickBaseLoad() { return BaseGet(); }
-
-void ukoCpuTickBaseStore(uint32_t uiCpuTickBase) {
-    bool locked = g_baseLockMade.load(std::memory_order_acquire);
-    if (locked) {
-        (void)OSAL_LockLock(&g_baseLock);
-    }
-    g_baseRecord.uiCpuTickBase.store(uiCpuTickBase, std::memory_order_release);
-    if (locked) {
-        (void)OSAL_LockUnLock(&g_baseLock, 0);
-    }
-}
-
 // ---- Start-up and the base -------------------------------------------------------------
 
 uint32_t UKO_CpuTickInit(uint32_t /*uiUnused*/) {
@@ -171,20 +138,15 @@ uint32_t UKO_CpuTickInit(uint32_t /*uiUnused*/) {
 
     if (base == 0) {
         ukoCpuTickBaseStore(kBaseNotInitialised);
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
                               "[ZIRPA-%s]:CPUTickBase is initialized to invalid value", __func__);
     }
     ukoCpuTickBaseStore(base);
 
-    // Made once: start-up runs once, and making a lock again could pull it from under a
-    // thread that holds it.
-    if (!g_baseLockMade.load(std::memory_order_acquire)) {
-        rc = OSAL_LockCreate(&g_baseLock);
-        if (rc != 0) {
-            (void)UKO_ERR_REPORT(rc, UKO_MID_CPUTICK, "[ZIRPA-%s]:Creat Lock failed!", __func__);
-            return 22;
-        }
-        g_baseLockMade.store(true, std::memory_order_release);
+    rc = ukoCpuTickBaseLockCreate();
+    if (rc != 0) {
+        (void)UKO_ERR_REPORT(rc, UKO_MID_CPUTICK, "[ZIRPA-%s]:Creat Lock failed!", __func__);
+        return UKO_EINVAL;
     }
     return 0;
 }
@@ -193,16 +155,16 @@ uint32_t UKO_CpuTickBaseSet(uint32_t uiCpuTickBase) { return OSAL_CpuTickBaseSet
 
 uint32_t UKO_CpuTickBaseGet(uint32_t* puiCpuTickBase) {
     if (puiCpuTickBase == nullptr) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pCpuTickBase is null.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pCpuTickBase is null.",
                               __func__);
     }
     uint32_t base = BaseGet();
     if (base == kBaseNotInitialised) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized",
                               __func__);
     }
     if (base == 0) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is zero", __func__);
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is zero", __func__);
     }
     *puiCpuTickBase = base;
     return 0;
@@ -256,7 +218,7 @@ uint32_t UKO_CpuTickBaseGetByFile() {
 
 void UKO_CpuTickElapseGet(UKO_CPUTICK_S* pstCputick) {
     if (pstCputick == nullptr) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pstCputick is null.",
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pstCputick is null.",
                              __func__);
         return;
     }
@@ -265,7 +227,7 @@ void UKO_CpuTickElapseGet(UKO_CPUTICK_S* pstCputick) {
 
 int32_t UKO_CpuTickPercentGet(const UKO_CPUTICK_S* pstCputick) {
     if (pstCputick == nullptr) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pstCputick is null.",
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pstCputick is null.",
                              __func__);
         return -1;
     }
@@ -276,7 +238,7 @@ int32_t UKO_CpuTickPercentGet(const UKO_CPUTICK_S* pstCputick) {
 int32_t ukoCtkCalPercent(const UKO_CPUTICK_S* pstCputick, const UKO_CPUTICK_S* pstBase) {
     if (pstCputick == nullptr || pstBase == nullptr ||
         (pstBase->uiLow == 0 && pstBase->uiHigh == 0)) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
                              "[ZIRPA-%s]:Inval Param pstCputick(0x%p), pstBase(0x%p).", __func__,
                              static_cast<const void*>(pstCputick), static_cast<const void*>(pstBase));
         return -1;
@@ -285,7 +247,7 @@ int32_t ukoCtkCalPercent(const UKO_CPUTICK_S* pstCputick, const UKO_CPUTICK_S* p
     uint32_t hundredthLow = 0;
     (void)UKO_64Div32(pstBase->uiHigh, pstBase->uiLow, 100, &hundredthHigh, &hundredthLow, nullptr);
     if (hundredthHigh == 0 && hundredthLow == 0) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
                              "[ZIRPA-%s]:Fail to call UKO_64Div32, output para are zero.", __func__);
         return -1;
     }
@@ -296,7 +258,7 @@ int32_t ukoCtkCalPercent(const UKO_CPUTICK_S* pstCputick, const UKO_CPUTICK_S* p
     if (rc == 0 && percentHigh == 0 && percentLow <= 100) {
         return static_cast<int32_t>(percentLow);
     }
-    (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
+    (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
                          "[ZIRPA-%s]:Fail to call UKO_64Div64(%ld,%ld,%ld,%ld,0x%p,0x%p,0,0).",
                          __func__, static_cast<long>(pstCputick->uiHigh),
                          static_cast<long>(pstCputick->uiLow), static_cast<long>(hundredthHigh),
@@ -307,12 +269,12 @@ int32_t ukoCtkCalPercent(const UKO_CPUTICK_S* pstCputick, const UKO_CPUTICK_S* p
 
 int32_t ukoCtkCalTenThousandth(const UKO_CPUTICK_S* pCpuTick, const UKO_CPUTICK_S* pBase) {
     if (pCpuTick == nullptr) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pCpuTick is null.",
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:The Param pCpuTick is null.",
                              __func__);
         return -1;
     }
     if (pBase == nullptr || (pBase->uiLow == 0 && pBase->uiHigh == 0)) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:pBase input is invalid.", __func__);
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:pBase input is invalid.", __func__);
         return -1;
     }
     uint32_t quotHigh = 0;
@@ -337,7 +299,7 @@ int32_t ukoCtkCalTenThousandth(const UKO_CPUTICK_S* pCpuTick, const UKO_CPUTICK_
         }
     }
     if (rc != 0 || quotHigh != 0 || quotLow > 10000) {
-        (void)UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
+        (void)UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
                              "[ZIRPA-%s]:UKO_64Div64 result is more than 10000.", __func__);
         return -1;
     }
@@ -350,20 +312,20 @@ uint32_t UKO_CpuTick2Ms(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMilliSecsH
                         uint32_t* puiMilliSecsLow) {
     if (pstCputick == nullptr || puiMilliSecsHigh == nullptr || puiMilliSecsLow == nullptr) {
         return UKO_ERR_REPORT(
-            22, UKO_MID_CPUTICK,
+            UKO_EINVAL, UKO_MID_CPUTICK,
             "[ZIRPA-%s]:Inval Param pstCputick(0x%p), puiMilliSecsHigh(0x%p), puiMilliSecsLow(0x%p).",
             __func__, static_cast<const void*>(pstCputick), static_cast<void*>(puiMilliSecsHigh),
             static_cast<void*>(puiMilliSecsLow));
     }
     uint32_t base = BaseGet();
     if (base == kBaseNotInitialised) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
     const uint32_t perMs = TicksPerMs(base, OS_TickPerSecGet());
     if (perMs == 0) {
         // The one division UKO_64Div32 refuses, answered with its code.
-        return UKO_ERR_REPORT(33, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
+        return UKO_ERR_REPORT(UKO_EDOM, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
                               __func__, static_cast<uint32_t>(UKO_EINVAL));
     }
     // The quotient is uniquely determined, so the processor's division gives what
@@ -378,14 +340,14 @@ uint32_t UKO_CpuTick2Us(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMicroSecsH
                         uint32_t* puiMicroSecsLow) {
     if (pstCputick == nullptr || puiMicroSecsHigh == nullptr || puiMicroSecsLow == nullptr) {
         return UKO_ERR_REPORT(
-            22, UKO_MID_CPUTICK,
+            UKO_EINVAL, UKO_MID_CPUTICK,
             "[ZIRPA-%s]:Inval Param pstCputick(0x%p), puiMicroSecsHigh(0x%p), puiMicroSecsLow(0x%p).",
             __func__, static_cast<const void*>(pstCputick), static_cast<void*>(puiMicroSecsHigh),
             static_cast<void*>(puiMicroSecsLow));
     }
     uint32_t base = BaseGet();
     if (base == kBaseNotInitialised) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CpuTickBase is not initialized.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CpuTickBase is not initialized.",
                               __func__);
     }
     uint32_t usPerTick = (1000 / OS_TickPerSecGet()) * 1000;
@@ -402,7 +364,7 @@ uint32_t UKO_CpuTick2Us(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMicroSecsH
                          nullptr);
     }
     if (rc != 0) {
-        return UKO_ERR_REPORT(33, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
+        return UKO_ERR_REPORT(UKO_EDOM, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
                               __func__, rc);
     }
     *puiMicroSecsHigh = high;
@@ -413,18 +375,18 @@ uint32_t UKO_CpuTick2Us(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMicroSecsH
 uint32_t UKO_CpuTick2NanoSecs(const UKO_CPUTICK_S* pstCputick, uint32_t* puiSeconds,
                               uint32_t* puiNanoSecs) {
     if (pstCputick == nullptr || puiNanoSecs == nullptr) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK,
                               "[ZIRPA-%s]:Inval Param pstCputick(0x%p), puiNanoSec(0x%p).", __func__,
                               static_cast<const void*>(pstCputick), static_cast<void*>(puiNanoSecs));
     }
     uint32_t base = BaseGet();
     if (base == kBaseNotInitialised) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
     uint32_t rate = OS_TickPerSecGet();
     if (base > 0xFFFFFFFFu / rate) {
-        return UKO_ERR_REPORT(74, UKO_MID_CPUTICK, "[ZIRPA-%s]:puiNanoSec is overflow.", __func__);
+        return UKO_ERR_REPORT(UKO_EOVERFLOW, UKO_MID_CPUTICK, "[ZIRPA-%s]:puiNanoSec is overflow.", __func__);
     }
     uint32_t ticksPerSecond = base * rate;
     uint32_t secHigh = 0;
@@ -455,14 +417,14 @@ uint32_t UKO_CpuTick2NanoSecs(const UKO_CPUTICK_S* pstCputick, uint32_t* puiSeco
 uint32_t UKO_CpuTickMs2CpuTick(UKO_CPUTICK_S* pstCputick, uint32_t uiMilliSecsHigh,
                                uint32_t uiMilliSecsLow) {
     if (pstCputick == nullptr) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:Inval Param pstCputick(0x%p).",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:Inval Param pstCputick(0x%p).",
                               __func__, static_cast<void*>(pstCputick));
     }
     uint32_t base = BaseGet();
     // A base of 0 is left by a start that found none. Multiplying by it would not fail
     // the way dividing does, and would hand back 0 ticks as if that were the answer.
     if (base == kBaseNotInitialised || base == 0) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
     uint32_t high = 0;
@@ -470,7 +432,7 @@ uint32_t UKO_CpuTickMs2CpuTick(UKO_CPUTICK_S* pstCputick, uint32_t uiMilliSecsHi
     uint32_t rc = UKO_64Multi32(uiMilliSecsHigh, uiMilliSecsLow,
                                 TicksPerMs(base, OS_TickPerSecGet()), &high, &low);
     if (rc != 0) {
-        return UKO_ERR_REPORT(33, UKO_MID_CPUTICK,
+        return UKO_ERR_REPORT(UKO_EDOM, UKO_MID_CPUTICK,
                               "[ZIRPA-%s]:Fail to call UKO_64Multi32, return %u.", __func__, rc);
     }
     pstCputick->uiLow = low;
@@ -480,28 +442,28 @@ uint32_t UKO_CpuTickMs2CpuTick(UKO_CPUTICK_S* pstCputick, uint32_t uiMilliSecsHi
 
 uint32_t UKO_CpuTickLess1Ms2CpuTick(UKO_CPUTICK_S* pstCputick, uint32_t uiNanoSecs) {
     if (pstCputick == nullptr) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:Inval Param pstCputick(0x%p).",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:Inval Param pstCputick(0x%p).",
                               __func__, static_cast<void*>(pstCputick));
     }
     uint32_t base = BaseGet();
     // A base of 0 is left by a start that found none. Multiplying by it would not fail
     // the way dividing does, and would hand back 0 ticks as if that were the answer.
     if (base == kBaseNotInitialised || base == 0) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
     uint32_t prodHigh = 0;
     uint32_t prodLow = 0;
     uint32_t rc = UKO_64Multi32(0, uiNanoSecs, base, &prodHigh, &prodLow);
     if (rc != 0) {
-        return UKO_ERR_REPORT(33, UKO_MID_CPUTICK,
+        return UKO_ERR_REPORT(UKO_EDOM, UKO_MID_CPUTICK,
                               "[ZIRPA-%s]:Fail to call UKO_64Multi32, return %u.", __func__, rc);
     }
     uint32_t high = 0;
     uint32_t low = 0;
     rc = UKO_64Div32(prodHigh, prodLow, OS_MsPerTickGet() * 1000000, &high, &low, nullptr);
     if (rc != 0) {
-        return UKO_ERR_REPORT(33, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
+        return UKO_ERR_REPORT(UKO_EDOM, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
                               __func__, rc);
     }
     pstCputick->uiLow = low;
@@ -514,10 +476,10 @@ uint32_t UKO_CpuTick2Tick(const UKO_CPUTICK_S* pstCputick, uint32_t* puiTick,
     uint32_t base = BaseGet();
     // The OS clock calls this in every cycle it sees the counter go back: no report.
     if (pstCputick == nullptr || puiTick == nullptr || base == 0) {
-        return 22;
+        return UKO_EINVAL;
     }
     if (base == kBaseNotInitialised) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
+        return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
     uint32_t high = 0;
@@ -550,7 +512,7 @@ void ukoCheckCpuTickMagic() {
     }
     uint32_t head = g_baseRecord.uiHeadGuard.load(std::memory_order_relaxed);
     uint32_t tail = g_baseRecord.uiTailGuard.load(std::memory_order_relaxed);
-    if (head == kHeadGuard && tail == kTailGuard) {
+    if (head == UKO_CPUTICK_HEAD_GUARD && tail == UKO_CPUTICK_TAIL_GUARD) {
         return;
     }
     (void)UKO_ERR_REPORT(
@@ -559,20 +521,6 @@ void ukoCheckCpuTickMagic() {
         __func__, BaseGet(), head, g_baseRecord.uiPrevLow.load(std::memory_order_relaxed),
         g_baseRecord.uiPrevHigh.load(std::memory_order_relaxed), tail);
     pfnHook();
-}
-
-uint32_t ukoCtkStrToI(const char* pStr, uint32_t* puiNum) {
-    if (pStr == nullptr || puiNum == nullptr) {
-        return UKO_ERR_REPORT(22, UKO_MID_CPUTICK,
-                              "[ZIRPA-%s]:Inval Param pStr(0x%p), puiNum(0x%p).", __func__,
-                              static_cast<const void*>(pStr), static_cast<void*>(puiNum));
-    }
-    uint32_t value = 0;
-    for (const char* p = pStr; IsDigit(*p); ++p) {
-        value = value * 10 + static_cast<uint32_t>(*p - '0');
-    }
-    *puiNum = value;
-    return 0;
 }
 
 // ---- Values kept here for other modules ------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
-// Inside the memory partitions: the control blocks, the piece heads, the algorithm
-// registry, and the helpers that creation, allocation and growth share.
+// Inside the memory partitions: the marks and block heads, the control blocks, the
+// piece heads, the algorithm registry, and the helpers that creation, allocation and
+// growth share.
 
 #include <pthread.h>
 
@@ -10,6 +11,54 @@
 #include "uko_errcode.h"
 #include "uko_mempt.h"
 
+// ---- Configuration, marks and block heads ----------------------------------------
+constexpr uint32_t UKO_MEMPT_ALGO_REG_NUM = 10;
+constexpr uint64_t UKO_MEMPT_SYS_SIZE = 0x2000000;  // 32 MiB
+constexpr uint32_t UKO_MEMPT_MAX_APPEND_NUM = 128;
+
+constexpr uint64_t UKO_MEMPT_CB_MAGIC = 0xBEADFACE;
+constexpr uint64_t UKO_MEMPT_PIECE_MAGIC = 0xFACEBEAD;
+
+// Block head: 0xB000000D | (partition << 4) | ((handle & 0xFFFF) << 12).
+constexpr uint64_t UKO_MEM_BLOCK_HEAD_SIZE = 8;
+constexpr uint64_t UKO_MEM_BLOCK_HEAD_MASK = 0xF000000F;
+constexpr uint64_t UKO_MEM_BLOCK_HEAD_PATTERN = 0xB000000D;
+// Alignment tag: 0xADD00BEE | (distance << 12), the distance in bits 12-19.
+constexpr uint64_t UKO_MEM_ALIGN_TAG_PATTERN = 0xADD00BEE;
+constexpr uint64_t UKO_MEM_ALIGN_TAG_DIST_MASK = uint64_t{0xFF} << 12;
+// First word of a block from MEMPT_SysMalloc.
+constexpr uint64_t UKO_MEM_SYSMALLOC_TAG = 0xB000DEAD;
+
+// Partition flags.
+constexpr uint32_t UKO_MEMPT_FLAG_AUTO_APPEND = 0x1;
+constexpr uint32_t UKO_MEMPT_FLAG_APPENDED = 0x10;
+
+// Piece types and sources.
+constexpr uint32_t UKO_MEMPT_PIECE_FIRST = 0;
+constexpr uint32_t UKO_MEMPT_PIECE_HOST = 1;
+constexpr uint32_t UKO_MEMPT_PIECE_CALLER = 16;
+constexpr uint8_t UKO_MEMPT_SRC_HOST = 0;
+constexpr uint8_t UKO_MEMPT_SRC_CALLER = 2;
+
+// Number of partition slots (0 until start-up).
+extern uint8_t m_ucMaxPtNum;
+
+// ---- Start-up and pieces ---------------------------------------------------------
+// Creates a 32 MiB partition run by "DLM" under the given name.
+uint32_t ukoMemPtCreatePt(const char* pcItem, const char* pszPtName, uint8_t* pucPtNo);
+// Registers the DLM table under the name; an already registered name counts as success.
+uint32_t ukoMemDlmReg(const char* pcItem, const char* pszAlgoName);
+// UKO_MemPtIsInstalled's test, without a report for 255.
+uint32_t ukoMemPtIsInstalled(uint8_t ucPtNo);
+// Host memory for a piece: 0; UKO_MEMPT_ERR_PARAM for size 0; UKO_MEMPT_ERR_HOST_ALLOC
+// when the host refuses.
+uint32_t ukoMemPtAlloc(uint64_t uvSize, void** ppAddr, uint8_t* pucSource);
+// Gives host memory back; a caller's memory is left alone.
+void ukoMemPtFree(void* pAddr, uint64_t uvSize, uint8_t ucSource);
+// The algorithm's reference count of a block of the partition.
+uint32_t ukoMemRefGet(void* pAddr, uint32_t* puiCount, uint8_t ucPtNo);
+
+// ---- Control blocks ----------------------------------------------------------------
 struct UKO_MEMPT_PIECE_HEAD {
     uint64_t uvMagic;  // UKO_MEMPT_PIECE_MAGIC; a piece without it counts as damaged
     UKO_MEMPT_PIECE_HEAD* pNext;
@@ -112,7 +161,7 @@ uint32_t ukoMemPtReportAt(uint32_t code, const char* pcSource, uint32_t line, co
     (void)UKO_ErrnoSet(code);
     uint16_t mid = static_cast<uint16_t>(code >> 16);
     (UKO_LogHookGet())(UKO_LOG_LEVEL_ERROR, static_cast<uint16_t>(code & 0xFFFF),
-                       mid != 0 ? mid : static_cast<uint16_t>(0x2118), pcSource, line, format,
+                       mid != 0 ? mid : static_cast<uint16_t>(UKO_MID_MEMPT), pcSource, line, format,
                        args...);
     return code;
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "uko_errcode.h"
 #include "uko_secfunc.h"
 #include "uko_string.h"
 
@@ -43,10 +44,10 @@ void* UKO_SafeMemSetN(void* pDest, size_t destSize, uint8_t ucValue, size_t coun
 
 uint32_t UKO_IntToStr(int32_t iValue, char* pscBuf) {
     if (pscBuf == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     // 12 bytes hold "-2147483648" and its terminator.
-    return UKO_snprintf_s(pscBuf, 12, 11, "%d", iValue) < 0 ? 22u : 0u;
+    return UKO_snprintf_s(pscBuf, 12, 11, "%d", iValue) < 0 ? UKO_EINVAL : 0u;
 }
 
 char* UKO_IpToStr(uint32_t uiAddr, char* pscBuf) {
@@ -74,12 +75,12 @@ int32_t UKO_HexStrToUint(const char* pscStr, uint32_t* puiOut) {
 
 uint32_t UKO_StrToUint32(const char* pscStr, uint32_t* puiOut) {
     if (pscStr == nullptr || puiOut == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     unsigned int value = 0;
     if (UKO_sscanf_s(pscStr, "%u", &value) != 1) {
         *puiOut = 0;
-        return 22;
+        return UKO_EINVAL;
     }
     *puiOut = value;
     return 0;
@@ -88,12 +89,12 @@ uint32_t UKO_StrToUint32(const char* pscStr, uint32_t* puiOut) {
 uint32_t UKO_StrToUint64(const char* pscStr, uint64_t* pullOut) {
     static_assert(sizeof(unsigned long) == sizeof(uint64_t), "%lu reads 64 bits");
     if (pscStr == nullptr || pullOut == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     unsigned long value = 0;
     if (UKO_sscanf_s(pscStr, "%lu", &value) != 1) {
         *pullOut = 0;
-        return 22;
+        return UKO_EINVAL;
     }
     *pullOut = value;
     return 0;
@@ -112,11 +113,18 @@ int32_t UKO_StrToIpv6(const char* pscStr, uint16_t pusOut[8]) {
         return -1;
     }
     const char* p = UKO_StrTrim(text);
+    const size_t trimmed = std::strlen(p);
+    if (trimmed >= 2 && p[trimmed - 1] == ':' && p[trimmed - 2] != ':') {
+        return -1;  // a single colon at the end stands for no group ("1:2:3:4:5:6:7:")
+    }
 
-    uint16_t groups[8] = {0};
+    // Separators are counted with the terminator, so a "::" at the start or the end
+    // makes one more than there are groups: seven groups and such a gap give nine.
+    uint16_t groups[9] = {0};
     char digits[5] = {0};
     size_t digitCount = 0;
     uint32_t separators = 0;
+    uint32_t groupCount = 0;
     uint32_t emptyGroups = 0;
     uint32_t separatorsAtGap = 0;
     for (;; ++p) {
@@ -131,7 +139,7 @@ int32_t UKO_StrToIpv6(const char* pscStr, uint16_t pusOut[8]) {
         if (c != ':' && c != '\0') {
             return -1;  // among them the dots of an embedded IPv4 part
         }
-        if (++separators > 8) {
+        if (++separators > 9) {
             return -1;
         }
         if (digitCount == 0) {
@@ -151,20 +159,22 @@ int32_t UKO_StrToIpv6(const char* pscStr, uint16_t pusOut[8]) {
                 return -1;
             }
             groups[separators - 1] = static_cast<uint16_t>(value);
+            ++groupCount;
             digitCount = 0;
         }
         if (c == '\0') {
             break;
         }
     }
-    if (separators < 2 || (separators != 8 && emptyGroups == 0) ||
-        (emptyGroups == 1 && separatorsAtGap == 1)) {
+    // Without a gap there are eight groups; a gap stands for at least one zero group.
+    if (separators < 2 || (emptyGroups == 0 && groupCount != 8) ||
+        (emptyGroups != 0 && groupCount > 7) || (emptyGroups == 1 && separatorsAtGap == 1)) {
         return -1;
     }
 
     std::memset(pusOut, 0, 8 * sizeof(uint16_t));
     if (separators == 8) {
-        std::memcpy(pusOut, groups, sizeof(groups));
+        std::memcpy(pusOut, groups, 8 * sizeof(uint16_t));
         return 0;
     }
     // Groups before the gap go to the front, groups after it to the end; the gap

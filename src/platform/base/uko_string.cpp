@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
+#include "uko_errcode.h"
 #include "uko_string.h"
 
 namespace {
@@ -400,13 +402,13 @@ long UKO_SafeStrToL(const char* pscStr, char** ppscEnd, int32_t iRadix) {
 
 uint32_t UKO_SafeStrToInt32(const char* pscStr, int32_t* piOut) {
     if (pscStr == nullptr || piOut == nullptr) {
-        return 22;
+        return UKO_EINVAL;
     }
     char* end = nullptr;
     long value = UKO_SafeStrToL(pscStr, &end, 10);
     if (end == pscStr) {
         *piOut = 0;
-        return 22;
+        return UKO_EINVAL;
     }
     if (value > INT32_MAX) {
         value = INT32_MAX;
@@ -467,11 +469,60 @@ uint64_t UKO_StrToULL(const char* pscStr, char** ppscEnd, int32_t iRadix) {
 }
 
 namespace {
-// Largest divisor the fraction digits may build: far beyond a double's precision and
-// far below its range.
-constexpr double kFractionDivisorMax = 1e290;
+
+// Significant digits kept of a number: 19 always fit an unsigned 64-bit value exactly,
+// and digits beyond them lie below what a double can tell apart. Later digits only
+// count as powers of ten.
+constexpr int kSignificantDigitsMax = 19;
+
+// The powers of ten that a double holds exactly; with them one multiplication or
+// division gives the correctly rounded value of a short number.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int64_t kExactPowerMax = 22;
+constexpr uint64_t kExactIntegerMax = uint64_t{1} << 53;
+
+// Extended precision keeps hundreds of steps of the loop below well inside one unit in
+// the last place of a double, and its range keeps the steps from overflowing or
+// underflowing before the double result would.
+static_assert(std::numeric_limits<long double>::digits >= 64,
+              "the power-of-ten loop needs an extended long double");
+static_assert(std::numeric_limits<long double>::max_exponent10 > 400,
+              "the power-of-ten loop needs an extended long double");
+
+// digits x 10^power. Short numbers take one exact power; others are scaled one power
+// of ten at a time in extended precision, stopping once the value can no longer change
+// (zero or infinite), so that an exponent of two billion does not mean two billion steps.
+double ScaleByPowerOfTen(uint64_t digits, int64_t power) {
+    if (digits == 0) {
+        return 0.0;
+    }
+    if (digits <= kExactIntegerMax && power >= -kExactPowerMax && power <= kExactPowerMax) {
+        const double value = static_cast<double>(digits);
+        return power >= 0 ? value * kExactPowersOfTen[power] : value / kExactPowersOfTen[-power];
+    }
+    long double value = static_cast<long double>(digits);
+    if (power > 0) {
+        for (int64_t i = 0; i < power && std::isfinite(value); ++i) {
+            value *= 10.0L;
+        }
+    } else {
+        for (int64_t i = 0; i < -power && value != 0.0L; ++i) {
+            value /= 10.0L;
+        }
+    }
+    return static_cast<double>(value);
+}
+
 }  // namespace
 
+// The digits are gathered as an integer and a power of ten that counts what they stand
+// for: integer digits beyond the kept ones raise it, fraction digits lower it, and the
+// zeros that lead a fraction only lower it, so "0." and three hundred zeros and a 5 is
+// still 5 x 10^-301 and not a digit dropped off the end. The exponent joins the same
+// power, which is applied once: a long integer part with a negative exponent never
+// passes through infinity on its way back.
 int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
     if (pscStr == nullptr || pdOut == nullptr) {
         return -1;
@@ -485,12 +536,22 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
         sign = *p == '-' ? -1.0 : 1.0;
         ++p;
     }
-    double value = 0.0;
-    double divisor = 1.0;
+    uint64_t digits = 0;
+    int kept = 0;
+    int64_t power = 0;
     bool anyDigit = false;
     for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10.0 + (*p - '0');
         anyDigit = true;
+        const int d = *p - '0';
+        if (digits == 0 && d == 0) {
+            continue;  // leading zeros stand for nothing
+        }
+        if (kept < kSignificantDigitsMax) {
+            digits = digits * 10 + static_cast<uint64_t>(d);
+            ++kept;
+        } else {
+            ++power;
+        }
     }
     if (*p == '.') {
         ++p;
@@ -498,21 +559,20 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
             return -1;  // "5." and a lone "." are refused
         }
         for (; *p >= '0' && *p <= '9'; ++p) {
-            // Past this point a further digit cannot change the quotient any more, but
-            // extending both would carry them to infinity and the quotient to NaN
-            // ("1." followed by 310 zeros).
-            if (divisor >= kFractionDivisorMax || value >= kFractionDivisorMax) {
-                continue;
+            const int d = *p - '0';
+            if (digits == 0 && d == 0) {
+                --power;
+            } else if (kept < kSignificantDigitsMax) {
+                digits = digits * 10 + static_cast<uint64_t>(d);
+                ++kept;
+                --power;
             }
-            value = value * 10.0 + (*p - '0');
-            divisor *= 10.0;
         }
         anyDigit = true;
     }
     if (!anyDigit) {
         return -1;
     }
-    value = sign * value / divisor;
 
     if (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D') {
         ++p;
@@ -528,14 +588,9 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
         if (UKO_SafeStrToInt32(p, &exponent) != 0) {
             return -1;
         }
-        // Scale one power of ten at a time, but stop once the value can no longer
-        // change (zero or infinite): an exponent of two billion must not mean two
-        // billion steps.
-        for (int32_t i = 0; i < exponent && value != 0.0 && std::isfinite(value); ++i) {
-            value = up ? value * 10.0 : value / 10.0;
-        }
+        power += up ? exponent : -static_cast<int64_t>(exponent);
     }
-    *pdOut = value;
+    *pdOut = sign * ScaleByPowerOfTen(digits, power);
     return 0;
 }
 

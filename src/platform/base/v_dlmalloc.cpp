@@ -6,6 +6,7 @@
 #include "mem_asan.h"
 #include "uko_errcode.h"
 #include "uko_errreport.h"
+#include "v_dlmalloc_inner.h"
 
 // Every report of the heap carries error number 1 under the memory algorithms' module.
 #define MSPACE_REPORT(...) UKO_ERR_REPORT(1u, UKO_MID_DLMALLOC, __VA_ARGS__)

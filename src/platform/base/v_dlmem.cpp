@@ -6,6 +6,8 @@
 #include "uko_errcode.h"
 #include "uko_errreport.h"
 #include "v_dlmalloc.h"
+#include "v_dlmalloc_inner.h"
+#include "v_dlmem_inner.h"
 
 #define DLM_REPORT(code, ...) UKO_ERR_REPORT((code), UKO_MID_DLMEM, __VA_ARGS__)
 

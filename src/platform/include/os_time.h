@@ -11,12 +11,13 @@
 #include <ctime>
 
 // ---- Tick configuration ------------------------------------------------------------
-// 100 ticks per second, so 10 milliseconds per tick. Step 1 of the platform start-up:
-// 0, or 22 when the ticks per second fall outside 1 to 1000.
+// 100 ticks per second, so 10 milliseconds per tick. The platform start-up's first step,
+// since every time-based module reads it: 0, or 22 when the ticks per second fall
+// outside 1 to 1000.
 uint32_t OS_TickConfigInit(uint32_t uiUnused);
 
-// The configuration in force. Both read the fixed values even before step 1 has run,
-// so an early reader never divides by zero.
+// The configuration in force. Both read the fixed values even before the start-up has
+// set them, so an early reader never divides by zero.
 uint32_t OS_TickPerSecGet();
 uint32_t OS_MsPerTickGet();
 
@@ -88,14 +89,19 @@ typedef int (*OS_CLOCK_SETTER_PF)(const struct timeval* pstTv);
 void ukoOsClockSetterSet(OS_CLOCK_SETTER_PF pfnSetter);
 
 // ---- CPU tick counter reads ------------------------------------------------------------
-// The counter is 64 bits, handed out as low and high 32-bit words. A NULL word pointer
-// reads nothing.
+// The counter is CLOCK_MONOTONIC in nanoseconds, 64 bits, handed out as low and high
+// 32-bit words. A NULL word pointer reads nothing.
 void OS_CpuTickGet(uint32_t* puiLow, uint32_t* puiHigh);
 void OS_CpuTickRead(uint32_t* puiLow, uint32_t* puiHigh);
 void OS_CpuTickGetIfValid(uint32_t* puiLow, uint32_t* puiHigh);
 // Stores one reading, under the CPU-tick lock, in a process-wide pair nothing reads.
-// The unlock result; 22 when the CPU-tick lock has not been made yet.
+// The unlock result; 22 when the CPU-tick lock has not been made yet (OSAL_CpuTickInit
+// makes it).
 uint32_t OS_CpuTickSnapshot();
+
+// Test seam: replaces the counter (NULL puts CLOCK_MONOTONIC back).
+typedef uint64_t (*OS_CPUTICK_COUNTER_PF)();
+void ukoCpuTickCounterSet(OS_CPUTICK_COUNTER_PF pfnCounter);
 
 // ---- OS task services of this platform -------------------------------------------------
 // The OS thread keeps no name; 0.

@@ -1,31 +1,21 @@
 #pragma once
-// The OS side of the CPU tick: the counter itself, the CPU-tick lock, and the ways a
-// CPU tick base (counter units per OS tick) is found: a base hook, the megahertz line
-// of the processor information file, or one second counted against SIGALRM.
+// The OS side of the CPU tick: the CPU-tick lock, the base itself, and the ways a CPU
+// tick base (counter units per OS tick) is found: a base hook, the megahertz line of
+// the processor information file, or one second counted against SIGALRM. It builds on
+// the counter reads of the OS time keeping only; the CPU tick's conversions sit above.
 //
 // On this OS the counter is CLOCK_MONOTONIC in nanoseconds. Its rate is exact and does
 // not follow the core clock, so the base hook is set from the start to the matching
 // base (1,000,000,000 / ticks per second) and start-up never has to measure. The file
 // reader and the measurement stay available for a counter of unknown rate.
 
-#include <pthread.h>
-
 #include <cstdint>
 
-// ---- The counter -----------------------------------------------------------------------
-// The current counter value: nanoseconds of CLOCK_MONOTONIC.
-uint64_t OSAL_CpuTickCounterRead();
-
-// Test seam: replaces the counter (NULL puts CLOCK_MONOTONIC back).
-typedef uint64_t (*OSAL_CPUTICK_COUNTER_PF)();
-void ukoCpuTickCounterSet(OSAL_CPUTICK_COUNTER_PF pfnCounter);
-
 // ---- CPU-tick lock -------------------------------------------------------------------------
-// Makes the CPU-tick lock (an OS mutex with default attributes) once: 0, or the
-// platform error number of the mutex failure. Later calls return 0.
+// Makes the CPU-tick lock that the counter snapshot takes (an OS mutex with default
+// attributes) once: 0, or the platform error number of the mutex failure. Later calls
+// return 0.
 uint32_t OSAL_CpuTickInit();
-// The CPU-tick lock, or NULL before OSAL_CpuTickInit has made it.
-pthread_mutex_t* OSAL_CpuTickLockGet();
 
 // ---- Base hook -------------------------------------------------------------------------------
 // A function that returns a base. Set to OSAL_CpuTickMonotonicBase from the start;
@@ -54,6 +44,11 @@ void OS_CpuTickAlarmHandler(int iSigNo);
 // ---- Writing the base ------------------------------------------------------------------------
 // 0, or 22 for 0 and 0xFFFFFFFF (base unchanged). Written under the base lock.
 uint32_t OSAL_CpuTickBaseSet(uint32_t uiCpuTickBase);
+
+// ---- Reading the file's numbers -----------------------------------------------------------
+// Leading decimal digits of the text (wrapping at 32 bits; 0 without a digit): 0, or 22
+// for a NULL pointer.
+uint32_t ukoCtkStrToI(const char* pStr, uint32_t* puiNum);
 
 // ---- Test seams ------------------------------------------------------------------------------
 // The processor information file both readers open ("/proc/cpuinfo"; NULL puts it

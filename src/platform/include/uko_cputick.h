@@ -17,9 +17,10 @@ struct UKO_CPUTICK_S {
 static_assert(sizeof(UKO_CPUTICK_S) == 8, "a CPU tick record is two words");
 
 // ---- Start-up and the base -------------------------------------------------------------
-// Step 5 of the platform start-up: takes the start reading and sets the base from the
-// base hook, else from the processor information file, else by measuring. 0, or an
-// error code (the base is then 0 or 0xFFFFFFFF, "not initialised").
+// Start-up step (after the tick configuration, whose rate the base depends on): takes
+// the start reading and sets the base from the base hook, else from the processor
+// information file, else by measuring. 0, or an error code (the base is then 0 or
+// 0xFFFFFFFF, "not initialised").
 uint32_t UKO_CpuTickInit(uint32_t uiUnused);
 // OSAL_CpuTickBaseSet's result.
 uint32_t UKO_CpuTickBaseSet(uint32_t uiCpuTickBase);
@@ -67,10 +68,6 @@ typedef void (*UKO_CPUTICK_CHECK_HOOK_PF)();
 // Stores the hook and the error threshold and clears the error count; 0.
 uint32_t UKO_CpuTickCheckSet(uint32_t uiErrThreshold, UKO_CPUTICK_CHECK_HOOK_PF pfnHook);
 void ukoCheckCpuTickMagic();
-
-// Leading decimal digits of the text (wrapping at 32 bits; 0 without a digit): 0, or 22
-// for a NULL pointer.
-uint32_t ukoCtkStrToI(const char* pStr, uint32_t* puiNum);
 
 // ---- Values kept here for other modules ------------------------------------------------
 // The OS clock's previous counter reading, kept behind the second guard word; only the

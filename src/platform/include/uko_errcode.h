@@ -45,7 +45,10 @@ constexpr uint16_t UKO_MID_DLMALLOC = UKO_MID_DLMEM;
 // Platform error numbers (the errno map's targets).
 constexpr uint32_t UKO_EINVAL = 22;
 constexpr uint32_t UKO_ENOMEM = 12;
+constexpr uint32_t UKO_EFAULT = 14;
 constexpr uint32_t UKO_EBUSY = 16;
+constexpr uint32_t UKO_EDOM = 33;
+constexpr uint32_t UKO_EOVERFLOW = 74;
 constexpr uint32_t UKO_ETIMEDOUT = 109;
 constexpr uint32_t UKO_EOSERR = 4096;  // an OS error without a platform number
 

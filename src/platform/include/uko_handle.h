@@ -17,9 +17,9 @@ constexpr uint32_t UKO_HANDLE_NAME_LEN = 31;
 // Answer of the maximum getters when no handle is in use, and the initial handle limit.
 constexpr uint32_t UKO_HANDLE_NONE = 0xFFFF;
 
-constexpr UKO_ERRCODE UKO_HANDLE_ERR_NAME_REGISTERED = 0x210213E8u;
-constexpr UKO_ERRCODE UKO_HANDLE_ERR_NO_FREE_HANDLE = 0x210213E9u;
-constexpr UKO_ERRCODE UKO_HANDLE_ERR_NONE_IN_USE = 0x210213EAu;
+constexpr UKO_ERRCODE UKO_HANDLE_ERR_NAME_REGISTERED = UKO_ErrCodeMake(UKO_MID_HANDLE, 0x13E8);
+constexpr UKO_ERRCODE UKO_HANDLE_ERR_NO_FREE_HANDLE = UKO_ErrCodeMake(UKO_MID_HANDLE, 0x13E9);
+constexpr UKO_ERRCODE UKO_HANDLE_ERR_NONE_IN_USE = UKO_ErrCodeMake(UKO_MID_HANDLE, 0x13EA);
 
 // Called with the handle when it is finalised, for a data module to free its slot's data.
 typedef void (*UKO_HANDLE_DATA_FREE_HOOK_PF)(uint32_t uiHandle);

@@ -11,82 +11,50 @@
 
 #include <cstdint>
 
+#include "uko_errcode.h"
 #include "uko_memalgo.h"
 
 // ---- Configuration and codes ---------------------------------------------------------
 constexpr uint32_t UKO_MEMPT_MAX_PT_NUM = 8;
 constexpr uint8_t UKO_MEMPT_INVALID_PTNO = 255;
-constexpr uint32_t UKO_MEMPT_ALGO_REG_NUM = 10;
 constexpr uint32_t UKO_MEMPT_NAME_LEN = 16;           // 15 characters and a terminator
 constexpr uint64_t UKO_MEMPT_MIN_SIZE = 32768;
-constexpr uint64_t UKO_MEMPT_SYS_SIZE = 0x2000000;    // 32 MiB
-constexpr uint32_t UKO_MEMPT_MAX_APPEND_NUM = 128;
 
-constexpr uint64_t UKO_MEMPT_CB_MAGIC = 0xBEADFACE;
-constexpr uint64_t UKO_MEMPT_PIECE_MAGIC = 0xFACEBEAD;
-
-// Block head: 0xB000000D | (partition << 4) | ((handle & 0xFFFF) << 12).
-constexpr uint64_t UKO_MEM_BLOCK_HEAD_SIZE = 8;
-constexpr uint64_t UKO_MEM_BLOCK_HEAD_MASK = 0xF000000F;
-constexpr uint64_t UKO_MEM_BLOCK_HEAD_PATTERN = 0xB000000D;
-// Alignment tag: 0xADD00BEE | (distance << 12), the distance in bits 12-19.
-constexpr uint64_t UKO_MEM_ALIGN_TAG_PATTERN = 0xADD00BEE;
-constexpr uint64_t UKO_MEM_ALIGN_TAG_DIST_MASK = uint64_t{0xFF} << 12;
-// First word of a block from MEMPT_SysMalloc.
-constexpr uint64_t UKO_MEM_SYSMALLOC_TAG = 0xB000DEAD;
-
-// Partition flags.
-constexpr uint32_t UKO_MEMPT_FLAG_AUTO_APPEND = 0x1;
-constexpr uint32_t UKO_MEMPT_FLAG_APPENDED = 0x10;
-
-// Piece types and sources.
-constexpr uint32_t UKO_MEMPT_PIECE_FIRST = 0;
-constexpr uint32_t UKO_MEMPT_PIECE_HOST = 1;
-constexpr uint32_t UKO_MEMPT_PIECE_CALLER = 16;
-constexpr uint8_t UKO_MEMPT_SRC_HOST = 0;
-constexpr uint8_t UKO_MEMPT_SRC_CALLER = 2;
-
-// Codes of the partitions (module 0x2118).
-constexpr uint32_t UKO_MEMPT_ERR_OVERLAP = 0x21182711;
-constexpr uint32_t UKO_MEMPT_ERR_NO_FREE_CB = 0x21182712;
-constexpr uint32_t UKO_MEMPT_ERR_FORMAT = 0x21182713;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND = 0x21182714;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND_SIZE = 0x21182715;
-constexpr uint32_t UKO_MEMPT_ERR_EXIST = 0x21182716;
-constexpr uint32_t UKO_MEMPT_ERR_NOT_INSTALLED = 0x2118271C;
-constexpr uint32_t UKO_MEMPT_ERR_ALGO_EXIST = 0x2118271D;
-constexpr uint32_t UKO_MEMPT_ERR_ALGO_FULL = 0x2118271E;
-constexpr uint32_t UKO_MEMPT_ERR_HOST_ALLOC = 0x21182720;
-constexpr uint32_t UKO_MEMPT_ERR_NO_APPEND_API = 0x21182721;
-constexpr uint32_t UKO_MEMPT_ERR_BASE_API = 0x21182722;
-constexpr uint32_t UKO_MEMPT_ERR_PARAM = 0x21182723;
-constexpr uint32_t UKO_MEMPT_ERR_SIZE = 0x21182724;
-constexpr uint32_t UKO_MEMPT_ERR_ALGO_NONE = 0x21182725;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND_FULL = 0x21182728;
-constexpr uint32_t UKO_MEMPT_ERR_IN_USE = 0x21182729;
-constexpr uint32_t UKO_MEMPT_ERR_REF_OVERLOAD = 0x2118272A;
-constexpr uint32_t UKO_MEMPT_ERR_REF_ZERO = 0x2118272B;
-constexpr uint32_t UKO_MEMPT_ERR_REFREE = 0x2118272C;
-constexpr uint32_t UKO_MEMPT_ERR_NO_API = 0x21182730;
-constexpr uint32_t UKO_MEMPT_ERR_ALLOC_FAIL = 0x21182731;
-constexpr uint32_t UKO_MEMPT_ERR_REFREE_LOG = 0x21182732;
-constexpr uint32_t UKO_MEMPT_ERR_FREE_FAIL = 0x21182733;
-constexpr uint32_t UKO_MEMPT_ERR_APPEND_LIMIT = 0x21182737;
-constexpr uint32_t UKO_MEMPT_ERR_MLOCK = 0x2118273B;
+// Codes of the partitions.
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_OVERLAP = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2711);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NO_FREE_CB = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2712);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_FORMAT = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2713);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2714);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND_SIZE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2715);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_EXIST = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2716);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NOT_INSTALLED = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x271C);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALGO_EXIST = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x271D);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALGO_FULL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x271E);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_HOST_ALLOC = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2720);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NO_APPEND_API = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2721);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_BASE_API = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2722);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_PARAM = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2723);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_SIZE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2724);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALGO_NONE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2725);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND_FULL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2728);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_IN_USE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2729);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REF_OVERLOAD = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272A);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REF_ZERO = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272B);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REFREE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272C);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_NO_API = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2730);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_ALLOC_FAIL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2731);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_REFREE_LOG = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2732);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_FREE_FAIL = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2733);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_APPEND_LIMIT = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x2737);
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_MLOCK = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x273B);
 
 // ---- Module state --------------------------------------------------------------------
 // Number of the system partition, set by start-up.
 extern uint8_t m_ucSysPtNo;
-// Number of partition slots (0 until start-up).
-extern uint8_t m_ucMaxPtNum;
 
 // ---- Start-up, algorithms, creation and deletion ---------------------------------------
 // Start-up step: the partition table, its locks, and the system partition "SYSPT".
 uint32_t ukoMemPtInit(uint32_t uiArg);
-// Creates a 32 MiB partition run by "DLM" under the given name.
-uint32_t ukoMemPtCreatePt(const char* pcItem, const char* pszPtName, uint8_t* pucPtNo);
-// Registers the DLM table under the name; an already registered name counts as success.
-uint32_t ukoMemDlmReg(const char* pcItem, const char* pszAlgoName);
 // (UKO_MemAlgoReg is declared in uko_memalgo.h.)
 
 // pFormatPara goes to the algorithm's format; pAddr, when given, is the caller's memory
@@ -98,13 +66,8 @@ uint32_t UKO_MemPtDelete(uint8_t ucPtNo);
 uint32_t UKO_MemPtNoGet(const char* pszPtName, uint8_t* pucPtNo);
 // 1 installed, 0 not.
 uint32_t UKO_MemPtIsInstalled(uint8_t ucPtNo);
-uint32_t ukoMemPtIsInstalled(uint8_t ucPtNo);
 uint8_t UKO_MemPtMaxNumGet();
 
-// Host memory for a piece: 0; 0x21182723 for size 0; 0x21182720 when the host refuses.
-uint32_t ukoMemPtAlloc(uint64_t uvSize, void** ppAddr, uint8_t* pucSource);
-// Gives host memory back; a caller's memory is left alone.
-void ukoMemPtFree(void* pAddr, uint64_t uvSize, uint8_t ucSource);
 // Host memory of *puvSize + 8 bytes whose first word is 0xB000DEAD; the address behind
 // the tag, or NULL.
 void* MEMPT_SysMalloc(uint32_t uiIgnored, uint64_t* puvSize);
@@ -128,7 +91,6 @@ void* UKO_MemAllocAlignN_F(uint32_t uiHandle, uint8_t ucPtNo, uint64_t ulSize,
 // ---- Reference counts ----------------------------------------------------------------
 uint32_t UKO_MemRefInc(void* pAddr);
 uint32_t UKO_MemRefGet(void* pAddr, uint32_t* puiCount);
-uint32_t ukoMemRefGet(void* pAddr, uint32_t* puiCount, uint8_t ucPtNo);
 
 // ---- Address lookups -----------------------------------------------------------------
 // ucLockedPtNo: a partition whose lock the caller holds (not taken again), 255 = none.
@@ -177,3 +139,103 @@ uint32_t UKO_MemPieceIdleHookReg(UKO_MEM_PIECE_IDLE_HOOK_PF pfnHook);
 // ---- Growth (called by allocation; the growth settings belong to the partitions) ------
 // (partition number) -> bytes.
 typedef uint64_t (*UKO_MEMPT_SIZE_FUNC_PF)(uint8_t ucPtNo);
+
+// Explicit pieces: an area of at least 4096 bytes joins the partition, the caller's own
+// when pAddr is given (never freed by the partition), else host memory. At most 128
+// pieces join a partition, explicit and automatic ones together. 0 or code.
+uint32_t UKO_MemPtAppend(uint8_t ucPtNo, void* pAddr, uint64_t uvSize);
+// Takes back a caller's piece by its raw start, when it holds no block and the
+// algorithm lets go of it: 1, and the area is the caller's again; else 0.
+uint32_t UKO_MemPtShrink(uint8_t ucPtNo, void* pAddr);
+
+// Growth settings. uiOn 1: a full partition grows by a piece of pfnAppendSize bytes
+// (none: half the initial size; at least 4096), a larger request by what it needs
+// unless pfnAppendLimit forbids it, and a grown piece that a free empties goes back
+// unless pfnKeepFree demands the free bytes it holds. Positions 0 and 1 both grow when
+// an allocation fails. uiOn 0: no further growth; the added pieces stay. 0 or 22.
+uint32_t UKO_MemPtAutoFlexSetEx(uint8_t ucPtNo, uint32_t uiOn, uint32_t enPosition,
+                                UKO_MEMPT_SIZE_FUNC_PF pfnAppendSize, UKO_MEMPT_SIZE_FUNC_PF pfnKeepFree,
+                                UKO_MEMPT_SIZE_FUNC_PF pfnAppendLimit);
+// The same, with pfnAppendSize also as the growth limit.
+uint32_t UKO_MemPtAutoFlexSet(uint8_t ucPtNo, uint32_t uiOn, uint32_t enPosition,
+                              UKO_MEMPT_SIZE_FUNC_PF pfnAppendSize, UKO_MEMPT_SIZE_FUNC_PF pfnKeepFree);
+// The system-wide growth switch is off in this system: 0 at once.
+uint32_t UKO_MemAutoFlexPositionSetAll(uint32_t enPosition);
+
+// ---- Information and statistics ----------------------------------------------------------
+// Three sizes describe a partition: its raw size (the raw sizes of its pieces), the
+// algorithm's total and free bytes, and the used bytes of its live blocks.
+//
+// Usage in percent of total T with free F: 100 when T or F is 0, else (T - F) x 100 / T.
+
+// An impossible usage rate (above 100 %).
+constexpr UKO_ERRCODE UKO_MEMPT_ERR_USE_RATE = UKO_ErrCodeMake(UKO_MID_MEMPT, 0x272F);
+
+struct UKO_MEMPT_INFO {
+    uint32_t uiPtNo;
+    char acPtName[UKO_MEMPT_NAME_LEN];
+    char acAlgoName[UKO_MEMPT_NAME_LEN];
+    uint32_t uiPieceNum;        // added pieces + 1
+    uint64_t uvTotalSize;       // raw size
+    uint64_t uvFreeSize;        // the algorithm's free bytes
+    uint64_t uvMaxUsableSize;   // largest block still available
+    uint32_t uiUsage;           // of the raw size against the free bytes
+};
+
+struct UKO_MEMPT_PIECE_INFO {
+    uint32_t uiIndex;  // 0 = the first piece
+    uint64_t uvSize;   // raw size
+    uint64_t uvUsed;
+    uint64_t uvStart;  // raw start
+    uint64_t uvEnd;    // raw start + raw size
+    uint8_t ucSource;  // UKO_MEMPT_SRC_HOST or UKO_MEMPT_SRC_CALLER
+};
+
+// Free bytes the algorithm reports; all ones on error.
+uint64_t UKO_MemPtFreeSizeGet(uint8_t ucPtNo);
+// Raw size; all ones on error.
+uint64_t UKO_MemPtTotalSizeGet(uint8_t ucPtNo);
+// Raw size and free bytes of all installed partitions.
+uint64_t UKO_MemTotalSizeGet();
+uint64_t UKO_MemFreeSizeGet();
+// Largest block a caller can still get; 0 when none or on error.
+uint64_t UKO_MaxUsableSizeGet(uint8_t ucPtNo);
+// What a block of the user size costs with its heads; 22 for a partition not installed.
+uint64_t ukoMemSizeUsrToTotal(uint8_t ucPtNo, uint64_t uvUsrSize);
+// pszPtName holds 16 bytes. 0 or 22.
+uint32_t UKO_MemPtNameGetByPtNo(uint8_t ucPtNo, char* pszPtName);
+// 0, 22, or 0x2118271C for a slot not installed.
+uint32_t UKO_MemInfoGetByPtNo(uint8_t ucPtNo, UKO_MEMPT_INFO* pMemptInfo);
+// *puiPieceNum: the array's capacity in, the entries written out, from the first piece
+// on. Entry 0's used bytes are the partition's minus those of the other entries, so the
+// entries add up to the partition. 0, 22 or 0x2118271C.
+uint32_t UKO_MemPieceInfoGetByPtNo(uint8_t ucPtNo, uint32_t* puiPieceNum, UKO_MEMPT_PIECE_INFO* pMemptPieceInfo);
+// Raw start and size of the piece holding pAddr: 0 or 22.
+uint32_t UKO_MemPtPieceStartAddrGet(uint8_t ucPtNo, const void* pAddr, void** ppStartAddr,
+                                    uint64_t* puiPtBlockSize);
+// The algorithm's used bytes and blocks: 0, 22, or 0x21182730 without the algorithm's answer.
+uint32_t UKO_MemPtUsedBlockGet(uint8_t ucPtNo, uint64_t* pulSize, uint64_t* pulNum);
+// Usage of the raw size; 0xFFFFFFFF on error.
+uint32_t ukoMemPtGetUseRate(uint8_t ucPtNo);
+// The algorithm's total and free bytes and their usage: 0 or 22.
+uint32_t ukoMemPtGetPTUsedInfo(uint8_t ucPtNo, uint64_t* puvTotal, uint64_t* puvFree, uint32_t* puiUsage);
+
+// Size classes of the algorithm: 0, 22, or 0x21182730 without the algorithm's answer.
+uint32_t UKO_MemPtTypeNumGet(uint8_t ucPtNo, uint32_t* puiTypeNum);
+uint32_t UKO_MemPtFreeNumByTypeGet(uint8_t ucPtNo, uint32_t uiType, uint32_t* puiNum, uint32_t* puiFreeNum);
+// A class equal to the class count is accepted (the algorithm answers its largest).
+uint32_t UKO_MemSliceByTypeGet(uint8_t ucPtNo, uint32_t ulType, uint32_t* puiSliceSize);
+uint32_t ukoMemTypeAndSizeByAddrGet(void* pTempAddr, uint32_t* puiType, uint64_t* puvSize, uint8_t ucPtNo);
+// The algorithm's usable bytes of the block, its head included; all ones without an answer.
+uint64_t ukoMemBlockSizeGet(uint8_t ucPtNo, void* pAddr);
+// 0 when a piece of the partition holds the address, else 22.
+uint32_t ukoMemAddrInPtCheck(const void* pAddr, uint8_t ucPtNo);
+uint32_t UKO_MemPtInstalledNumGet();
+// pucFlags holds UKO_MemPtMaxNumGet() bytes. 0, or 22.
+uint32_t UKO_MemPtSlotFlagsGet(uint8_t* pucFlags);
+
+// Prints the statistics table through UKO_ShowPrint to the target; the last print's result.
+uint32_t ukoMemPtStatShow(uint32_t uiTarget);
+// The value as decimal text grouped by thousands ("1,000"); the buffer holds 28 bytes.
+constexpr uint32_t UKO_MEM_SIZE_STR_LEN = 28;
+char* ukoMemSizeToStr(uint64_t uvValue, char* pcBuf);

@@ -54,3 +54,10 @@ typedef void (*UKO_ERROR_RECORD_OBSERVER_PF)(uint32_t uiLevel, uint16_t usCode,
                                              uint16_t usModuleId, const char* pcFile,
                                              uint16_t usLine, const char* format);
 void ukoErrorRecordObserverSet(UKO_ERROR_RECORD_OBSERVER_PF pfnObserver);
+
+// Test seam: an observer that gets every line UKO_ShowPrint accepts, with its print
+// target, expanded by the bounded formatter (a longer line is cut to the buffer). Only
+// tests set it; NULL removes it.
+constexpr size_t UKO_SHOW_PRINT_LINE_MAX = 1024;
+typedef void (*UKO_SHOW_PRINT_OBSERVER_PF)(uint32_t uiTarget, const char* pcLine);
+void ukoShowPrintObserverSet(UKO_SHOW_PRINT_OBSERVER_PF pfnObserver);

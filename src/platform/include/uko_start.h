@@ -10,7 +10,7 @@
 // platform-started flag only when no step failed. Takes no lock; call it once.
 uint32_t UKO_Start();
 
-// Step 20: prepares nothing.
+// A reserved start-up step: prepares nothing.
 uint32_t JQR_ReservedInit(uint32_t arg);
 
 // One start-up step: its name (the initialisation function's name) and the function.

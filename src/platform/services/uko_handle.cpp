@@ -1,4 +1,5 @@
 #include "uko_handle.h"
+#include "uko_handle_inner.h"
 
 #include <pthread.h>
 
@@ -44,7 +45,12 @@ std::atomic<bool> g_ready{false};
 UKO_DLL_NODE* g_buckets = nullptr;
 std::atomic<HandleNode**> g_array{nullptr};
 std::atomic<uint32_t> g_arraySize{0};
-HandleNode** g_previousArray = nullptr;  // kept for a reader caught in one growth
+// Arrays replaced by a growth. A lock-free reader may have picked one up before any
+// number of later growths, so none is ever freed; the array grows by 1024 entries up to
+// the 16-bit handle space, which bounds their number.
+constexpr uint32_t kRetiredMax = (0x10000 + kArrayStep - 1) / kArrayStep + 1;
+HandleNode** g_retiredArrays[kRetiredMax];
+uint32_t g_retiredNum = 0;
 uint32_t g_cursor = 0;
 std::atomic<uint32_t> g_maxInUse{UKO_HANDLE_NONE};
 uint32_t g_limit = UKO_HANDLE_NONE;
@@ -119,19 +125,21 @@ ModEntry* FindMod(uint32_t index) {
     return nullptr;
 }
 
-// Grows the handle array by one step. The array before the current one is freed now:
-// any reader of it has long finished.
+// Grows the handle array by one step. The array it replaces is kept: a reader that
+// loaded it without the lock may still be reading it, however many growths ago.
 bool GrowArray() {
     uint32_t size = g_arraySize.load(std::memory_order_relaxed);
     uint32_t newSize = size + kArrayStep;
+    if (g_retiredNum >= kRetiredMax) {
+        return false;
+    }
     HandleNode** grown = static_cast<HandleNode**>(std::calloc(newSize, sizeof(HandleNode*)));
     if (grown == nullptr) {
         return false;
     }
     HandleNode** current = g_array.load(std::memory_order_relaxed);
     std::memcpy(grown, current, size * sizeof(HandleNode*));
-    std::free(g_previousArray);
-    g_previousArray = current;
+    g_retiredArrays[g_retiredNum++] = current;
     g_array.store(grown, std::memory_order_release);
     g_arraySize.store(newSize, std::memory_order_release);
     return true;
@@ -149,6 +157,13 @@ uint32_t FreeSlot(uint32_t from, uint32_t to) {
 }
 
 }  // namespace
+
+void* const* ukoHandleArrayGet(uint32_t* puiSize) {
+    if (puiSize != nullptr) {
+        *puiSize = g_arraySize.load(std::memory_order_acquire);
+    }
+    return reinterpret_cast<void* const*>(g_array.load(std::memory_order_acquire));
+}
 
 uint32_t ukoHandleInit(uint32_t /*uiUnused*/) {
     static const char kFn[] = "ukoHandleInit";
@@ -179,7 +194,6 @@ uint32_t ukoHandleInit(uint32_t /*uiUnused*/) {
     }
     g_array.store(array, std::memory_order_release);
     g_arraySize.store(kArrayStep, std::memory_order_release);
-    g_previousArray = nullptr;
     g_maxInUse.store(UKO_HANDLE_NONE);
     g_cursor = 0;
     g_mods = nullptr;

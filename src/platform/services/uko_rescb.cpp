@@ -13,6 +13,7 @@
 #include "osal_lock.h"
 #include "uko_errreport.h"
 #include "uko_mempt.h"
+#include "uko_rescb_inner.h"
 
 namespace {
 

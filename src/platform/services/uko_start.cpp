@@ -1,5 +1,6 @@
 #include "uko_start.h"
 
+#include "ddm_log.h"
 #include "jqr_mem.h"
 #include "os_time.h"
 #include "osal_lock.h"
@@ -7,6 +8,9 @@
 #include "uko_handle.h"
 #include "uko_mempt.h"
 #include "uko_rescb.h"
+#include "uko_spl.h"
+#include "uko_task.h"
+#include "v_sm.h"
 #include "v_task.h"
 
 namespace {
@@ -19,13 +23,17 @@ namespace {
 // table at its own place when it is added to the platform.
 constexpr UKO_START_STEP kSteps[] = {
     {"OS_TickConfigInit", OS_TickConfigInit},
+    {"UKO_SplIni", UKO_SplIni},
     {"ukoHandleInit", ukoHandleInit},
     {"ukoMemPtInit", ukoMemPtInit},
     {"UKO_CpuTickInit", UKO_CpuTickInit},
     {"ukoRescbinit", ukoRescbinit},
     {"ukoLockDbgInit", ukoLockDbgInit},
+    {"UKO_TaskInit", UKO_TaskInit},
     {"JQR_MemInit", JQR_MemInit},
+    {"Sema4Init", Sema4Init},
     {"JQR_ReservedInit", JQR_ReservedInit},
+    {"DDM_LogEnvInit", DDM_LogEnvInit},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "uko_secfunc.h"
 #include "v_dlmalloc.h"
+#include "v_dlmalloc_inner.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>

@@ -208,38 +208,46 @@ TEST_F(JqrMem, MidConversionWithoutTheTable) {
 
 TEST_F(JqrMem, MidConversionWithTheTable) {
     auto r = vt_test::RunInChild([] {
-        if (ukoMemMidBitMapCreate() != 0) return 10;
-        if (ukoMemMidBitMapCreate() != 0) return 11;  // already there
-        if (UKO_ConverMIDTOHandle(0x00001234) != 0x1234u) return 12;
+        ASSERT_EQ(ukoMemMidBitMapCreate(), 0u);
+        ASSERT_EQ(ukoMemMidBitMapCreate(), 0u) << "already there";
+        EXPECT_EQ(UKO_ConverMIDTOHandle(0x00001234), 0x1234u);
         uint32_t h = UKO_ConverMIDTOHandle(0x00120005);
-        if (h == 0 || h == 0x00050012u) return 13;
+        ASSERT_NE(h, 0u);
+        ASSERT_NE(h, 0x00050012u);
         char name[32] = {0};
-        if (UKO_HandleNameGet(h, name) != 0 || std::strcmp(name, "JQRS.MID.12") != 0) return 14;
-        if (UKO_ConverMIDTOHandle(0x00120009) != h) return 15;  // same module, same handle
+        EXPECT_EQ(UKO_HandleNameGet(h, name), 0u);
+        EXPECT_STREQ(name, "JQRS.MID.12");
+        EXPECT_EQ(UKO_ConverMIDTOHandle(0x00120009), h) << "same module, same handle";
         uint16_t mid = 0;
-        if (UKO_GetMidByHandle(h, &mid) != 0 || mid != 0x12) return 16;
+        EXPECT_EQ(UKO_GetMidByHandle(h, &mid), 0u);
+        EXPECT_EQ(mid, 0x12);
         uint32_t got = 0;
-        if (UKO_GetHandleByMid(0x00120000, &got) != 0 || got != h) return 17;
-        if (ukoMidToHandle(0x00120000, &got) != 0 || got != h) return 18;
-        if (UKO_GetHandleByMid(0x00001234, &got) != 22) return 19;  // high half 0
-        if (UKO_GetHandleByMid(0x00AB0000, &got) != 22) return 20;  // not converted yet
-        if (UKO_GetMidByHandle(0, &mid) != 22) return 21;           // "uko.sys"
+        EXPECT_EQ(UKO_GetHandleByMid(0x00120000, &got), 0u);
+        EXPECT_EQ(got, h);
+        got = 0;
+        EXPECT_EQ(ukoMidToHandle(0x00120000, &got), 0u);
+        EXPECT_EQ(got, h);
+        EXPECT_EQ(UKO_GetHandleByMid(0x00001234, &got), 22u) << "high half 0";
+        EXPECT_EQ(UKO_GetHandleByMid(0x00AB0000, &got), 22u) << "not converted yet";
+        EXPECT_EQ(UKO_GetMidByHandle(0, &mid), 22u) << "uko.sys";
         // A name registered by someone else first: its handle, not stored in the table.
         uint32_t other = 0;
-        if (UKO_HandleInitialize("JQRS.MID.34", &other) != 0) return 22;
-        if (UKO_ConverMIDTOHandle(0x00340000) != other) return 23;
-        if (ukoMidToHandle(0x00340000, &got) != 22) return 24;
+        ASSERT_EQ(UKO_HandleInitialize("JQRS.MID.34", &other), 0u);
+        EXPECT_EQ(UKO_ConverMIDTOHandle(0x00340000), other);
+        EXPECT_EQ(ukoMidToHandle(0x00340000, &got), 22u);
         // Module numbers in hexadecimal without leading zeros.
         uint32_t hb = UKO_ConverMIDTOHandle(0xBEEF0000);
-        if (UKO_HandleNameGet(hb, name) != 0 || std::strcmp(name, "JQRS.MID.beef") != 0) return 25;
-        if (UKO_GetMidByHandle(hb, &mid) != 0 || mid != 0xBEEF) return 26;
+        EXPECT_EQ(UKO_HandleNameGet(hb, name), 0u);
+        EXPECT_STREQ(name, "JQRS.MID.beef");
+        EXPECT_EQ(UKO_GetMidByHandle(hb, &mid), 0u);
+        EXPECT_EQ(mid, 0xBEEF);
         // With the table the _X forms record the converted handle.
         void* p = UKO_Malloc_X(0x00120000, 10, "f.c", 1);
-        if (p == nullptr || HeadHandle(p) != (h & 0xFFFF)) return 27;
-        return UKO_Free(p) == 0 ? 0 : 28;
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(HeadHandle(p), h & 0xFFFF);
+        EXPECT_EQ(UKO_Free(p), 0u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // Overrun hooks for the memory wrappers.

@@ -1,25 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
-#include <time.h>
 
 #include <atomic>
+#include <thread>
 
 #include "os_clock.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
-void SleepMs(long ms) {
-    struct timespec ts = {0, ms * 1000 * 1000};
-    nanosleep(&ts, nullptr);
-}
-
 struct Waiter {
+    std::atomic<pid_t> tid{0};
     std::atomic<bool> taken{false};
 };
 
 void* TakeAndRelease(void* p) {
     Waiter* w = static_cast<Waiter*>(p);
+    w->tid = vt_test::ThisThreadId();
     OS_GlobalLock();
     w->taken.store(true);
     OS_GlobalUnlock(0);
@@ -37,7 +35,10 @@ TEST(OsGlobalLock, HolderTakesItAgainAndOthersWaitForTheLastRelease) {
     Waiter w;
     pthread_t other;
     ASSERT_EQ(pthread_create(&other, nullptr, TakeAndRelease, &w), 0);
-    SleepMs(50);
+    while (w.tid.load() == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(w.tid)) << "the other task never waited for the lock";
     EXPECT_FALSE(w.taken.load()) << "still held once: the other task must wait";
     OS_GlobalUnlock(0);
     pthread_join(other, nullptr);

@@ -16,10 +16,13 @@
 #include <vector>
 
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "osal_lock.h"
+#include "osal_lock_inner.h"
 #include "uko_secfunc.h"
 #include "vt_test/child_process.h"
 #include "vt_test/platform.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -312,12 +315,16 @@ TEST_F(OsSema, PWithoutTimeOutWaitsForAV) {
     ASSERT_EQ(UKO_SemaCCreate("s", 0, 0, &s), 0u);
     std::atomic<int> done{0};
     std::atomic<uint32_t> result{0xDEAD};
+    std::atomic<pid_t> tid{0};
     std::thread waiter([&] {
+        tid = vt_test::ThisThreadId();
         result = UKO_SemaP(s, 0);
         done = 1;
     });
     ASSERT_TRUE(WaitFor([&] { return WaitersOf(s) == 1; }));
-    std::this_thread::sleep_for(Ms(20));
+    // Counted as a waiter and asleep on the semaphore's condition: from here on only a
+    // V can end the wait.
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, &Sem(s)->stCond, sizeof(Sem(s)->stCond)));
     EXPECT_EQ(done.load(), 0) << "P returned without a V";
     EXPECT_EQ(UKO_SemaV(s), 0u);
     waiter.join();
@@ -535,15 +542,23 @@ TEST_F(OsSema, MutexPTakesTheLockAndWaitsForTheOwner) {
     EXPECT_EQ(InfoOf(m).uiRecursion, 2u);
 
     std::atomic<int> got{0};
+    std::atomic<pid_t> tid{0};
     std::thread other([&] {
+        tid = vt_test::ThisThreadId();
         EXPECT_EQ(UKO_SemaP(m, 0), 0u);
         got = 1;
         EXPECT_EQ(UKO_SemaV(m), 0u);
     });
-    std::this_thread::sleep_for(Ms(20));
+    WaitFor([&] { return tid.load() != 0; });
+    pthread_mutex_t* osLock = &Mtx(m)->stLock;
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, osLock, sizeof(*osLock)));
     EXPECT_EQ(got.load(), 0);
     EXPECT_EQ(UKO_SemaV(m), 0u);
-    std::this_thread::sleep_for(Ms(20));
+    // One level given back: the owner still holds the mutex, and the other thread still
+    // sleeps on its lock (a V that let the lock go would have woken it).
+    EXPECT_EQ(InfoOf(m).uiRecursion, 1u);
+    EXPECT_TRUE(pthread_equal(InfoOf(m).ulOwner, pthread_self()));
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(tid, osLock, sizeof(*osLock), 200));
     EXPECT_EQ(got.load(), 0) << "taken while the owner still held one level";
     EXPECT_EQ(UKO_SemaV(m), 0u);
     other.join();
@@ -625,7 +640,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
 
         // Flags off: only the delete hook and the ownership hooks of a flagged mutex.
         void* s = nullptr;
-        if (UKO_SemaCCreate("s", 1, 0, &s) != 0) return 2;
+        ASSERT_EQ(UKO_SemaCCreate("s", 1, 0, &s), 0u);
         g_hookSem = s;
         (void)UKO_SemaP(s, 0);
         (void)UKO_SemaV(s);
@@ -634,7 +649,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
 
         g_hookLog.clear();
         void* m = nullptr;
-        if (UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m) != 0) return 3;
+        ASSERT_EQ(UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m), 0u);
         g_hookSem = m;
         (void)UKO_SemaAsynP(m);
         (void)UKO_SemaAsynP(m);
@@ -647,7 +662,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
         g_stUkoLockDbg.uiFlags = UKO_LOCKDBG_ENABLE | UKO_LOCKDBG_ACQ_REL | UKO_LOCKDBG_WAIT |
                                  UKO_LOCKDBG_DBGWORD;
         g_hookLog.clear();
-        if (UKO_SemaBCreate("s", 1, 0, &s) != 0) return 4;
+        ASSERT_EQ(UKO_SemaBCreate("s", 1, 0, &s), 0u);
         g_hookSem = s;
         (void)UKO_SemaP(s, 0);
         (void)UKO_SemaV(s);
@@ -669,7 +684,7 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
         // counts calls none of them, a mutex V asks for no V-notify, and a mutex delete
         // calls no delete hook.
         g_hookLog.clear();
-        if (UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m) != 0) return 6;
+        ASSERT_EQ(UKO_SemaMCreate("m", UKO_MUTEX_FLAG_OWNER_HOOK, &m), 0u);
         g_hookSem = m;
         (void)UKO_SemaAsynP(m);
         (void)UKO_SemaP(m, 0);
@@ -688,16 +703,14 @@ TEST_F(OsSema, LockDebugHooksRunWhereTheFlagsAskForThem) {
         // Without the enabling bit nothing but delete runs.
         g_stUkoLockDbg.uiFlags = UKO_LOCKDBG_ACQ_REL | UKO_LOCKDBG_WAIT | UKO_LOCKDBG_DBGWORD;
         g_hookLog.clear();
-        if (UKO_SemaCCreate("s", 1, 0, &s) != 0) return 5;
+        ASSERT_EQ(UKO_SemaCCreate("s", 1, 0, &s), 0u);
         g_hookSem = s;
         (void)UKO_SemaP(s, 0);
         (void)UKO_SemaV(s);
         (void)UKO_SemaDelete(s);
         EXPECT_EQ(g_hookLog, "delete(sem) ");
-        return ::testing::Test::HasFailure() ? 1 : 0;
     });
-    ASSERT_TRUE(r.exited) << "signal " << r.signal;
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "os_sema.h"
+#include "os_sema_inner.h"
 #include "vt_test/platform.h"
 
 namespace {

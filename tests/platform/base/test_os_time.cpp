@@ -90,10 +90,10 @@ TEST(TickConfig, FixedRateAndTheRangeCheck) {
 TEST(TickConfig, ReadableBeforeStartUp) {
     auto r = vt_test::RunInChild([] {
         // No OS_TickConfigInit in this process yet: readers must not get 0.
-        return (OS_TickPerSecGet() == 100 && OS_MsPerTickGet() == 10) ? 0 : 1;
+        EXPECT_EQ(OS_TickPerSecGet(), 100u);
+        EXPECT_EQ(OS_MsPerTickGet(), 10u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // ---- Seconds to date ---------------------------------------------------------------
@@ -419,20 +419,20 @@ TEST(LocalTime, GetAppliesTheZoneRulesIncludingDaylightSaving) {
     for (Case c : {Case{"UTC0", 0}, Case{"XXX-8", 8 * 3600}, Case{kAlwaysSummer, 3600},
                    Case{"YYY5", -5 * 3600}}) {
         auto r = vt_test::RunInChild([c] {
+            SCOPED_TRACE(c.tz);
             WithZone(c.tz);
             UKO_Systime t = Garbage();
             t.ucWeek = 5;
             time_t before = time(nullptr);
-            if (OSAL_LocalTimeGet(&t) != 0) return 1;
+            ASSERT_EQ(OSAL_LocalTimeGet(&t), 0u);
             time_t after = time(nullptr);
-            if (t.ucWeek != 5) return 2;  // left as it was
-            if (t.uiMillSec != 0) return 3;
+            EXPECT_EQ(t.ucWeek, 5) << "left as it was";
+            EXPECT_EQ(t.uiMillSec, 0u);
             time_t asUtc = TimeGm(t);
-            if (asUtc < before + c.offsetSec || asUtc > after + c.offsetSec) return 4;
-            return 0;
+            EXPECT_GE(asUtc, before + c.offsetSec);
+            EXPECT_LE(asUtc, after + c.offsetSec);
         });
-        ASSERT_TRUE(r.exited) << c.tz;
-        EXPECT_EQ(r.exitCode, 0) << c.tz;
+        EXPECT_TRUE(vt_test::ExitedWith(r)) << c.tz;
     }
     EXPECT_EQ(OSAL_LocalTimeGet(nullptr), 22u);
 }
@@ -451,17 +451,17 @@ TEST_F(ClockSetterFixture, LocalTimeSetConvertsWithTheZoneRules) {
     };
     for (const Case& c : cases) {
         auto r = vt_test::RunInChild([&c] {
+            SCOPED_TRACE(std::string(c.tz) + " " + std::to_string(c.local.usYear) + "-" +
+                         std::to_string(c.local.ucMonth));
             WithZone(c.tz);
             UKO_Systime t = c.local;
             t.uiMillSec = 500;
-            if (OSAL_LocalTimeSet(&t) != 0) return 1;
-            if (g_setCalls.size() != 1) return 2;
-            if (g_setCalls[0].tv_sec != TimeGm(c.local) - c.offsetSec) return 3;
-            if (g_setCalls[0].tv_usec != 0) return 4;
-            return 0;
+            ASSERT_EQ(OSAL_LocalTimeSet(&t), 0u);
+            ASSERT_EQ(g_setCalls.size(), 1u);
+            EXPECT_EQ(g_setCalls[0].tv_sec, TimeGm(c.local) - c.offsetSec);
+            EXPECT_EQ(g_setCalls[0].tv_usec, 0);
         });
-        ASSERT_TRUE(r.exited) << c.tz;
-        EXPECT_EQ(r.exitCode, 0) << c.tz << " " << c.local.usYear << "-" << int(c.local.ucMonth);
+        EXPECT_TRUE(vt_test::ExitedWith(r)) << c.tz;
     }
 
     UKO_Systime t = Date(2024, 1, 1);
@@ -552,14 +552,12 @@ TEST(CounterReads, TheCounterIsTheMonotonicClockInNanoseconds) {
 
 TEST(CounterReads, SnapshotNeedsTheCpuTickLock) {
     auto r = vt_test::RunInChild([] {
-        if (OS_CpuTickSnapshot() != 22) return 1;  // the lock is not made yet
-        if (OSAL_CpuTickInit() != 0) return 2;
-        if (OS_CpuTickSnapshot() != 0) return 3;
-        if (OS_CpuTickSnapshot() != 0) return 4;  // the lock was released
-        return 0;
+        EXPECT_EQ(OS_CpuTickSnapshot(), 22u) << "the lock is not made yet";
+        ASSERT_EQ(OSAL_CpuTickInit(), 0u);
+        EXPECT_EQ(OS_CpuTickSnapshot(), 0u);
+        EXPECT_EQ(OS_CpuTickSnapshot(), 0u) << "the lock was released";
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // ---- OS task services --------------------------------------------------------------

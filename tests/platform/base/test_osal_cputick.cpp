@@ -197,18 +197,18 @@ TEST(Measure, ReadsTheCounterOverTheAlarmAndRoundsPerTick) {
     };
     for (const Case& c : cases) {
         auto r = vt_test::RunInChild([&c] {
+            SCOPED_TRACE(std::to_string(c.start) + " + " + std::to_string(c.delta));
             OS_TickConfigInit(0);
             g_script = {c.start, c.start + c.delta};
             g_next = 0;
             ukoCpuTickCounterSet(ScriptedCounter);
             ukoCpuTickAlarmSet(ImmediateAlarm);
             uint32_t base = 0;
-            if (OS_CpuTickBaseMeasure(&base) != 0) return 1;
-            if (g_next != 2) return 2;
-            return base == c.base ? 0 : 3;
+            ASSERT_EQ(OS_CpuTickBaseMeasure(&base), 0u);
+            EXPECT_EQ(g_next, 2u) << "one reading at each end of the second";
+            EXPECT_EQ(base, c.base);
         });
-        ASSERT_TRUE(r.exited);
-        EXPECT_EQ(r.exitCode, 0) << c.start << " + " << c.delta;
+        EXPECT_TRUE(vt_test::ExitedWith(r)) << c.start << " + " << c.delta;
     }
 }
 
@@ -227,14 +227,14 @@ TEST(Measure, SecondMeasurementWaitsForItsOwnAlarm) {
         OS_TickConfigInit(0);
         ukoCpuTickAlarmSet(ImmediateAlarm);
         uint32_t base = 0;
-        if (OS_CpuTickBaseMeasure(&base) != 0) return 1;
+        ASSERT_EQ(OS_CpuTickBaseMeasure(&base), 0u);
         ukoCpuTickAlarmSet(ShortAlarm);
-        if (OS_CpuTickBaseMeasure(&base) != 0) return 2;
+        ASSERT_EQ(OS_CpuTickBaseMeasure(&base), 0u);
         // 50 ms of nanoseconds per 10 ms tick: about 500,000.
-        return (base > 400000 && base < 1000000) ? 0 : 3;
+        EXPECT_GT(base, 400000u);
+        EXPECT_LT(base, 1000000u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // The one real second: the base matches the counter's rate (nanoseconds, so 10,000,000
@@ -252,18 +252,18 @@ TEST(Measure, RealSecondFindsTheCounterRate) {
         sigaction(SIGALRM, &sentinel, nullptr);
         uint32_t base = 0;
         auto before = std::chrono::steady_clock::now();
-        if (OS_CpuTickBaseMeasure(&base) != 0) return 1;
+        ASSERT_EQ(OS_CpuTickBaseMeasure(&base), 0u);
         auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::steady_clock::now() - before)
                         .count();
         uint64_t highest = std::max<uint64_t>(10000000, static_cast<uint64_t>(took) / 100);
-        if (base < 9900000 || base > highest + highest / 100) return 2;
+        EXPECT_GE(base, 9900000u);
+        EXPECT_LE(base, highest + highest / 100);
         struct sigaction now {};
         sigaction(SIGALRM, nullptr, &now);
-        return now.sa_handler == SentinelHandler ? 0 : 3;
+        EXPECT_EQ(now.sa_handler, SentinelHandler) << "the caller's action is back";
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // ---- The base and its hook -------------------------------------------------------------

@@ -44,6 +44,9 @@ struct DigitCase {
     int32_t sign;
 };
 
+// A case prints as its name, in test names and failure messages alike.
+void PrintTo(const DigitCase& c, std::ostream* os) { *os << c.name; }
+
 class DigitTable : public ::testing::TestWithParam<DigitCase> {};
 
 TEST_P(DigitTable, DigitsExponentAndSign) {

@@ -626,6 +626,42 @@ TEST(SscanfLiteral, MultibyteFormatTextMatchesWholeCharacters) {
     EXPECT_EQ(sscanf_s("\xE5\x90", "\xE5\x90\x8D%d", &value), -1);
 }
 
+TEST(SscanfLiteral, TopBitByteNeverTakesAPercentSignOrTheEnd) {
+    // A byte with its top bit set pairs with the next format byte only when that byte
+    // can continue a character: a "%" after it still opens a directive, so the format
+    // never turns into conversions whose destinations were not passed.
+    struct {
+        const char* text;
+        const char* format;
+        int result;
+        int value;  // what the one destination holds afterwards
+    } cases[] = {
+        {"\xFF%7", "\xFF%%d", 0, -1},      // "%%" is a literal percent sign, "d" plain text
+        {"\xFF%d", "\xFF%%d", 0, -1},
+        {"\xFF%5", "\xFF%%%d", 1, 5},
+        {"\xC3%5", "\xC3%%%d", 1, 5},
+        {"\xE5\x90%5", "\xE5\x90%%%d", 1, 5},
+        {"\xFF" "5", "\xFF%d", 1, 5},
+        {"\xC3\xA9=7", "\xC3\xA9=%d", 1, 7},  // a real two-byte character still pairs
+    };
+    for (const char* localeName : {"C", "C.UTF-8"}) {
+        const std::string previous = std::setlocale(LC_ALL, nullptr);
+        ASSERT_NE(std::setlocale(LC_ALL, localeName), nullptr) << localeName;
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(localeName) + ": " + c.format);
+            ExactText format(c.format);
+            int value = -1;
+            EXPECT_EQ(sscanf_s(c.text, format.get(), &value), c.result);
+            EXPECT_EQ(value, c.value);
+        }
+        // No destination at all: the directive the pairing used to invent would have
+        // read one from past the end of the value list.
+        ExactText bare("\xFF%%d");
+        EXPECT_EQ(sscanf_s("\xFF%7", bare.get()), 0);
+        std::setlocale(LC_ALL, previous.c_str());
+    }
+}
+
 TEST(SscanfArguments, NullAndEmptyInputsGiveMinusOne) {
     int value = 7;
     EXPECT_EQ(sscanf_s(nullptr, "%d", &value), -1);

@@ -88,6 +88,9 @@ secure_errno CallMem(MemFn fn, void* dest, size_t destMax, const void* src, size
     return -1;
 }
 
+// A case prints as its name, in test names and failure messages alike.
+void PrintTo(const MemCase& c, std::ostream* os) { *os << c.name; }
+
 class MemTable : public ::testing::TestWithParam<MemCase> {};
 
 TEST_P(MemTable, CodeAndDestination) {
@@ -180,6 +183,8 @@ struct OverlapCase {
     const char* after;  // the whole 16-byte buffer afterwards
 };
 
+void PrintTo(const OverlapCase& c, std::ostream* os) { *os << c.name; }
+
 class OverlapTable : public ::testing::TestWithParam<OverlapCase> {};
 
 TEST_P(OverlapTable, CodeAndBuffer) {
@@ -239,6 +244,8 @@ secure_errno CallStr(StrFn fn, char* dest, size_t destMax, const char* src, size
     }
     return -1;
 }
+
+void PrintTo(const StrCase& c, std::ostream* os) { *os << c.name; }
 
 class StrTable : public ::testing::TestWithParam<StrCase> {};
 

@@ -15,6 +15,7 @@
 #include "uko_start.h"
 #include "vt_test/child_process.h"
 #include "vt_test/temp_env.h"
+#include "vt_test/temp_env.h"
 
 namespace {
 
@@ -61,18 +62,22 @@ struct CpuTickFixture : ::testing::Test {
 
 // ---- Start-up ----------------------------------------------------------------------------
 
+// Alarm requests of a measurement; none may come when the hook gives the base.
+int g_alarmRequests = 0;
+void CountAlarm(unsigned int /*seconds*/) { ++g_alarmRequests; }
+
 TEST(CpuTickInit, TheInstalledHookGivesTheMonotonicBaseAtOnce) {
+    vt_test::TempEnv env;  // the log's start-up step makes its folder under HOME
     auto r = vt_test::RunInChild([] {
         uint32_t base = 0;
-        if (UKO_CpuTickBaseGet(&base) != 22) return 1;  // not initialised before the start
-        auto start = std::chrono::steady_clock::now();
-        if (UKO_Start() != 0) return 2;
-        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300)) return 3;
-        if (UKO_CpuTickBaseGet(&base) != 0) return 4;
-        return base == 10000000 ? 0 : 5;
+        EXPECT_EQ(UKO_CpuTickBaseGet(&base), 22u) << "not initialised before the start";
+        ukoCpuTickAlarmSet(CountAlarm);
+        ASSERT_EQ(UKO_Start(), 0u);
+        EXPECT_EQ(g_alarmRequests, 0) << "the start measured a second instead of asking the hook";
+        ASSERT_EQ(UKO_CpuTickBaseGet(&base), 0u);
+        EXPECT_EQ(base, 10000000u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST(CpuTickInit, ConversionsBeforeTheStartFailNotInitialised) {
@@ -80,16 +85,14 @@ TEST(CpuTickInit, ConversionsBeforeTheStartFailNotInitialised) {
         UKO_CPUTICK_S t = Ticks(123456789);
         uint32_t a = 0;
         uint32_t b = 0;
-        if (UKO_CpuTick2Ms(&t, &a, &b) != 22) return 1;
-        if (UKO_CpuTick2Us(&t, &a, &b) != 22) return 2;
-        if (UKO_CpuTick2NanoSecs(&t, &a, &b) != 22) return 3;
-        if (UKO_CpuTickMs2CpuTick(&t, 0, 1) != 22) return 4;
-        if (UKO_CpuTickLess1Ms2CpuTick(&t, 1) != 22) return 5;
-        if (UKO_CpuTick2Tick(&t, &a, &b) != 22) return 6;
-        return 0;
+        EXPECT_EQ(UKO_CpuTick2Ms(&t, &a, &b), 22u);
+        EXPECT_EQ(UKO_CpuTick2Us(&t, &a, &b), 22u);
+        EXPECT_EQ(UKO_CpuTick2NanoSecs(&t, &a, &b), 22u);
+        EXPECT_EQ(UKO_CpuTickMs2CpuTick(&t, 0, 1), 22u);
+        EXPECT_EQ(UKO_CpuTickLess1Ms2CpuTick(&t, 1), 22u);
+        EXPECT_EQ(UKO_CpuTick2Tick(&t, &a, &b), 22u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST_F(CpuTickFixture, AHookBaseOfZeroLeavesTheBaseNotInitialised) {
@@ -124,9 +127,10 @@ TEST_F(CpuTickFixture, WithoutAHookTheStartReadsTheFile) {
     EXPECT_EQ(base, 25961320u);
 }
 
-// No hook, no file and SIGALRM blocked: the measurement gives up after about 3 s, the
-// start fails with 1 and leaves the base at 0, every conversion then fails cleanly,
-// and the alarm it raised does not stay pending to end the process later.
+// No hook, no file and SIGALRM blocked: the measurement waits for the alarm and gives
+// up after about 3 s (the child's time limit catches one that never does), the start
+// fails with 1 and leaves the base at 0, every conversion then fails cleanly, and the
+// alarm it raised does not stay pending to end the process later.
 TEST(CpuTickInit, BlockedAlarmEndsTheStartWithNoBase) {
     auto r = vt_test::RunInChild(
         [] {
@@ -139,34 +143,31 @@ TEST(CpuTickInit, BlockedAlarmEndsTheStartWithNoBase) {
             sigprocmask(SIG_BLOCK, &alarmOnly, nullptr);
 
             auto start = std::chrono::steady_clock::now();
-            if (UKO_CpuTickInit(0) != 1) return 1;
-            auto took = std::chrono::steady_clock::now() - start;
-            if (took < std::chrono::milliseconds(2500) || took > std::chrono::milliseconds(4500))
-                return 2;
+            ASSERT_EQ(UKO_CpuTickInit(0), 1u);
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500))
+                << "gave up before the alarm could have come";
 
             uint32_t base = 7;
-            if (UKO_CpuTickBaseGet(&base) != 22 || base != 7) return 3;  // "zero"
+            EXPECT_EQ(UKO_CpuTickBaseGet(&base), 22u) << "a base of zero";
+            EXPECT_EQ(base, 7u);
             UKO_CPUTICK_S t = Ticks(5200000);
             uint32_t a = 0;
             uint32_t b = 0;
-            if (UKO_CpuTick2Ms(&t, &a, &b) != 33) return 4;
-            if (UKO_CpuTick2Us(&t, &a, &b) != 33) return 5;
-            if (UKO_CpuTick2NanoSecs(&t, &a, &b) == 0) return 6;
-            if (UKO_CpuTick2Tick(&t, &a, &b) != 22) return 7;
+            EXPECT_EQ(UKO_CpuTick2Ms(&t, &a, &b), 33u);
+            EXPECT_EQ(UKO_CpuTick2Us(&t, &a, &b), 33u);
+            EXPECT_NE(UKO_CpuTick2NanoSecs(&t, &a, &b), 0u);
+            EXPECT_EQ(UKO_CpuTick2Tick(&t, &a, &b), 22u);
             // Nor may the way back claim success with a count of 0 ticks.
             UKO_CPUTICK_S back = Ticks(42);
-            if (UKO_CpuTickMs2CpuTick(&back, 0, 3) != 22) return 8;
-            if (UKO_CpuTickLess1Ms2CpuTick(&back, 500000) != 22) return 9;
-            if (back.uiLow != 42 || back.uiHigh != 0) return 10;
+            EXPECT_EQ(UKO_CpuTickMs2CpuTick(&back, 0, 3), 22u);
+            EXPECT_EQ(UKO_CpuTickLess1Ms2CpuTick(&back, 500000), 22u);
+            EXPECT_EQ(Value(back.uiHigh, back.uiLow), 42u);
 
             // Unblocking must not deliver a leftover alarm (default action: terminate).
             sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
-            return 0;
         },
         10000);
-    ASSERT_FALSE(r.timedOut);
-    ASSERT_TRUE(r.exited) << "signal " << r.signal;
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST_F(CpuTickFixture, BaseGetRefusesANullOut) {

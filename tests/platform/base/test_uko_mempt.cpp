@@ -10,6 +10,7 @@
 #include "uko_mempt.h"
 #include "uko_mempt_inner.h"
 #include "v_dlmem.h"
+#include "v_dlmem_inner.h"
 #include "vt_test/child_process.h"
 #include "vt_test/platform.h"
 
@@ -84,31 +85,29 @@ TEST_F(MemPt, AlgorithmRegistry) {
     auto r = vt_test::RunInChild([] {
         // Start-up registered DLM; its own initialisation counts a second registration as
         // success, the registry itself answers 0x2118271D and keeps the first entry.
-        if (DLM_Init() != 0) return 10;
-        if (UKO_MemAlgoReg("DLM", &g_stDlmMemAlgoOps) != 0x2118271Du) return 11;
+        EXPECT_EQ(DLM_Init(), 0u);
+        EXPECT_EQ(UKO_MemAlgoReg("DLM", &g_stDlmMemAlgoOps), 0x2118271Du);
         uint32_t dlm = 0;
         for (const UKO_MEM_ALGO_REG& e : m_astMemAlgoReg) {
             if (e.uiUsed != 0 && std::strcmp(e.acName, "DLM") == 0) ++dlm;
         }
-        if (dlm != 1) return 12;
-        if (UKO_MemAlgoReg(nullptr, &g_stDlmMemAlgoOps) != 0x21182723u) return 13;
-        if (UKO_MemAlgoReg("X", nullptr) != 0x21182723u) return 14;
+        EXPECT_EQ(dlm, 1u);
+        EXPECT_EQ(UKO_MemAlgoReg(nullptr, &g_stDlmMemAlgoOps), 0x21182723u);
+        EXPECT_EQ(UKO_MemAlgoReg("X", nullptr), 0x21182723u);
         UKO_MEM_ALGO_OPS noFree = g_stDlmMemAlgoOps;
         noFree.pfnFree = nullptr;
-        if (UKO_MemAlgoReg("NOFREE", &noFree) != 0x21182722u) return 15;
+        EXPECT_EQ(UKO_MemAlgoReg("NOFREE", &noFree), 0x21182722u);
         // Long names are kept to 15 characters and compared over them.
-        if (UKO_MemAlgoReg("ALGORITHM-NAME-15-PLUS", &g_stDlmMemAlgoOps) != 0) return 16;
-        if (UKO_MemAlgoReg("ALGORITHM-NAME-1", &g_stDlmMemAlgoOps) != 0x2118271Du) return 17;
+        ASSERT_EQ(UKO_MemAlgoReg("ALGORITHM-NAME-15-PLUS", &g_stDlmMemAlgoOps), 0u);
+        EXPECT_EQ(UKO_MemAlgoReg("ALGORITHM-NAME-1", &g_stDlmMemAlgoOps), 0x2118271Du);
         // Fill the ten entries; the eleventh is refused.
         for (int i = 2; i < 10; ++i) {
             std::string name = "A" + std::to_string(i);
-            if (UKO_MemAlgoReg(name.c_str(), &g_stDlmMemAlgoOps) != 0) return 20 + i;
+            ASSERT_EQ(UKO_MemAlgoReg(name.c_str(), &g_stDlmMemAlgoOps), 0u) << name;
         }
-        if (UKO_MemAlgoReg("ELEVENTH", &g_stDlmMemAlgoOps) != 0x2118271Eu) return 40;
-        return 0;
+        EXPECT_EQ(UKO_MemAlgoReg("ELEVENTH", &g_stDlmMemAlgoOps), 0x2118271Eu);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST_F(MemPt, CreateUseAndDeleteAHostPartition) {
@@ -259,26 +258,24 @@ TEST_F(MemPt, TableFullAndFormatFailure) {
             std::string name = "FILL" + std::to_string(i);
             uint32_t rc = UKO_MemPtCreateEx(name.c_str(), "DLM", nullptr, nullptr, 65536, &no);
             if (rc == 0x21182712u) break;
-            if (rc != 0) return 10;
+            ASSERT_EQ(rc, 0u) << name;
             made.push_back(no);
         }
-        if (made.size() + 1 != 8) return 11;  // all slots but the system partition's
+        EXPECT_EQ(made.size() + 1, 8u) << "all slots but the system partition's";
         for (uint8_t no : made) {
-            if (UKO_MemPtDelete(no) != 0) return 12;
+            EXPECT_EQ(UKO_MemPtDelete(no), 0u) << int(no);
         }
         // An algorithm whose format refuses: nothing is installed.
         UKO_MEM_ALGO_OPS ops = g_stDlmMemAlgoOps;
         ops.pfnFormat = [](void*, uint64_t, const void*) -> void* { return nullptr; };
-        if (UKO_MemAlgoReg("NOFMT", &ops) != 0) return 13;
+        ASSERT_EQ(UKO_MemAlgoReg("NOFMT", &ops), 0u);
         uint8_t no = 0;
-        if (UKO_MemPtCreateEx("NOFMTPT", "NOFMT", nullptr, nullptr, 65536, &no) != 0x21182713u) return 14;
-        if (no != 255) return 15;
+        EXPECT_EQ(UKO_MemPtCreateEx("NOFMTPT", "NOFMT", nullptr, nullptr, 65536, &no), 0x21182713u);
+        EXPECT_EQ(no, 255);
         uint8_t found = 0;
-        if (UKO_MemPtNoGet("NOFMTPT", &found) != 0xFFFFFFFFu) return 16;
-        return 0;
+        EXPECT_EQ(UKO_MemPtNoGet("NOFMTPT", &found), 0xFFFFFFFFu);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST_F(MemPt, DeletionChecks) {

@@ -1,16 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "os_clock.h"
 #include "uko_string.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -164,22 +165,31 @@ TEST(UkoRandom, ConcurrentDrawsTakeEachStepOfTheSequenceOnce) {
     EXPECT_EQ(all, expected);
 }
 
+struct Draw {
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> drawn{false};
+};
+
 void* DrawOnce(void* p) {
-    static_cast<std::atomic<bool>*>(p)->store(UKO_Random(10) < 10);
+    Draw* d = static_cast<Draw*>(p);
+    d->tid = vt_test::ThisThreadId();
+    d->drawn.store(UKO_Random(10) < 10);
     return nullptr;
 }
 
 TEST(UkoRandom, DrawWaitsForTheGlobalLock) {
-    std::atomic<bool> drawn{false};
+    Draw d;
     OS_GlobalLock();
     pthread_t other;
-    ASSERT_EQ(pthread_create(&other, nullptr, DrawOnce, &drawn), 0);
-    struct timespec ts = {0, 50 * 1000 * 1000};
-    nanosleep(&ts, nullptr);
-    EXPECT_FALSE(drawn.load()) << "the draw must wait while another task holds the lock";
+    ASSERT_EQ(pthread_create(&other, nullptr, DrawOnce, &d), 0);
+    while (d.tid.load() == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(vt_test::WaitUntilBlocked(d.tid)) << "the draw never waited for the lock";
+    EXPECT_FALSE(d.drawn.load()) << "the draw must wait while another task holds the lock";
     OS_GlobalUnlock(0);
     pthread_join(other, nullptr);
-    EXPECT_TRUE(drawn.load());
+    EXPECT_TRUE(d.drawn.load());
 }
 
 }  // namespace

@@ -305,15 +305,11 @@ const char* UnreadableText() {
     return block == MAP_FAILED ? nullptr : static_cast<const char*>(block);
 }
 
-bool EndedCleanly(const vt_test::ChildResult& child) { return child.exited && child.exitCode == 0; }
-
 TEST(SecFuncHook, WithoutAHookNothingIsFormatted) {
     auto report = [](bool withHook) {
         return [withHook] {
             const char* unreadable = UnreadableText();
-            if (unreadable == nullptr) {
-                return 3;
-            }
+            ASSERT_NE(unreadable, nullptr);
             // The expected fault's sanitizer report would only clutter the test log.
             const int quiet = open("/dev/null", O_WRONLY);
             if (quiet >= 0) {
@@ -321,12 +317,12 @@ TEST(SecFuncHook, WithoutAHookNothingIsFormatted) {
             }
             UKO_SecFuncErrHookSet(withHook ? CapturingHook : nullptr);
             ukoSecFuncErrReport(Entry(&UKO_memcpy_s), 162, "[Zirpa-%s]: %s\n", "UKO_memcpy_s", unreadable);
-            return 0;
         };
     };
-    EXPECT_TRUE(EndedCleanly(vt_test::RunInChild(report(false))));
+    EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild(report(false))));
     // The same report with a hook installed does reach the unreadable text.
-    EXPECT_FALSE(EndedCleanly(vt_test::RunInChild(report(true))));
+    EXPECT_FALSE(vt_test::ExitedWith(vt_test::RunInChild(report(true))))
+        << "formatting the unreadable text should have ended the child";
 }
 
 TEST(ErrorRecordEntries, AcceptEverythingAndFormatNothing) {
@@ -343,13 +339,11 @@ TEST(ErrorRecordEntries, AcceptEverythingAndFormatNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     // Neither entry looks at its values: an unreadable text passes through both.
-    EXPECT_TRUE(EndedCleanly(vt_test::RunInChild([] {
+    EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild([] {
         const char* unreadable = UnreadableText();
-        if (unreadable == nullptr) {
-            return 3;
-        }
+        ASSERT_NE(unreadable, nullptr);
         UKO_ErrorRecord(2, 1, 2, "f", 3, "[ZIRPA-%s]:%s", "fn", unreadable);
-        return static_cast<int>(UKO_ShowPrint(1, "%s", unreadable));
+        EXPECT_EQ(UKO_ShowPrint(1, "%s", unreadable), 0u);
     })));
 }
 
@@ -376,6 +370,24 @@ TEST(ErrorRecordEntries, ObserverSeesTheCallForm) {
     EXPECT_EQ(seen[0].file, "sema.cpp");
     EXPECT_EQ(seen[0].line, 120);
     EXPECT_EQ(seen[0].format, "[ZIRPA-%s]:Inval param sem(0x%p).");
+}
+
+TEST(ErrorRecordEntries, ShowObserverGetsEachLineExpanded) {
+    static std::vector<std::pair<uint32_t, std::string>> lines;
+    lines.clear();
+    ukoShowPrintObserverSet([](uint32_t target, const char* line) { lines.emplace_back(target, line); });
+    EXPECT_EQ(UKO_ShowPrint(7, "\r\n%-6s|%3d%%|%#-8s|", "name", 42, "1,000"), 0u);
+    EXPECT_EQ(UKO_ShowPrint(8, nullptr), 0u);
+    // A line longer than the observer's buffer arrives cut to it, never overrun.
+    std::string longText(3000, 'x');
+    EXPECT_EQ(UKO_ShowPrint(9, "%s", longText.c_str()), 0u);
+    ukoShowPrintObserverSet(nullptr);
+    EXPECT_EQ(UKO_ShowPrint(10, "after"), 0u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].first, 7u);
+    EXPECT_EQ(lines[0].second, "\r\nname  | 42%|1,000   |");
+    EXPECT_EQ(lines[1].first, 9u);
+    EXPECT_EQ(lines[1].second, std::string(UKO_SHOW_PRINT_LINE_MAX - 1, 'x'));
 }
 
 }  // namespace

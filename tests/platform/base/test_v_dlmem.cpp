@@ -9,6 +9,7 @@
 #include "osal_lock.h"
 #include "v_dlmalloc.h"
 #include "v_dlmem.h"
+#include "v_dlmem_inner.h"
 
 namespace {
 

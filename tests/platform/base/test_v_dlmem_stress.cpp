@@ -13,6 +13,7 @@
 
 #include "heap_walk.h"
 #include "v_dlmem.h"
+#include "v_dlmem_inner.h"
 
 namespace {
 

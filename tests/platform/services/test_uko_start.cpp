@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "uko_errcode.h"
 #include "uko_start.h"
 #include "v_task.h"
 #include "vt_test/child_process.h"
+#include "vt_test/temp_env.h"
 
 namespace {
 
@@ -41,13 +41,13 @@ TEST(UkoStart, StepsPresentFollowTheRequiredOrder) {
 TEST(UkoStart, ReservedStepReturnsZero) { EXPECT_EQ(JQR_ReservedInit(0), 0u); }
 
 TEST(UkoStart, SuccessfulStartRaisesTheFlag) {
+    vt_test::TempEnv env;  // the log's start-up step makes its folder under HOME
     auto r = vt_test::RunInChild([] {
-        if (TSK_PlatformStartedGet() != 0) return 10;
-        if (UKO_Start() != 0) return 11;
-        return TSK_PlatformStartedGet() == 1 ? 0 : 12;
+        EXPECT_EQ(TSK_PlatformStartedGet(), 0u);
+        EXPECT_EQ(UKO_Start(), 0u);
+        EXPECT_EQ(TSK_PlatformStartedGet(), 1u);
     });
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 // Steps for the failure cases, driven through a table the test fills.
@@ -79,13 +79,12 @@ TEST_P(UkoStartFlag, SumAndFlagFollowTheStepResults) {
         const UKO_START_STEP steps[] = {
             {"a", Step<0>}, {"b", Step<1>}, {"c", Step<2>}, {"d", Step<3>}};
         uint32_t sum = ukoStartRun(steps, 4);
-        if (g_called.size() != 4) return 20;  // a failure must not stop later steps
-        if (sum != c.expectedSum) return 21;
-        if (TSK_PlatformStartedGet() != c.expectedFlag) return 22;
-        return 0;
+        EXPECT_EQ(g_called, (std::vector<size_t>{0, 1, 2, 3}))
+            << "every step runs, in order, whatever the earlier ones returned";
+        EXPECT_EQ(sum, c.expectedSum);
+        EXPECT_EQ(TSK_PlatformStartedGet(), c.expectedFlag);
     });
-    ASSERT_TRUE(r.exited) << c.name;
-    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,38 +103,5 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return n;
     });
-
-TEST(UkoErrCode, FormAndSplit) {
-    EXPECT_EQ(UKO_ErrCodeMake(UKO_MID_TASK, 0x1019), 0x20011019u);
-    EXPECT_EQ(UKO_ErrCodeMake(UKO_MID_HANDLE, 0x13E8), 0x210213E8u);
-
-    UKO_ERR_SPLIT s = UKO_ErrCodeSplit(22, UKO_MID_TASK);
-    EXPECT_EQ(s.usModuleId, 0x2001);
-    EXPECT_EQ(s.usOwnCode, 22);
-    s = UKO_ErrCodeSplit(0x20011019u, UKO_MID_QUEUE);
-    EXPECT_EQ(s.usModuleId, 0x2001);
-    EXPECT_EQ(s.usOwnCode, 0x1019);
-}
-
-TEST(UkoErrCode, ModuleTable) {
-    struct Row {
-        uint16_t id;
-        const char* source;
-    };
-    const Row rows[] = {{0x2001, "uko_task"},      {0x2002, "v_sm"},
-                        {0x2005, "uko_queue"},     {0x2006, "uko_reltmrknl"},
-                        {0x2020, "os_callstackbase"}, {0x203B, "uko_cputick"},
-                        {0x203C, "uko_systime"},   {0x209D, "jqr_mem"},
-                        {0x2101, "os_sema"},       {0x2102, "uko_handle"},
-                        {0x210C, "v_dlmem"},       {0x2118, "uko_mempt"},
-                        {0x211C, "uko_rescb"},     {0x211F, "uko_tick"},
-                        {0x2125, "jqr_timer"},     {0x212F, "osal_cputick"},
-                        {0x2198, "v_task"}};
-    for (const Row& r : rows) {
-        ASSERT_NE(UKO_ModuleSourceName(r.id), nullptr) << std::hex << r.id;
-        EXPECT_STREQ(UKO_ModuleSourceName(r.id), r.source);
-    }
-    EXPECT_EQ(UKO_ModuleSourceName(0x1234), nullptr);
-}
 
 }  // namespace
