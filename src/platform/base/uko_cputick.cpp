@@ -31,7 +31,9 @@ constexpr size_t kMaxLines = 25;
 constexpr size_t kMaxLineBytes = UKO_CPUINFO_LINE_MAX;
 constexpr size_t kUnitScanChars = 198;
 
-uint32_t BaseGet() { return ukoCpuTickBaseLoad(); }
+// Read in place rather than through the OS side's reader: the conversions run on every
+// tick, and the load is the same acquire load of the same word.
+uint32_t BaseGet() { return g_baseRecord.uiCpuTickBase.load(std::memory_order_acquire); }
 
 // CPU ticks per millisecond. When base × rate would pass 32 bits the rate's share of a
 // millisecond is divided out first instead.
