@@ -289,7 +289,9 @@ SimProcess::SimProcess(const std::string& scenarioJson, const std::string& dir) 
         // The simulator starts with standard input, output and error only, so that
         // every other descriptor it (or a program it starts) holds is its own.
         ::close_range(3, ~0u, 0);
-        ::execl(SIM_PROMOTE_BIN, "VanTreloPromoteService", static_cast<char*>(nullptr));
+        // Under its tool name: the front end's start kills every process that runs
+        // under the promote service's name.
+        ::execl(SIM_PROMOTE_BIN, "service-sim", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int64_t deadline = Now() + 15000;

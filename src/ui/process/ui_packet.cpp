@@ -331,13 +331,12 @@ uint32_t UI_PacketHead_Set(PacketHead* pstHead, uint32_t uiSource, uint32_t uiDe
     return 0;
 }
 
-int32_t UI_Packet_Recv(int32_t iFd, uint8_t** ppucPacket) {
-    if (ppucPacket == nullptr) {
-        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR, "[%lu]Input Null Pointer", UI_LOG_TAG);
-        return -1;
-    }
+namespace {
+
+// One whole packet through the reader, whose deadline (if any) bounds every part of it.
+int32_t RecvWith(Reader& reader, uint8_t** ppucPacket) {
+    const int32_t iFd = reader.iFd;
     uint8_t head[UI_PACKET_HEAD_LEN] = {};
-    Reader reader{iFd, 0, false};
     if (!reader.Exact(head, sizeof(head))) {
         return -1;
     }
@@ -359,6 +358,38 @@ int32_t UI_Packet_Recv(int32_t iFd, uint8_t** ppucPacket) {
     }
     *ppucPacket = packet;
     return static_cast<int32_t>(len);
+}
+
+}  // namespace
+
+int32_t UI_Packet_Recv(int32_t iFd, uint8_t** ppucPacket) {
+    if (ppucPacket == nullptr) {
+        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR, "[%lu]Input Null Pointer", UI_LOG_TAG);
+        return -1;
+    }
+    Reader reader{iFd, 0, false};
+    return RecvWith(reader, ppucPacket);
+}
+
+uint32_t uiSyncTimeoutScaled(uint32_t uiMs) {
+    return ScaledTimeout(uiMs);
+}
+
+int64_t uiMonotonicMs() {
+    return NowMs();
+}
+
+int32_t uiPacketRecvUntil(int32_t iFd, uint8_t** ppucPacket, int64_t deadlineMs) {
+    if (ppucPacket == nullptr) {
+        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR, "[%lu]Input Null Pointer", UI_LOG_TAG);
+        return -1;
+    }
+    // The reader cuts the socket's time-out to what is left before each receive, the
+    // first included; a deadline of 0 would mean none, so an earlier one is kept at 1.
+    Reader reader{iFd, deadlineMs > 0 ? deadlineMs : 1, true};
+    const int32_t len = RecvWith(reader, ppucPacket);
+    (void)UI_Socket_SetRecvTimeout(iFd, 0);
+    return len;
 }
 
 uint32_t UI_Packet_SyncSend(int32_t iFd, const uint8_t* pucPacket, uint32_t uiPacketLen,

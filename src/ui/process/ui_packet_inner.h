@@ -19,3 +19,17 @@ void uiPacketHeadRead(const uint8_t* pucPacket, PacketHead* pstHost);
 // 1, never less than 1 ms), so the 40 s and 90 s waits of the requests shrink in tests
 // while keeping their proportion.
 void uiSyncTimeoutDivisorSet(uint32_t uiDivisor);
+
+// The milliseconds an exchange given uiMs really waits (the divisor above applied): what
+// a request that bounds several reads by one time-out measures its deadline with.
+uint32_t uiSyncTimeoutScaled(uint32_t uiMs);
+
+// The monotonic clock in milliseconds, the clock of uiPacketRecvUntil's deadline.
+int64_t uiMonotonicMs();
+
+// Reads one whole packet as UI_Packet_Recv does, but only until deadlineMs of the
+// monotonic clock: the wait for every part of the packet is cut to what is left, so a
+// silent or trickling peer cannot hold the caller past it. The socket's receive
+// time-out is 0 again when it returns. The payload length, or -1 (also when the
+// deadline has already passed).
+int32_t uiPacketRecvUntil(int32_t iFd, uint8_t** ppucPacket, int64_t deadlineMs);

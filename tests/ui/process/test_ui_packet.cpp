@@ -400,13 +400,14 @@ TEST_F(UiPacketTest, OversizedReplyIsDiscardedAndTheNextRequestWorks) {
     UKO_Free(reply);
 }
 
-void NoteSignal(int) {}
+std::atomic<int> g_signalsSeen{0};
+void NoteSignal(int) { ++g_signalsSeen; }
 
 // Signals with a handler (installed without SA_RESTART, as a toolkit's SIGCHLD handler
 // may be) keep arriving while the request waits for its delayed reply: the request still
 // gets it.
 TEST_F(UiPacketTest, SignalsWhileWaitingDoNotFailTheExchange) {
-    ui_test::SimLink link(R"("scripts":[{"msgType":8,"code":12,"replies":[{"delayMs":300}]}])");
+    ui_test::SimLink link(R"("scripts":[{"msgType":8,"code":12,"replies":[{"delayMs":1000}]}])");
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     struct sigaction sa {}, old{};
     sa.sa_handler = NoteSignal;
@@ -414,24 +415,27 @@ TEST_F(UiPacketTest, SignalsWhileWaitingDoNotFailTheExchange) {
     ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
     const pthread_t self = pthread_self();
     std::atomic<bool> done{false};
-    std::atomic<int> sent{0};
     std::thread pest([&] {
         while (!done) {
             pthread_kill(self, SIGUSR1);
-            ++sent;
             usleep(10000);
         }
     });
+    // The signals are already coming when the request starts, so they land in its wait
+    // however late the machine schedules the sender.
+    while (g_signalsSeen.load() == 0) usleep(1000);
+    const int before = g_signalsSeen.load();
     uint8_t* reply = nullptr;
     uint32_t replyLen = 0;
     const Bytes check = ui_test::Packet(2, 4, 1, 8, 12);
     const uint32_t rc = UI_Packet_SyncSend(link.SyncFd(), check.data(), uint32_t(check.size()),
                                            &reply, &replyLen, 40000);
+    const int during = g_signalsSeen.load() - before;
     done = true;
     pest.join();
     sigaction(SIGUSR1, &old, nullptr);
     ASSERT_EQ(rc, 0u);
-    EXPECT_GT(sent.load(), 0);
+    EXPECT_GT(during, 0);
     PacketHead h;
     uiPacketHeadRead(reply, &h);
     EXPECT_EQ(h.uiMsgCode, 0x50001u);
