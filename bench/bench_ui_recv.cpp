@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_home.h"
 #include "jqr_mem.h"
 #include "jqr_task.h"
 #include "ui_connect.h"
@@ -190,10 +191,8 @@ struct DequeRoad {
 
 int main() {
     // The platform's log and folders go to a private home, never the real one.
-    char home[] = "/tmp/bench_ui_recv.XXXXXX";
-    if (mkdtemp(home) == nullptr) Fail("no temporary folder");
-    setenv("HOME", home, 1);
-    setenv("XDG_CONFIG_HOME", home, 1);
+    const std::string home = BenchHomeMake("bench_ui_recv");
+    if (home.empty()) Fail("no temporary folder");
     if (UI_Init("bench") != 0) Fail("the link did not start");
 
     LinkRoad link;
@@ -210,7 +209,7 @@ int main() {
     std::printf("  RECV -> FAST -> reader:                 %10.0f packets/s\n", linkBest);
     std::printf("  thread -> mutex/cv deque (malloc copy): %10.0f packets/s\n", peerBest);
     std::printf("  ratio (peer / link):                    %10.2f\n", peerBest / linkBest);
-    std::string cmd = std::string("rm -rf '") + home + "'";
+    const std::string cmd = "rm -rf '" + home + "'";
     (void)std::system(cmd.c_str());
     return 0;
 }
