@@ -403,6 +403,42 @@ TEST(UiLinkTest, TheSendTaskSendsWhatItsQueueCarriesOnTheConnectionItsHeadNames)
         kChildTimeoutMs)));
 }
 
+TEST(UiLinkTest, EndingTheLinkWhileEventsArriveReportsNothingAndClosesEachSocketOnce) {
+    EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild(
+        [] {
+            FrontEnd fe;
+            ASSERT_EQ(fe.InitResult(), 0u);
+            char name[UI_MSGCODE_NAME_SIZE] = {};
+            uint32_t state = 99;
+            ASSERT_EQ(UI_Main_Connect(name, &state), 0u);
+            ASSERT_EQ(state, uint32_t(SERVICE_CONNECTED));
+            // Events from both connections keep coming while the link is ended.
+            std::atomic<bool> stop{false};
+            std::thread service([&] {
+                for (uint32_t i = 0; !stop; ++i) {
+                    (void)fe.Control(i % 2 == 0 ? "event async 0xB0001" : "event promote 0xB0001");
+                }
+            });
+            for (int i = 0; i < 20; ++i) EXPECT_EQ(NextEvent(), URGENT_EVENT_IGNORED);
+            const std::vector<int32_t> fds = TableSockets();
+            UI_Main_Disconnect();
+            ASSERT_TRUE(WaitFor([] { return !RecvTaskRunning(); }));
+            stop = true;
+            service.join();
+            for (int32_t fd : fds) EXPECT_TRUE(DescriptorClosed(fd)) << fd;
+            // Whatever was still on its way is an event, never the lost-connection notice.
+            PacketQueueMsg msg;
+            while (UKO_Queue_Read(g_fastQueueId, &msg, 0, 0) == 0) {
+                PacketHead head;
+                std::memcpy(&head, msg.pucPacket, sizeof(head));
+                EXPECT_EQ(ntohl(head.uiMsgCode), URGENT_MSGCODE_IGNORED);
+                UKO_Free(msg.pucPacket);
+            }
+            EXPECT_EQ(ui_test::LogCount("close socket failed"), 0u);
+        },
+        kChildTimeoutMs)));
+}
+
 TEST(UiLinkTest, AnotherPortReplyIsNamedAndNotConnected) {
     EXPECT_TRUE(vt_test::ExitedWith(vt_test::RunInChild(
         [] {
