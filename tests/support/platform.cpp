@@ -1,5 +1,8 @@
 #include "vt_test/platform.h"
 
+#include <time.h>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -8,6 +11,7 @@
 #include "osal_lock.h"
 #include "uko_secfunc.h"
 #include "uko_start.h"
+#include "uko_tick.h"
 #include "vt_test/temp_env.h"
 
 namespace vt_test {
@@ -41,11 +45,31 @@ void CaptureHook(uint32_t uiLevel, uint16_t usCode, uint16_t usModuleId, const c
 
 UKO_LOG_HOOK_PF g_previousHook = nullptr;
 
+std::atomic<bool> g_clockTicked{false};
+void ClockTicked(uint32_t /*uiTicks*/) { g_clockTicked.store(true); }
+
+// The clock tasks start with the platform and go on starting while UKO_Start returns.
+// Tests that change what a starting task picks up (alternate signal stacks, hooks) or
+// that take a census of the partitions must not race them, so the start is complete
+// only once "TICK" has handed on ticks that "VCLK" counted: both are then in their
+// loops.
+uint32_t StartAndSettle() {
+    const uint32_t result = UKO_Start();
+    if (result != 0 || UKO_TickCycleHookReg(ClockTicked, 1) != 0) {
+        return result;
+    }
+    for (int i = 0; i < 10000 && !g_clockTicked.load(); ++i) {
+        struct timespec ts = {0, 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+    return result;
+}
+
 }  // namespace
 
 uint32_t PlatformStartOnce() {
     static TempEnv env;  // lives to the end of the process
-    static const uint32_t result = UKO_Start();
+    static const uint32_t result = StartAndSettle();
     return result;
 }
 

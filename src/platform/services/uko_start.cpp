@@ -2,6 +2,8 @@
 
 #include "ddm_log.h"
 #include "jqr_mem.h"
+#include "jqr_task.h"
+#include "os_clock.h"
 #include "os_time.h"
 #include "osal_lock.h"
 #include "uko_cputick.h"
@@ -10,6 +12,7 @@
 #include "uko_rescb.h"
 #include "uko_spl.h"
 #include "uko_task.h"
+#include "uko_tick.h"
 #include "v_sm.h"
 #include "v_task.h"
 
@@ -19,7 +22,8 @@ namespace {
 // dependencies between them: the tick configuration before anything that converts
 // ticks, the partitions before every module that takes memory from the system
 // partition, the control-block tables before the task and queue tables that live in
-// them, the task module before the clock tasks, and the log last. A module joins this
+// them, the task module before the clock tasks and the task adaptation table, the
+// clock before the tick that hooks into it, and the log last. A module joins this
 // table at its own place when it is added to the platform.
 constexpr UKO_START_STEP kSteps[] = {
     {"OS_TickConfigInit", OS_TickConfigInit},
@@ -31,7 +35,12 @@ constexpr UKO_START_STEP kSteps[] = {
     {"ukoLockDbgInit", ukoLockDbgInit},
     {"UKO_TaskInit", UKO_TaskInit},
     {"JQR_MemInit", JQR_MemInit},
+    {"OS_ClockInit", OS_ClockInit},
+    {"TSK_TaskInit", TSK_TaskInit},
+    {"UKO_TickInit", UKO_TickInit},
     {"Sema4Init", Sema4Init},
+    {"ukoTickCycleHookInit", ukoTickCycleHookInit},
+    {"JQR_TaskInit", JQR_TaskInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
     {"DDM_LogEnvInit", DDM_LogEnvInit},
 };

@@ -435,6 +435,25 @@ uint32_t UKO_TaskIdGet(const char* pscName) {
     return Live(cb) ? cb->uiTaskId : UKO_TASK_ID_NONE;
 }
 
+uint32_t ukoTaskSnapshotGet(uint32_t uiTaskId, UKO_TASK_SNAPSHOT_S* pstSnapshot) {
+    if (pstSnapshot == nullptr || !g_ready.load(std::memory_order_acquire)) {
+        return UKO_EINVAL;
+    }
+    // The caller's own block cannot change hands while it runs; any other is looked up
+    // under the lock that guards its reuse.
+    const uint32_t id = uiTaskId == UKO_TASK_ID_SELF ? ukoTaskCurIdGet() : uiTaskId;
+    TaskLocked lock;
+    UKO_TaskCb* cb = LiveGet(id);
+    if (cb == nullptr || id == UKO_TASK_ID_NONE) {
+        return UKO_EINVAL;
+    }
+    std::memcpy(pstSnapshot->acName, cb->acName, sizeof(pstSnapshot->acName));
+    pstSnapshot->ulThread = ukoTaskThreadGet(cb);
+    pstSnapshot->uiPriority = cb->uiPriority;
+    pstSnapshot->uiMode = cb->uiMode;
+    return 0;
+}
+
 uint32_t UKO_TaskIdCheck(uint32_t uiTaskId) {
     if (uiTaskId == UKO_TASK_ID_SELF) {
         return 1;

@@ -70,6 +70,17 @@ uint32_t ukoTaskOsalHandleGet(uint32_t uiTaskId);
 // The priority hook in force, or NULL.
 UKO_TASK_PRIO_HOOK_PF ukoTaskPrioHookGet();
 
+// A live task's name, thread, priority and mode as one picture, taken under the task
+// lock, for readers that must not see a block change hands halfway (id 0: the caller):
+// 0, or 22 when no live task has the id.
+struct UKO_TASK_SNAPSHOT_S {
+    char acName[UKO_TASK_NAME_LEN];
+    pthread_t ulThread;
+    uint32_t uiPriority;
+    uint32_t uiMode;
+};
+uint32_t ukoTaskSnapshotGet(uint32_t uiTaskId, UKO_TASK_SNAPSHOT_S* pstSnapshot);
+
 // ---- Hooks ----------------------------------------------------------------------------------
 void ukoTaskCreateHookCall(uint32_t uiTaskId);
 void ukoTaskDeleteHookCall(uint32_t uiTaskId);

@@ -10,7 +10,8 @@ namespace vt_test {
 
 // Runs the platform's start-up (every step present) the first time it is called in the
 // process, with HOME, XDG_CONFIG_HOME and TMPDIR pointing at a private folder that lives
-// until the process ends; later calls only return the first call's result.
+// until the process ends, and waits until the clock tasks are running; later calls only
+// return the first call's result.
 uint32_t PlatformStartOnce();
 
 // One report that reached the platform log hook, its message expanded.
