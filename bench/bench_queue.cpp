@@ -4,21 +4,26 @@
 //   (a) one producer thread to one consumer thread;
 //   (b) four producer threads to one consumer thread.
 // Each message carries the time it was written; the consumer takes the time it was read,
-// which gives the hand-over latency (p50, p99) beside the throughput. Every
+// which gives the hand-over latency (p50, p99) beside the throughput. The platform queue
+// is driven from platform tasks, as its users drive it (a thread that is no task pays a
+// search of the task table for its id on every call); the peer from plain threads. Every
 // configuration runs three times, alternating the two queues; the median run is shown.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "jqr_queue.h"
+#include "jqr_task.h"
 #include "uko_start.h"
 
 namespace {
@@ -112,40 +117,89 @@ struct Result {
     double p99Us = 0;
 };
 
-template <typename Queue>
+// Runs a piece of work on a thread of the kind the queue's users have: a platform task
+// for the platform queue, a plain thread for the peer. Join waits for every piece.
+struct TaskRunner {
+    std::vector<std::function<void()>*> work;
+    std::atomic<int> done{0};
+    static void Entry(uint64_t uvWork, uint64_t uvDone, uint64_t, uint64_t) {
+        (*reinterpret_cast<std::function<void()>*>(uvWork))();
+        reinterpret_cast<std::atomic<int>*>(uvDone)->fetch_add(1);
+    }
+    void Start(std::function<void()> fn) {
+        static int serial = 0;
+        char name[8];
+        std::snprintf(name, sizeof(name), "B%03d", serial++ % 1000);
+        auto* w = new std::function<void()>(std::move(fn));
+        work.push_back(w);
+        const uint64_t args[UKO_TASK_ARG_NUM] = {reinterpret_cast<uint64_t>(w),
+                                                 reinterpret_cast<uint64_t>(&done), 0, 0};
+        uint32_t id = 0;
+        if (UKO_Task_Create(name, 0, 0, 0, args, &TaskRunner::Entry, &id) != 0) {
+            std::fprintf(stderr, "task create failed\n");
+            std::exit(1);
+        }
+    }
+    void Join() {
+        while (done.load() != static_cast<int>(work.size())) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        for (auto* w : work) {
+            delete w;
+        }
+    }
+};
+
+struct ThreadRunner {
+    std::vector<std::thread> threads;
+    void Start(std::function<void()> fn) { threads.emplace_back(std::move(fn)); }
+    void Join() {
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+};
+
+template <typename Queue, typename Runner>
 Result Run(int producers) {
     Queue q;
     std::vector<int64_t> latency(kMessages);
     const uint64_t perProducer = kMessages / static_cast<uint64_t>(producers);
     const uint64_t total = perProducer * static_cast<uint64_t>(producers);
+    std::atomic<int64_t> endNs{0};
     const auto t0 = Clock::now();
-    std::vector<std::thread> threads;
+    Runner runner;
     for (int p = 0; p < producers; ++p) {
-        threads.emplace_back([&q, p, perProducer] {
+        runner.Start([&q, p, perProducer] {
             for (uint64_t i = 0; i < perProducer; ++i) {
                 q.Write(Message{NowNs(), static_cast<uint64_t>(p), i, 0});
             }
         });
     }
-    std::vector<uint64_t> next(static_cast<size_t>(producers), 0);
-    for (uint64_t i = 0; i < total; ++i) {
-        Message m{};
-        q.Read(&m);
-        latency[i] = NowNs() - m.sentNs;
-        if (m.seq != next[m.producer]++) {
-            std::fprintf(stderr, "message out of order\n");
-            std::abort();
+    runner.Start([&] {
+        std::vector<uint64_t> next(static_cast<size_t>(producers), 0);
+        for (uint64_t i = 0; i < total; ++i) {
+            Message m{};
+            q.Read(&m);
+            latency[i] = NowNs() - m.sentNs;
+            if (m.seq != next[m.producer]++) {
+                std::fprintf(stderr, "message out of order\n");
+                std::abort();
+            }
         }
-    }
-    const std::chrono::duration<double> secs = Clock::now() - t0;
-    for (std::thread& t : threads) {
-        t.join();
-    }
+        endNs = NowNs();
+    });
+    runner.Join();
+    const double secs =
+        static_cast<double>(endNs.load() -
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(t0.time_since_epoch())
+                                .count()) /
+        1e9;
     latency.resize(total);
     Result r;
-    r.msgsPerSec = static_cast<double>(total) / secs.count();
-    auto at = [&](double q50) {
-        const size_t k = static_cast<size_t>(q50 * static_cast<double>(total - 1));
+    r.msgsPerSec = static_cast<double>(total) / secs;
+    auto at = [&](double fraction) {
+        const size_t k = static_cast<size_t>(fraction * static_cast<double>(total - 1));
         std::nth_element(latency.begin(), latency.begin() + static_cast<long>(k), latency.end());
         return static_cast<double>(latency[k]) / 1000.0;
     };
@@ -161,13 +215,13 @@ Result Median(std::vector<Result> runs) {
 }
 
 void Report(const char* what, int producers) {
-    (void)Run<Ours>(producers);  // warm-up
-    (void)Run<Peer>(producers);
+    (void)Run<Ours, TaskRunner>(producers);  // warm-up
+    (void)Run<Peer, ThreadRunner>(producers);
     std::vector<Result> ours;
     std::vector<Result> peer;
     for (int i = 0; i < 3; ++i) {
-        ours.push_back(Run<Ours>(producers));
-        peer.push_back(Run<Peer>(producers));
+        ours.push_back(Run<Ours, TaskRunner>(producers));
+        peer.push_back(Run<Peer, ThreadRunner>(producers));
     }
     const Result o = Median(ours);
     const Result p = Median(peer);
