@@ -49,6 +49,7 @@ uint32_t g_idLimit = 0;      // valid ids are 1 to g_idLimit - 1 (atomic access)
 uint32_t g_latencyMs = 0;    // 0: latency tracking off
 UKO_QUEUE_LATENCY_HOOK_PF g_latencyHook = nullptr;
 UKO_QUEUE_WAKE_HOOK_PF g_wakeHook = nullptr;
+UKO_QUEUE_TICK_PF g_tickSource = nullptr;
 
 void* SysAlloc(uint64_t uvSize) { return UKO_MemAlloc(0, 0, uvSize); }
 
@@ -63,6 +64,10 @@ uint8_t* SlotAddr(const UKO_QueueCb* pstCb, uint32_t uiSlot) {
 // The tick count as one 64-bit value: a wait that spans the wrap of the low word must
 // still see how much time went by.
 uint64_t TickNow() {
+    UKO_QUEUE_TICK_PF source = __atomic_load_n(&g_tickSource, __ATOMIC_ACQUIRE);
+    if (source != nullptr) {
+        return source();
+    }
     uint32_t high = 0;
     uint32_t low = 0;
     (void)UKO_TickGet(&high, &low);
@@ -405,6 +410,10 @@ uint32_t ukoQueueConfigCheck(uint32_t uiDefaultSize, uint32_t uiInitNum, uint32_
 }
 
 void ukoQueueLatencyThresholdSet(uint32_t uiMs) { __atomic_store_n(&g_latencyMs, uiMs, __ATOMIC_RELEASE); }
+
+void ukoQueueTickSourceSet(UKO_QUEUE_TICK_PF pfnTick) {
+    __atomic_store_n(&g_tickSource, pfnTick, __ATOMIC_RELEASE);
+}
 
 void ukoQueueWakeHookSet(UKO_QUEUE_WAKE_HOOK_PF pfnHook) {
     __atomic_store_n(&g_wakeHook, pfnHook, __ATOMIC_RELEASE);
