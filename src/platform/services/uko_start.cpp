@@ -9,6 +9,7 @@
 #include "uko_cputick.h"
 #include "uko_handle.h"
 #include "uko_mempt.h"
+#include "uko_reltmrknl.h"
 #include "uko_rescb.h"
 #include "uko_spl.h"
 #include "uko_task.h"
@@ -40,6 +41,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"UKO_TickInit", UKO_TickInit},
     {"Sema4Init", Sema4Init},
     {"ukoTickCycleHookInit", ukoTickCycleHookInit},
+    {"ukoRelTmKnlInit", ukoRelTmKnlInit},
     {"JQR_TaskInit", JQR_TaskInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
     {"DDM_LogEnvInit", DDM_LogEnvInit},
