@@ -3,6 +3,7 @@
 #include "ddm_log.h"
 #include "jqr_mem.h"
 #include "jqr_task.h"
+#include "jqr_timer.h"
 #include "os_clock.h"
 #include "os_time.h"
 #include "osal_lock.h"
@@ -43,6 +44,7 @@ constexpr UKO_START_STEP kSteps[] = {
     {"ukoTickCycleHookInit", ukoTickCycleHookInit},
     {"ukoRelTmKnlInit", ukoRelTmKnlInit},
     {"JQR_TaskInit", JQR_TaskInit},
+    {"JQR_TimerInit", JQR_TimerInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
     {"DDM_LogEnvInit", DDM_LogEnvInit},
 };
