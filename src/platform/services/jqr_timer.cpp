@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "jqr_timer_inner.h"
@@ -39,15 +40,15 @@ constexpr uint64_t kGroupBytes = static_cast<uint64_t>(JQR_TIMER_GROUP_SIZE) * s
 const char kInvalidId[] = "[ZIRPA-%s]:The param ulTimerID(%u) is invalid.";
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
-bool g_init = false;
+std::atomic<bool> g_init{false};
 UKO_ReltmrCb** g_groups = nullptr;  // JqrsTimerGrp
 UKO_ReltmrCb* g_freeHead = nullptr;
 UKO_ReltmrCb* g_freeTail = nullptr;
 UKO_TIMER_STAT_S g_stat;
 
-UKO_TIMER_EXT_HOOK_PF g_extHook = nullptr;
-UKO_TIMER_CBK_HOOK_PF g_preHook = nullptr;
-UKO_TIMER_CBK_HOOK_PF g_postHook = nullptr;
+std::atomic<UKO_TIMER_EXT_HOOK_PF> g_extHook{nullptr};
+std::atomic<UKO_TIMER_CBK_HOOK_PF> g_preHook{nullptr};
+std::atomic<UKO_TIMER_CBK_HOOK_PF> g_postHook{nullptr};
 JQR_TIMER_GROUP_GATE_PF g_groupGate = nullptr;
 
 // Both locks in their order, released in reverse.
@@ -148,10 +149,11 @@ uint32_t JQR_TimerInit(uint32_t /*uiUnused*/) {
 // ---- Pool ---------------------------------------------------------------------------------------
 
 UKO_ReltmrCb* Jqrs_AllocTimerStruct() {
+    LockAdapt();
     if (g_freeHead == nullptr) {
+        UnlockAdapt();
         return nullptr;
     }
-    LockAdapt();
     // The free list never runs empty: its last record is handed out only once a new
     // group stands behind it.
     if (g_freeHead->pstNext == nullptr) {
@@ -477,10 +479,11 @@ uint32_t UKO_Timer_DeleteEx(uint32_t uiTimerId, uint32_t /*uiUnused*/) {
 }
 
 void UKO_Timer_DeleteByTask(uint32_t uiTaskId) {
+    LockAdapt();
     if (g_groups == nullptr) {
+        UnlockAdapt();
         return;
     }
-    LockAdapt();
     for (uint32_t index = 1; index <= kIndexMask; ++index) {
         UKO_ReltmrCb* group = g_groups[index >> 10];
         if (group == nullptr) {

@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "../base/os_clock_inner.h"
@@ -38,7 +39,7 @@ struct PoolBlock {
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 bool g_lockMade = false;
-bool g_init = false;
+std::atomic<bool> g_init{false};
 
 uint32_t g_hasBit = 0;
 uint32_t g_noPool = 0;
@@ -61,8 +62,8 @@ UKO_ReltmrCb* g_allHead = nullptr;
 UKO_ReltmrStat g_stat;
 uint32_t g_hdlModIndex = 0xFFFFFFFFu;
 
-UKO_RELTMR_ADAPT_HOOK_PF g_adaptHook = nullptr;
-UKO_RELTMR_DBG_HOOK_PF g_dbgHook = nullptr;
+std::atomic<UKO_RELTMR_ADAPT_HOOK_PF> g_adaptHook{nullptr};
+std::atomic<UKO_RELTMR_DBG_HOOK_PF> g_dbgHook{nullptr};
 UKO_RELTMR_POOL_GATE_PF g_poolGate = nullptr;
 
 void Lock() { (void)OSAL_LockLock(&g_lock); }
@@ -480,7 +481,7 @@ uint32_t ukoRelTmPoolAdd(uint32_t uiCount) {
 }
 
 uint32_t ukoRelTmCbAlloc(void** ppPriv) {
-    if (ppPriv == nullptr || g_freeHead == nullptr) {
+    if (ppPriv == nullptr || !g_init) {
         return UKO_EINVAL;
     }
     Lock();
