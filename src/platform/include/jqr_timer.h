@@ -20,9 +20,6 @@
 constexpr uint32_t UKO_TIMER_LOOP = 0x01;
 constexpr uint32_t UKO_TIMER_ONE_TIMEOUT_MSG_IN_QUEUE = 0x04;
 
-// Event with which the owner task of a message timer is woken.
-constexpr uint32_t UKO_TIMER_EVENT = 0x8000;
-
 // Delete flags.
 constexpr uint32_t UKO_TIMER_DELETE_ALLOWED = 175;  // 0xAF
 constexpr uint32_t UKO_TIMER_DELETE_REFUSED = 176;  // 0xB0

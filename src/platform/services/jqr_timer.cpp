@@ -378,7 +378,7 @@ void Jqrs_TrigReltimer(UKO_ReltmrCb* pstTimer) {
     } else if (queued) {
         ++priv->uiMsgNum;
         if (OwnerQueueWrite(priv->uiQueueId, &msg) == 0) {
-            (void)UKO_TaskEventWrite(priv->uiTaskId, UKO_TIMER_EVENT);
+            (void)UKO_TaskEventWrite(priv->uiTaskId, UKO_TASK_EVENT_TIMER);
             if (!loop && !oneTimeout) {
                 Jqrs_FreeTimerStruct(pstTimer);
             }
