@@ -2,6 +2,7 @@
 
 #include "ddm_log.h"
 #include "jqr_mem.h"
+#include "jqr_queue.h"
 #include "jqr_task.h"
 #include "jqr_timer.h"
 #include "os_clock.h"
@@ -10,6 +11,7 @@
 #include "uko_cputick.h"
 #include "uko_handle.h"
 #include "uko_mempt.h"
+#include "uko_queue.h"
 #include "uko_reltmrknl.h"
 #include "uko_rescb.h"
 #include "uko_spl.h"
@@ -42,7 +44,9 @@ constexpr UKO_START_STEP kSteps[] = {
     {"UKO_TickInit", UKO_TickInit},
     {"Sema4Init", Sema4Init},
     {"ukoTickCycleHookInit", ukoTickCycleHookInit},
+    {"ukoQueueInit", ukoQueueInit},
     {"ukoRelTmKnlInit", ukoRelTmKnlInit},
+    {"JQR_QueueInit", JQR_QueueInit},
     {"JQR_TaskInit", JQR_TaskInit},
     {"JQR_TimerInit", JQR_TimerInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
