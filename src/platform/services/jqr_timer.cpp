@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "jqr_queue.h"
 #include "jqr_timer_inner.h"
 #include "os_task.h"
 #include "os_time.h"
@@ -67,12 +68,6 @@ bool IsLoop(const UKO_ReltmrCb* tm) { return (tm->ucMode & UKO_TIMER_LOOP) != 0;
 bool KeepsMessages(UKO_ReltmrCb* tm) {
     return (tm->ucMode & UKO_TIMER_ONE_TIMEOUT_MSG_IN_QUEUE) != 0 && JqrsPriv(tm)->uiMsgNum != 0;
 }
-
-// ---- Owner queues --------------------------------------------------------------------------
-// Message delivery needs the queue module, which this build does not have yet: no queue
-// is valid, so message timers are refused at creation.
-uint32_t OwnerQueueIsValid(uint32_t /*uiQueueId*/) { return 0; }
-uint32_t OwnerQueueWrite(uint32_t /*uiQueueId*/, const UKO_TimerMsg* /*pstMsg*/) { return UKO_EINVAL; }
 
 // Lays out a new group: every record IDLE with its index as its id, no extended name,
 // linked to the next one of the group.
@@ -247,7 +242,7 @@ uint32_t UKO_Timer_Create(uint32_t uiTaskId, uint32_t uiQueueId, uint32_t uiLenM
         if (UKO_TaskIdCheck(uiTaskId) != 1) {
             return TIMER_REPORT(UKO_EINVAL, "UKO_Timer_Create:Invalid Task ID %u.\n", uiTaskId);
         }
-        if (OwnerQueueIsValid(uiQueueId) != 1) {
+        if (UKO_Queue_IsValid(uiQueueId) != 1) {
             return TIMER_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid queue ID(%u).", __func__, uiQueueId);
         }
     }
@@ -377,7 +372,7 @@ void Jqrs_TrigReltimer(UKO_ReltmrCb* pstTimer) {
         }
     } else if (queued) {
         ++priv->uiMsgNum;
-        if (OwnerQueueWrite(priv->uiQueueId, &msg) == 0) {
+        if (UKO_Queue_Write(priv->uiQueueId, &msg, kQueueWriteFlags, 0) == 0) {
             (void)UKO_TaskEventWrite(priv->uiTaskId, UKO_TASK_EVENT_TIMER);
             if (!loop && !oneTimeout) {
                 Jqrs_FreeTimerStruct(pstTimer);
