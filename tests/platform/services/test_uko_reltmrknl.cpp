@@ -382,6 +382,29 @@ TEST_F(RelTmKernel, UnlockedKindMayStopItsOwnTimerAndMessageTimersShareTheFirstF
     EXPECT_EQ(UKO_ReltmrCountGet(), 0u);
 }
 
+TEST_F(RelTmKernel, UnlockedMessageTimerStoppedBeforeItsTurnDeliversNothing) {
+    static TestTimer first, second;
+    static std::vector<uint32_t> delivered;
+    delivered.clear();
+    struct Fns {
+        // The first message timer's function delivers for both; the first delivery
+        // stops the second timer, which is already on this call's expired list.
+        static void Deliver(UKO_ReltmrCb* tm) {
+            delivered.push_back(NameOf(tm));
+            if (second.var != nullptr) {
+                EXPECT_EQ(UKO_ReltmrStop(&second.var), 0u);
+            }
+        }
+    };
+    Start(&first, UKO_RELTMR_KIND_UNLOCKED, 0, 2, Fns::Deliver, 1);
+    Start(&second, UKO_RELTMR_KIND_UNLOCKED, 0, 2, Fns::Deliver, 2);
+    UKO_ReltmrCb* rec = second.var;
+    ukoRelTmTick(2);
+    EXPECT_EQ(delivered, (std::vector<uint32_t>{1})) << "a stop answered with 0 means no delivery";
+    EXPECT_EQ(StateOf(rec), UKO_RELTMR_IDLE);
+    EXPECT_EQ(UKO_ReltmrCountGet(), 0u);
+}
+
 TEST_F(RelTmKernel, LockedMessageTimerStoppedDuringExpiryWithAQueuedMessageStaysDeleted) {
     static TestTimer first, second;
     struct Fns {
