@@ -48,6 +48,11 @@ constexpr uint8_t UKO_RELTMR_DELETED = 0x55;
 constexpr uint8_t UKO_RELTMR_OUTSEND = 0xAC;
 constexpr uint8_t UKO_RELTMR_DELETED_INQ = 0xAF;
 
+// Where a record is linked.
+constexpr uint32_t UKO_RELTMR_LIST_NEAR = 0;
+constexpr uint32_t UKO_RELTMR_LIST_FAR = 1;
+constexpr uint32_t UKO_RELTMR_LIST_EXPIRED = 2;
+
 // Handle of a free pool record.
 constexpr uint32_t UKO_RELTMR_HANDLE_FREE = 0xFFFF;
 constexpr size_t UKO_RELTMR_PRIV_SIZE = 40;
@@ -72,7 +77,7 @@ struct UKO_ReltmrCb {
     uint8_t ucMode2;
     uint8_t ucState;
     uint8_t ucDelFlag;
-    uint32_t uiList;         // 0 near ring, 1 far list
+    uint32_t uiList;         // 0 near ring, 1 far list, 2 waiting on a tick's expired list
     uintptr_t ulMsgInQueue;  // kind 1: non-zero keeps an ended timer DELETED
     UKO_ReltmrCb* pstHdlNext;  // the owning handle's timer list
     UKO_ReltmrCb* pstHdlPrev;

@@ -529,7 +529,9 @@ uint32_t UKO_Timer_IsStoped(uint32_t uiTimerId) {
             result = 0;
             break;
         case UKO_RELTMR_OUT:
-            if (!IsLoop(tm)) {
+            // A record still waiting on the tick's expired list belongs to the expiry:
+            // releasing it there would cut the list and strand the timers behind it.
+            if (!IsLoop(tm) && tm->uiList != UKO_RELTMR_LIST_EXPIRED) {
                 Jqrs_FreeTimerStruct(tm);
             } else if (priv->uiMsgNum != 0) {
                 --priv->uiMsgNum;

@@ -296,6 +296,7 @@ void ExpiryProcess(UKO_ReltmrCb* pstList) {
         pstList = tm->pstNext;
         tm->pstNext = nullptr;
         tm->pstPrev = nullptr;
+        tm->uiList = UKO_RELTMR_LIST_NEAR;
         switch (tm->uiKind) {
             case UKO_RELTMR_KIND_ADAPT: {
                 UKO_RELTMR_ADAPT_HOOK_PF hook = g_adaptHook;
@@ -599,6 +600,7 @@ void ukoRelTmTick(uint32_t uiTicks) {
     UKO_ReltmrCb* expiredTail = nullptr;
     auto expire = [&](UKO_ReltmrCb* tm) {
         tm->ucState = UKO_RELTMR_OUT;
+        tm->uiList = UKO_RELTMR_LIST_EXPIRED;
         tm->pstNext = nullptr;
         tm->pstPrev = expiredTail;
         if (expiredTail == nullptr) {

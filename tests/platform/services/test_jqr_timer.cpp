@@ -229,6 +229,35 @@ TEST_F(JqrTimer, DeletedWithTwoUnacknowledgedMessagesItStaysUntilTheLastAcknowle
     EXPECT_EQ(UKO_Timer_IsStoped(0), 0u) << "an invalid id, reported";
 }
 
+TEST_F(JqrTimer, AnEarlyAcknowledgementDoesNotReleaseATimerWaitingForItsExpiry) {
+    // Three one-shot timers that keep their message expire in one tick. The first one's
+    // delivery acknowledges the second while that still waits on the tick's expired
+    // list: the second must still be delivered, and the third with it.
+    static uint32_t ids[3];
+    static std::vector<uint32_t> seen;
+    seen.clear();
+    struct Fns {
+        static void Hook(uint32_t id, uint32_t, uint64_t, UKO_TIMER_FUNC_PF) {
+            seen.push_back(id);
+            if (id == ids[0]) {
+                EXPECT_EQ(UKO_Timer_IsStoped(ids[1]), 0u);
+            }
+        }
+    };
+    UKO_Timer_ExtHookSet(Fns::Hook);
+    for (uint32_t& id : ids) {
+        ASSERT_EQ(UKO_Timer_Create_Ex(1, 30, Callback, 0, &id, UKO_TIMER_ONE_TIMEOUT_MSG_IN_QUEUE), 0u);
+    }
+    ukoRelTmTick(3);
+    UKO_Timer_ExtHookSet(nullptr);
+    EXPECT_EQ(seen, (std::vector<uint32_t>{ids[0], ids[1], ids[2]}));
+    for (uint32_t id : ids) {
+        EXPECT_EQ(InfoOf(id).uiState, UKO_RELTMR_OUT) << "delivered, waiting for its acknowledgement";
+        EXPECT_EQ(UKO_Timer_IsStoped(id), 0u);
+        EXPECT_EQ(InfoOf(id).uiState, UKO_RELTMR_IDLE);
+    }
+}
+
 TEST_F(JqrTimer, DeleteFlagRefusesDeletionOfLoopTimersOnly) {
     uint32_t loop = 0;
     uint32_t once = 0;
