@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "../base/osal_task_inner.h"
 #include "os_sema.h"
 #include "os_task.h"
 #include "osal_lock.h"
@@ -170,6 +171,39 @@ uint32_t HandOn(UKO_QueueCb* pstCb, uint32_t uiQueueId, bool bReader, const char
                         pcFn, name, uiQueueId);
 }
 
+// A task cancelled while it sleeps in a queue wait (UKO_TaskDelete of a reader or
+// writer) leaves through this instead of the code after UKO_SemaP: without it the queue
+// would count the task as blocked for ever, and a later delete would wait on it and
+// never give the queue back.
+struct WaitCancelCtx {
+    UKO_QueueCb* pstCb;
+    uint32_t uiQueueId;
+    bool bReader;
+};
+
+void WaitCancelled(void* pvCtx) {
+    osalUnwindCleanupEnter();
+    const WaitCancelCtx* ctx = static_cast<const WaitCancelCtx*>(pvCtx);
+    UKO_QueueCb* pstCb = ctx->pstCb;
+    int16_t* blocked = ctx->bReader ? &pstCb->sReadersBlocked : &pstCb->sWritersBlocked;
+    int16_t* toWake = ctx->bReader ? &pstCb->sReadersToWake : &pstCb->sWritersToWake;
+    uint32_t* blockedTask = ctx->bReader ? &pstCb->uiReadBlockedTask : &pstCb->uiWriteBlockedTask;
+    CbLock(pstCb);
+    if (--*blocked == 0) {
+        *blockedTask = 0;
+    }
+    if (ukoQueueStateGet(pstCb) == UKO_QUEUE_STATE_DELETING) {
+        // The delete may have signalled this very task: pass the wake-up on, or finish
+        // the deletion as the last one out.
+        (void)HandOn(pstCb, ctx->uiQueueId, ctx->bReader, "QueueWait");
+        return;
+    }
+    // As after a time-out: a signal that raced the cancel stays in the semaphore's count
+    // and is taken by the next waiter.
+    --*toWake;
+    CbUnlock(pstCb);
+}
+
 // Waits until the queue is no longer empty (reader) or full (writer). Entered with the
 // lock held; returns 0 with the lock still held, anything else with it released. The
 // task counts itself as waiting under the lock before it releases it, so a writer
@@ -210,7 +244,11 @@ uint32_t WaitForRoom(UKO_QueueCb* pstCb, uint32_t uiQueueId, uint32_t uiTimeOutM
         void* sema = bReader ? pstCb->pReadSema : pstCb->pWriteSema;
         CbUnlock(pstCb);
 
-        const uint32_t rc = UKO_SemaP(sema, remaining);
+        uint32_t rc = 0;
+        WaitCancelCtx cancelCtx = {pstCb, uiQueueId, bReader};
+        pthread_cleanup_push(WaitCancelled, &cancelCtx);
+        rc = UKO_SemaP(sema, remaining);
+        pthread_cleanup_pop(0);
 
         CbLock(pstCb);
         if (--*blocked == 0) {

@@ -13,6 +13,7 @@
 #include "uko_queue.h"
 #include "uko_queue_inner.h"
 #include "uko_rescb.h"
+#include "uko_task.h"
 #include "vt_test/platform.h"
 
 namespace {
@@ -406,6 +407,59 @@ TEST_F(QueueTest, DeleteWakesEveryBlockedTaskAndTheLastOneFrees) {
         EXPECT_EQ(ukoQueueStateGet(ukoQueueCbGet(id)), UKO_QUEUE_STATE_FREE);
         EXPECT_EQ(UKO_QueueIsValid(id), 0u);
         EXPECT_EQ(UKO_RescbCbGet(ukoQueueTableIdGet(), id), nullptr) << "the block is back in the table";
+    }
+}
+
+// A task deleted while it waits on a queue no longer counts as waiting, so a later
+// delete of the queue (or one already in progress) gives the queue back.
+void ReadForever(uint64_t uiQueueId, uint64_t, uint64_t, uint64_t) {
+    char buf[32];
+    (void)QUE_CommonRead(static_cast<uint32_t>(uiQueueId), 0, buf, sizeof(buf), UKO_QUEUE_WAIT, nullptr);
+}
+
+void WriteForever(uint64_t uiQueueId, uint64_t, uint64_t, uint64_t) {
+    char buf[32] = {};
+    (void)QUE_CommonWrite(static_cast<uint32_t>(uiQueueId), buf, sizeof(buf), UKO_QUEUE_WAIT, 0,
+                          UKO_QUEUE_NORMAL);
+}
+
+TEST_F(QueueTest, ATaskDeletedWhileWaitingLeavesTheQueueDeletable) {
+    struct Case {
+        const char* what;
+        bool reader;
+        bool keepOneWaiting;  // a second, plain waiter the delete has to hand on to
+    } cases[] = {{"reader", true, false}, {"writer", false, false}, {"reader beside another", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t id = Make(1, kFifoSyn, 32, "CAN");
+        if (!c.reader) {
+            ASSERT_EQ(Put(id, "full"), 0u);
+        }
+        const uint32_t before = UKO_QueueCurNumGet();
+        const uint64_t args[4] = {id, 0, 0, 0};
+        uint32_t task = 0;
+        ASSERT_EQ(UKO_TaskCreate("qcan", &task, c.reader ? ReadForever : WriteForever, 100, 0, 0, args), 0u);
+        ASSERT_TRUE(WaitBlocked(id, c.reader, 1));
+        std::thread other;
+        uint32_t otherRc = 0;
+        if (c.keepOneWaiting) {
+            other = std::thread([&] {
+                char buf[32];
+                otherRc = QUE_CommonRead(id, 0, buf, sizeof(buf), UKO_QUEUE_WAIT, nullptr);
+            });
+            ASSERT_TRUE(WaitBlocked(id, true, 2));
+        }
+        ASSERT_EQ(UKO_TaskDelete(task), 0u);
+        ASSERT_TRUE(WaitFor([&] { return UKO_TaskIdCheck(task) == 0; }));
+        EXPECT_TRUE(WaitBlocked(id, c.reader, c.keepOneWaiting ? 1 : 0)) << "the deleted task still counts";
+        EXPECT_EQ(UKO_QueueDelete(id), 0u);
+        if (other.joinable()) {
+            other.join();
+            EXPECT_EQ(otherRc, UKO_QueueDeletedErr);
+        }
+        EXPECT_TRUE(WaitFor([&] { return UKO_QueueIsValid(id) == 0; }));
+        EXPECT_EQ(UKO_QueueCurNumGet(), before - 1);
+        EXPECT_EQ(ukoQueueStateGet(ukoQueueCbGet(id)), UKO_QUEUE_STATE_FREE);
     }
 }
 
