@@ -84,21 +84,29 @@ void CloseFd(int32_t iFd, fd_set* pstSet) {
     (void)UKO_SocketClose(iFd);
 }
 
+// The socket of the first slot in table order with that source and type, held; -1 when
+// there is none.
+int32_t HoldMatching(uint32_t uiSource, uint32_t uiType, uint32_t* puiSlot) {
+    Locked lock;
+    const ConnectTable* t = &g_pluginConnectTable;
+    for (uint32_t i = 0; i < UI_CONNECT_TABLE_SIZE; ++i) {
+        const ConnectInfo& slot = t->astConnect[i];
+        if (slot.iSocket != UI_SOCKET_NONE && slot.uiConnetType == uiType &&
+            slot.uiSourceMark == uiSource) {
+            ++g_slotHolds[i];
+            *puiSlot = i;
+            return slot.iSocket;
+        }
+    }
+    return UI_SOCKET_NONE;
+}
+
 // The socket of the first registered plugin connection in table order, held; -1 (and
 // the look-up's log line) when there is none.
 int32_t HoldPlugin(uint32_t* puiSlot) {
-    {
-        Locked lock;
-        const ConnectTable* t = &g_pluginConnectTable;
-        for (uint32_t i = 0; i < UI_CONNECT_TABLE_SIZE; ++i) {
-            const ConnectInfo& slot = t->astConnect[i];
-            if (slot.iSocket != UI_SOCKET_NONE && slot.uiConnetType == CONNECT_TYPE_ASYNC &&
-                slot.uiSourceMark == MARK_PLUGIN) {
-                ++g_slotHolds[i];
-                *puiSlot = i;
-                return slot.iSocket;
-            }
-        }
+    const int32_t fd = HoldMatching(MARK_PLUGIN, CONNECT_TYPE_ASYNC, puiSlot);
+    if (fd != UI_SOCKET_NONE) {
+        return fd;
     }
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR,
                        "[%lu][Support get connect fd by source][get i socket connect [source "
@@ -269,6 +277,32 @@ void uiPluginConnect_CloseAll() {
     }
     for (uint32_t i = 0; i < count; ++i) {
         CloseFd(fds[i], nullptr);
+    }
+}
+
+int32_t UI_PluginConnect_Get(const PacketHead* pstHostHead, uint32_t* puiSlot) {
+    if (pstHostHead == nullptr || puiSlot == nullptr) {
+        return UI_SOCKET_NONE;
+    }
+    // An unregistered slot (type 0) is never the one a packet is meant for.
+    const int32_t fd = pstHostHead->uiConnetType == 0
+                           ? UI_SOCKET_NONE
+                           : HoldMatching(pstHostHead->uiDestMark, pstHostHead->uiConnetType,
+                                          puiSlot);
+    if (fd == UI_SOCKET_NONE) {
+        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR,
+                           "[%lu][Process plugin]Get plugin socket connect [source :%d]:[uiDestMark "
+                           ":%d]:[uiConnetType :%d]",
+                           UI_LOG_TAG, static_cast<int>(pstHostHead->uiSourceMark),
+                           static_cast<int>(pstHostHead->uiDestMark),
+                           static_cast<int>(pstHostHead->uiConnetType));
+    }
+    return fd;
+}
+
+void uiPluginRelease(uint32_t uiSlot) {
+    if (uiSlot < UI_CONNECT_TABLE_SIZE) {
+        ReleasePlugin(uiSlot);
     }
 }
 
