@@ -1,0 +1,389 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os_task.h"
+#include "osal_lock.h"
+#include "queue_test_util.h"
+#include "uko_queue.h"
+#include "uko_queue_inner.h"
+#include "uko_rescb.h"
+#include "uko_tick.h"
+#include "vt_test/platform.h"
+
+namespace {
+
+using queue_test::BlockedOn;
+using queue_test::WaitBlocked;
+using queue_test::WaitFor;
+
+constexpr uint32_t kFifoSyn = UKO_QUEUE_MODE_FIFO | UKO_QUEUE_MODE_SYN;
+constexpr uint32_t kFifoAsy = UKO_QUEUE_MODE_FIFO | UKO_QUEUE_MODE_ASY;
+
+class QueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(vt_test::PlatformStartOnce(), 0u); }
+    void TearDown() override {
+        ukoQueueWakeHookSet(nullptr);
+        for (uint32_t id : m_ids) {
+            if (UKO_QueueIsValid(id) == 1) {
+                (void)UKO_QueueDelete(id);
+            }
+        }
+    }
+
+    uint32_t Make(uint32_t uiMaxMsgs, uint32_t uiMode = kFifoSyn, uint32_t uiSize = 32,
+                  const char* pcName = "QTST") {
+        uint32_t id = 0;
+        EXPECT_EQ(QUE_CommonCreate(pcName, uiMaxMsgs, &id, uiMode, uiSize), 0u);
+        m_ids.push_back(id);
+        return id;
+    }
+
+    std::vector<uint32_t> m_ids;
+};
+
+
+uint32_t Put(uint32_t id, const std::string& s, uint32_t pos = UKO_QUEUE_NORMAL) {
+    return QUE_CommonWrite(id, s.data(), static_cast<uint32_t>(s.size()), UKO_QUEUE_NO_WAIT, 0, pos);
+}
+
+std::string Take(uint32_t id, uint32_t uiBufLen = 64) {
+    std::vector<char> buf(uiBufLen);
+    uint32_t len = 0;
+    if (QUE_CommonRead(id, 0, buf.data(), uiBufLen, UKO_QUEUE_NO_WAIT, &len) != 0) {
+        return "<none>";
+    }
+    return std::string(buf.data(), len);
+}
+
+// ---- Create -------------------------------------------------------------------------------
+
+TEST_F(QueueTest, CreateRefusesBadArguments) {
+    uint32_t id = 7;
+    struct Case {
+        const char* what;
+        const char* name;
+        uint32_t msgs;
+        uint32_t* out;
+        uint32_t size;
+    } cases[] = {
+        {"no out id", "Q", 1, nullptr, 32},
+        {"slot size 0", "Q", 1, &id, 0},
+        {"no name", nullptr, 1, &id, 32},
+        {"slot size at its limit", "Q", 1, &id, 0xFFFFFFFBu},
+        {"storage one byte over the bound", "Q", 1, &id, 4294967071u - 4 + 1},
+        // These products do not fit 32 bits; wrapped they would look small.
+        {"storage of exactly 2^32 bytes", "Q", 65536, &id, 65532},
+        {"storage far beyond 32 bits", "Q", 0x80000000u, &id, 4},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(QUE_CommonCreate(c.name, c.msgs, c.out, kFifoSyn, c.size), UKO_EINVAL) << c.what;
+        EXPECT_EQ(UKO_ErrnoGet(), UKO_EINVAL) << c.what;
+        EXPECT_EQ(id, 7u) << c.what << ": the id is written only on success";
+    }
+    EXPECT_EQ(UKO_QueueCreate("Q", 1, &id, 2, 32), UKO_EINVAL);
+    EXPECT_EQ(id, 7u);
+}
+
+TEST_F(QueueTest, CreateModesAndDefaultCapacity) {
+    uint32_t id = 0;
+    ASSERT_EQ(UKO_QueueCreate("F", 0, &id, 0, 32), 0u);
+    m_ids.push_back(id);
+    uint32_t max = 0;
+    EXPECT_EQ(UKO_QueueMaxNumGet(id, &max), 0u);
+    EXPECT_EQ(max, UKO_DEFAULT_QUEUE_SIZE);
+    EXPECT_EQ(ukoQueueCbGet(id)->usMode, kFifoSyn);
+    EXPECT_EQ(ukoQueueCbGet(id)->usWaiterOrder, 0u);
+    ASSERT_EQ(UKO_QueueCreate("P", 5, &id, 1, 32), 0u);
+    m_ids.push_back(id);
+    EXPECT_EQ(ukoQueueCbGet(id)->usMode, UKO_QUEUE_MODE_PRIO | UKO_QUEUE_MODE_SYN);
+    EXPECT_EQ(ukoQueueCbGet(id)->usWaiterOrder, 1u);
+    EXPECT_EQ(UKO_QueueMaxNumGet(id, nullptr), UKO_EINVAL);
+}
+
+TEST_F(QueueTest, NameIsKeptToFifteenCharacters) {
+    const uint32_t id = Make(1, kFifoSyn, 8, "ABCDEFGHIJKLMNOPQRST");
+    char name[16];
+    std::memset(name, 'x', sizeof(name));
+    ASSERT_EQ(UKO_QueueNameGet(id, name), 0u);
+    EXPECT_STREQ(name, "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(UKO_QueueIdGetByName("ABCDEFGHIJKLMNO"), id);
+}
+
+// ---- Ids that resolve to no queue ---------------------------------------------------------------
+
+TEST_F(QueueTest, EveryOperationRefusesIdsOfNoQueue) {
+    uint32_t deleted = Make(2);
+    ASSERT_EQ(UKO_QueueDelete(deleted), 0u);
+    const uint32_t ids[] = {0, ukoQueueIdLimitGet(), 301, 0xFFFFFFFEu, deleted};
+    for (uint32_t id : ids) {
+        char buf[32] = {};
+        uint32_t len = 5;
+        EXPECT_EQ(QUE_CommonRead(id, 0, buf, 32, UKO_QUEUE_NO_WAIT, &len), UKO_EINVAL) << id;
+        EXPECT_EQ(len, 0xFFFFFFFFu) << id;
+        EXPECT_EQ(QUE_CommonRead(id, 0, buf, 32, UKO_QUEUE_WAIT, &len), UKO_EINVAL) << id;
+        EXPECT_EQ(QUE_CommonWrite(id, buf, 32, UKO_QUEUE_WAIT, 0, UKO_QUEUE_NORMAL), UKO_EINVAL) << id;
+        EXPECT_EQ(UKO_QueueReadAsy(id, buf, 32), 0xFFFFFFFFu) << id;
+        EXPECT_EQ(UKO_QueueMsgNumGet(id), 0xFFFFFFFFu) << id;
+        EXPECT_EQ(UKO_QueueIsValid(id), 0u) << id;
+        uint32_t max = 9;
+        EXPECT_EQ(UKO_QueueMaxNumGet(id, &max), UKO_EINVAL) << id;
+        EXPECT_EQ(UKO_QueueNameGet(id, buf), UKO_EINVAL) << id;
+        EXPECT_EQ(UKO_QueueDelete(id), UKO_EINVAL) << id;
+        EXPECT_EQ(UKO_QueuePeekMsg(id, 0, buf, 32, nullptr), UKO_EINVAL) << id;
+        EXPECT_EQ(UKO_QueuePeakLenReset(id), UKO_EINVAL) << id;
+    }
+}
+
+// ---- Read and write -------------------------------------------------------------------------------
+
+TEST_F(QueueTest, NonBlockingEmptyAndFullAreCounted) {
+    const uint32_t id = Make(2);
+    char buf[32];
+    EXPECT_EQ(QUE_CommonRead(id, 0, buf, 32, UKO_QUEUE_NO_WAIT, nullptr), UKO_QueueEmptyErr);
+    EXPECT_EQ(UKO_ErrnoGet(), UKO_QueueEmptyErr);
+    EXPECT_EQ(Put(id, "a"), 0u);
+    EXPECT_EQ(Put(id, "b"), 0u);
+    EXPECT_EQ(Put(id, "c"), UKO_QueueFullErr);
+    EXPECT_EQ(UKO_ErrnoGet(), UKO_QueueFullErr);
+    EXPECT_EQ(UKO_QueueMsgNumGet(id), 2u);
+    const UKO_QueueCb* cb = ukoQueueCbGet(id);
+    EXPECT_EQ(cb->uiEmptyCount, 1u);
+    EXPECT_EQ(cb->uiFullCount, 1u);
+    EXPECT_EQ(cb->uiWriteCount, 3u);
+    EXPECT_EQ(cb->uiReadCount, 1u);
+    EXPECT_EQ(cb->uiPeakLen, 2u);
+    EXPECT_EQ(Take(id), "a");
+    EXPECT_EQ(Take(id), "b");
+    EXPECT_EQ(UKO_QueueReadAsy(id, buf, 32), 0xFFFFFFFFu) << "the out length, not the code";
+}
+
+TEST_F(QueueTest, RefusedArgumentsLeaveTheQueueAlone) {
+    const uint32_t syn = Make(4);
+    const uint32_t asy = Make(4, kFifoAsy);
+    char buf[40] = {};
+    EXPECT_EQ(Put(asy, "x"), 0u);
+    EXPECT_EQ(Put(syn, "x"), 0u);
+    struct Case {
+        const char* what;
+        uint32_t rc;
+    } cases[] = {
+        {"blocking read of an ASY queue with a message",
+         QUE_CommonRead(asy, 0, buf, 32, UKO_QUEUE_WAIT, nullptr)},
+        {"blocking write to an ASY queue with room",
+         QUE_CommonWrite(asy, buf, 32, UKO_QUEUE_WAIT, 10, UKO_QUEUE_NORMAL)},
+        {"40 bytes into 32-byte slots", QUE_CommonWrite(syn, buf, 40, UKO_QUEUE_NO_WAIT, 0, UKO_QUEUE_NORMAL)},
+        {"NULL buffer", QUE_CommonWrite(syn, nullptr, 4, UKO_QUEUE_NO_WAIT, 0, UKO_QUEUE_NORMAL)},
+        {"length 0", QUE_CommonWrite(syn, buf, 0, UKO_QUEUE_NO_WAIT, 0, UKO_QUEUE_NORMAL)},
+        {"read into NULL", QUE_CommonRead(syn, 0, nullptr, 32, UKO_QUEUE_NO_WAIT, nullptr)},
+        {"read of length 0", QUE_CommonRead(syn, 0, buf, 0, UKO_QUEUE_NO_WAIT, nullptr)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.rc, UKO_EINVAL) << c.what;
+    }
+    EXPECT_EQ(UKO_QueueMsgNumGet(asy), 1u);
+    EXPECT_EQ(UKO_QueueMsgNumGet(syn), 1u);
+    EXPECT_EQ(Take(asy), "x");
+    EXPECT_EQ(Take(syn), "x");
+}
+
+TEST_F(QueueTest, ShortBufferTakesThePrefixAndDropsTheRest) {
+    const uint32_t id = Make(4);
+    const std::string first = "0123456789abcdefghijklmnopqrstuv";  // 32 bytes
+    ASSERT_EQ(Put(id, first), 0u);
+    ASSERT_EQ(Put(id, "next"), 0u);
+    char buf[10];
+    uint32_t len = 0;
+    ASSERT_EQ(QUE_CommonRead(id, 0, buf, sizeof(buf), UKO_QUEUE_NO_WAIT, &len), 0u);
+    EXPECT_EQ(len, 10u);
+    EXPECT_EQ(std::string(buf, len), first.substr(0, 10));
+    EXPECT_EQ(Take(id), "next") << "the remaining 22 bytes are gone";
+    EXPECT_EQ(UKO_QueueMsgNumGet(id), 0u);
+}
+
+TEST_F(QueueTest, UrgentMessagesGoBeforeTheHeadNewestFirst) {
+    // Capacity 4 with the head at 0: the urgent writes step it back across the wrap.
+    const uint32_t id = Make(4);
+    ASSERT_EQ(Put(id, "A"), 0u);
+    ASSERT_EQ(Put(id, "B"), 0u);
+    ASSERT_EQ(Put(id, "U1", UKO_QUEUE_URGENT), 0u);
+    ASSERT_EQ(Put(id, "U2", UKO_QUEUE_URGENT), 0u);
+    EXPECT_EQ(Put(id, "X", UKO_QUEUE_URGENT), UKO_QueueFullErr);
+    char buf[8] = {};
+    uint32_t len = 0;
+    ASSERT_EQ(UKO_QueuePeekMsg(id, 0, buf, sizeof(buf), &len), 0u);
+    EXPECT_EQ(std::string(buf, len), "U2") << "index 0 is the next read";
+    ASSERT_EQ(UKO_QueuePeekMsg(id, 3, buf, sizeof(buf), &len), 0u);
+    EXPECT_EQ(std::string(buf, len), "B");
+    EXPECT_EQ(UKO_QueuePeekMsg(id, 4, buf, sizeof(buf), &len), UKO_EINVAL) << "index = count";
+    EXPECT_EQ(UKO_QueuePeekMsg(id, 0, buf, 0, &len), UKO_EINVAL);
+    EXPECT_EQ(UKO_QueuePeekMsg(id, 0, nullptr, 8, &len), UKO_EINVAL);
+    EXPECT_EQ(UKO_QueueMsgNumGet(id), 4u) << "a peek takes nothing";
+    for (const char* want : {"U2", "U1", "A", "B"}) {
+        EXPECT_EQ(Take(id), want);
+    }
+    // The ring keeps working from wherever head and tail ended.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(Put(id, "t"), 0u);
+        ASSERT_EQ(Put(id, "u", UKO_QUEUE_URGENT), 0u);
+        EXPECT_EQ(Take(id), "u");
+        EXPECT_EQ(Take(id), "t");
+    }
+}
+
+TEST_F(QueueTest, BlockingReadWaitsForAWriter) {
+    const uint32_t id = Make(2);
+    std::atomic<uint32_t> rc{1};
+    std::string got;
+    std::thread reader([&] {
+        char buf[32];
+        uint32_t len = 0;
+        rc = QUE_CommonRead(id, 0, buf, 32, UKO_QUEUE_WAIT, &len);
+        got.assign(buf, len == 0xFFFFFFFFu ? 0 : len);
+    });
+    ASSERT_TRUE(WaitBlocked(id, true, 1));
+    EXPECT_EQ(Put(id, "hello"), 0u);
+    reader.join();
+    EXPECT_EQ(rc.load(), 0u);
+    EXPECT_EQ(got, "hello");
+    EXPECT_EQ(BlockedOn(id, true), 0);
+    EXPECT_EQ(ukoQueueCbGet(id)->uiReadBlockedTask, 0u);
+}
+
+TEST_F(QueueTest, BlockingWriteWaitsForRoom) {
+    const uint32_t id = Make(1);
+    ASSERT_EQ(Put(id, "first"), 0u);
+    std::atomic<uint32_t> rc{1};
+    std::thread writer([&] {
+        rc = QUE_CommonWrite(id, "second", 6, UKO_QUEUE_WAIT, 0, UKO_QUEUE_NORMAL);
+    });
+    ASSERT_TRUE(WaitBlocked(id, false, 1));
+    EXPECT_EQ(Take(id), "first");
+    writer.join();
+    EXPECT_EQ(rc.load(), 0u);
+    EXPECT_EQ(Take(id), "second");
+}
+
+TEST_F(QueueTest, TimedWaitsTimeOutNoEarlierThanAsked) {
+    const uint32_t id = Make(1);
+    char buf[32];
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(QUE_CommonRead(id, 60, buf, 32, UKO_QUEUE_WAIT, nullptr), UKO_QueueReadTimeoutErr);
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(60));
+    EXPECT_EQ(UKO_ErrnoGet(), UKO_QueueReadTimeoutErr);
+    ASSERT_EQ(Put(id, "x"), 0u);
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_EQ(QUE_CommonWrite(id, "y", 1, UKO_QUEUE_WAIT, 40, UKO_QUEUE_NORMAL), UKO_QueueWriteTimeoutErr);
+    EXPECT_GE(std::chrono::steady_clock::now() - t1, std::chrono::milliseconds(40));
+    const UKO_QueueCb* cb = ukoQueueCbGet(id);
+    EXPECT_EQ(cb->uiReadTimeouts, 1u);
+    EXPECT_EQ(cb->uiWriteTimeouts, 1u);
+    EXPECT_EQ(cb->sReadersToWake, 0);
+    EXPECT_EQ(cb->sWritersToWake, 0);
+    EXPECT_EQ(Take(id), "x");
+}
+
+// ---- Deletion while tasks wait ------------------------------------------------------------------
+
+struct WakeLog {
+    std::atomic<int> readSignals{0};
+    std::atomic<int> writeSignals{0};
+    std::atomic<int> signalsNotDeleting{0};
+};
+WakeLog g_wakeLog;
+
+void RecordWake(uint32_t uiQueueId, uint32_t uiReadSema) {
+    (uiReadSema != 0 ? g_wakeLog.readSignals : g_wakeLog.writeSignals)++;
+    if (ukoQueueStateGet(ukoQueueCbGet(uiQueueId)) != UKO_QUEUE_STATE_DELETING) {
+        g_wakeLog.signalsNotDeleting++;
+    }
+}
+
+TEST_F(QueueTest, DeleteWakesEveryBlockedTaskAndTheLastOneFrees) {
+    struct Case {
+        const char* what;
+        int readers;
+        int writers;
+    } cases[] = {{"two blocked readers", 2, 0}, {"two blocked writers", 0, 2}, {"three readers", 3, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_wakeLog.readSignals = 0;
+        g_wakeLog.writeSignals = 0;
+        g_wakeLog.signalsNotDeleting = 0;
+        const uint32_t id = Make(1, kFifoSyn, 32, "DEL");
+        if (c.writers > 0) {
+            ASSERT_EQ(Put(id, "full"), 0u);
+        }
+        const uint32_t before = UKO_QueueCurNumGet();
+        std::vector<std::thread> tasks;
+        std::vector<uint32_t> rcs(static_cast<size_t>(c.readers + c.writers), 1);
+        for (int i = 0; i < c.readers + c.writers; ++i) {
+            const bool reader = i < c.readers;
+            tasks.emplace_back([&, i, reader] {
+                char buf[32] = {};
+                rcs[static_cast<size_t>(i)] =
+                    reader ? QUE_CommonRead(id, 0, buf, 32, UKO_QUEUE_WAIT, nullptr)
+                           : QUE_CommonWrite(id, buf, 32, UKO_QUEUE_WAIT, 0, UKO_QUEUE_NORMAL);
+            });
+        }
+        ASSERT_TRUE(WaitBlocked(id, true, c.readers));
+        ASSERT_TRUE(WaitBlocked(id, false, c.writers));
+        ukoQueueWakeHookSet(RecordWake);
+        EXPECT_EQ(UKO_QueueDelete(id), 0u);
+        for (std::thread& t : tasks) {
+            t.join();
+        }
+        ukoQueueWakeHookSet(nullptr);
+        for (uint32_t rc : rcs) {
+            EXPECT_EQ(rc, UKO_QueueDeletedErr);
+        }
+        // One signal from the delete, one hand-on from every woken task but the last,
+        // all while the queue was still being deleted.
+        EXPECT_EQ(g_wakeLog.readSignals + g_wakeLog.writeSignals, c.readers + c.writers);
+        EXPECT_EQ(g_wakeLog.signalsNotDeleting.load(), 0);
+        EXPECT_EQ(UKO_QueueCurNumGet(), before - 1);
+        EXPECT_EQ(ukoQueueStateGet(ukoQueueCbGet(id)), UKO_QUEUE_STATE_FREE);
+        EXPECT_EQ(UKO_QueueIsValid(id), 0u);
+        EXPECT_EQ(UKO_RescbCbGet(ukoQueueTableIdGet(), id), nullptr) << "the block is back in the table";
+    }
+}
+
+// ---- Queries, look-up, peak --------------------------------------------------------------------
+
+TEST_F(QueueTest, LookUpByNameGivesTheLowestIdInUse) {
+    const uint32_t a = Make(1, kFifoSyn, 8, "DUPL");
+    const uint32_t b = Make(1, kFifoSyn, 8, "DUPL");
+    ASSERT_LT(a, b);
+    EXPECT_EQ(UKO_QueueIdGetByName("DUPL"), a);
+    EXPECT_EQ(UKO_QueueIdGetByName("DUP"), 0xFFFFFFFFu);
+    EXPECT_EQ(UKO_QueueIdGetByName(nullptr), 0xFFFFFFFFu);
+    ASSERT_EQ(UKO_QueueDelete(a), 0u);
+    EXPECT_EQ(UKO_QueueIdGetByName("DUPL"), b);
+}
+
+TEST_F(QueueTest, PeakLengthResetsToZero) {
+    const uint32_t a = Make(4);
+    const uint32_t b = Make(4);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(Put(a, "m"), 0u);
+    }
+    ASSERT_EQ(Put(b, "m"), 0u);
+    (void)Take(a);
+    EXPECT_EQ(ukoQueueCbGet(a)->uiPeakLen, 3u);
+    EXPECT_EQ(UKO_QueuePeakLenReset(a), 0u);
+    EXPECT_EQ(ukoQueueCbGet(a)->uiPeakLen, 0u);
+    EXPECT_EQ(ukoQueueCbGet(b)->uiPeakLen, 1u);
+    EXPECT_EQ(UKO_QueuePeakLenReset(UKO_QUEUE_ALL), 0u);
+    EXPECT_EQ(ukoQueueCbGet(b)->uiPeakLen, 0u);
+    ASSERT_EQ(Put(a, "m"), 0u);
+    EXPECT_EQ(ukoQueueCbGet(a)->uiPeakLen, 3u) << "after a reset the current count makes the peak again";
+}
+
+}  // namespace
