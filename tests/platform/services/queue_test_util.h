@@ -32,6 +32,15 @@ inline int BlockedOn(uint32_t uiQueueId, bool bReaders) {
     return n;
 }
 
+// Waits still to be signalled for readers (bReaders) or writers, read under the lock.
+inline int ToWake(uint32_t uiQueueId, bool bReaders) {
+    UKO_QueueCb* cb = ukoQueueCbGet(uiQueueId);
+    (void)OSAL_LockLock(&cb->stLock);
+    const int n = bReaders ? cb->sReadersToWake : cb->sWritersToWake;
+    (void)OSAL_LockUnLock(&cb->stLock, 0);
+    return n;
+}
+
 // Waits until n tasks are blocked reading (writing) on the queue.
 inline bool WaitBlocked(uint32_t uiQueueId, bool bReaders, int n) {
     return WaitFor([&] { return BlockedOn(uiQueueId, bReaders) == n; });

@@ -14,6 +14,7 @@
 #include "uko_queue_inner.h"
 #include "uko_rescb.h"
 #include "uko_tick.h"
+#include "vt_test/child_process.h"
 #include "vt_test/platform.h"
 
 namespace {
@@ -296,14 +297,69 @@ struct WakeLog {
     std::atomic<int> readSignals{0};
     std::atomic<int> writeSignals{0};
     std::atomic<int> signalsNotDeleting{0};
+    std::atomic<int> signalsUnlocked{0};
+    void Clear() {
+        readSignals = 0;
+        writeSignals = 0;
+        signalsNotDeleting = 0;
+        signalsUnlocked = 0;
+    }
 };
 WakeLog g_wakeLog;
 
+// True when a thread other than the caller holds the queue's lock: the signalling
+// task must still hold it, or a woken task could finish a deletion and free the
+// semaphore before the signal has landed.
+bool LockHeldByCaller(UKO_QueueCb* pstCb) {
+    uint32_t rc = 0;
+    std::thread probe([&] {
+        rc = OSAL_LockTryLock(&pstCb->stLock);
+        if (rc == 0) {
+            (void)OSAL_LockUnLock(&pstCb->stLock, 0);
+        }
+    });
+    probe.join();
+    return rc != 0;
+}
+
 void RecordWake(uint32_t uiQueueId, uint32_t uiReadSema) {
     (uiReadSema != 0 ? g_wakeLog.readSignals : g_wakeLog.writeSignals)++;
-    if (ukoQueueStateGet(ukoQueueCbGet(uiQueueId)) != UKO_QUEUE_STATE_DELETING) {
+    UKO_QueueCb* cb = ukoQueueCbGet(uiQueueId);
+    if (ukoQueueStateGet(cb) != UKO_QUEUE_STATE_DELETING) {
         g_wakeLog.signalsNotDeleting++;
     }
+    if (!LockHeldByCaller(cb)) {
+        g_wakeLog.signalsUnlocked++;
+    }
+}
+
+TEST_F(QueueTest, WritersAndReadersSignalUnderTheQueueLock) {
+    const uint32_t id = Make(1);
+    g_wakeLog.Clear();
+    ukoQueueWakeHookSet(RecordWake);
+    // A reader woken by a write.
+    std::atomic<uint32_t> readRc{1};
+    std::thread reader([&] {
+        char buf[32];
+        readRc = QUE_CommonRead(id, 0, buf, 32, UKO_QUEUE_WAIT, nullptr);
+    });
+    ASSERT_TRUE(WaitBlocked(id, true, 1));
+    ASSERT_EQ(Put(id, "r"), 0u);
+    reader.join();
+    // A writer woken by a read.
+    ASSERT_EQ(Put(id, "full"), 0u);
+    std::atomic<uint32_t> writeRc{1};
+    std::thread writer([&] { writeRc = QUE_CommonWrite(id, "w", 1, UKO_QUEUE_WAIT, 0, UKO_QUEUE_NORMAL); });
+    ASSERT_TRUE(WaitBlocked(id, false, 1));
+    EXPECT_EQ(Take(id), "full");
+    writer.join();
+    ukoQueueWakeHookSet(nullptr);
+    EXPECT_EQ(readRc.load(), 0u);
+    EXPECT_EQ(writeRc.load(), 0u);
+    EXPECT_EQ(g_wakeLog.readSignals.load(), 1);
+    EXPECT_EQ(g_wakeLog.writeSignals.load(), 1);
+    EXPECT_EQ(g_wakeLog.signalsUnlocked.load(), 0);
+    EXPECT_EQ(Take(id), "w");
 }
 
 TEST_F(QueueTest, DeleteWakesEveryBlockedTaskAndTheLastOneFrees) {
@@ -314,9 +370,7 @@ TEST_F(QueueTest, DeleteWakesEveryBlockedTaskAndTheLastOneFrees) {
     } cases[] = {{"two blocked readers", 2, 0}, {"two blocked writers", 0, 2}, {"three readers", 3, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        g_wakeLog.readSignals = 0;
-        g_wakeLog.writeSignals = 0;
-        g_wakeLog.signalsNotDeleting = 0;
+        g_wakeLog.Clear();
         const uint32_t id = Make(1, kFifoSyn, 32, "DEL");
         if (c.writers > 0) {
             ASSERT_EQ(Put(id, "full"), 0u);
@@ -348,11 +402,63 @@ TEST_F(QueueTest, DeleteWakesEveryBlockedTaskAndTheLastOneFrees) {
         // all while the queue was still being deleted.
         EXPECT_EQ(g_wakeLog.readSignals + g_wakeLog.writeSignals, c.readers + c.writers);
         EXPECT_EQ(g_wakeLog.signalsNotDeleting.load(), 0);
+        EXPECT_EQ(g_wakeLog.signalsUnlocked.load(), 0);
         EXPECT_EQ(UKO_QueueCurNumGet(), before - 1);
         EXPECT_EQ(ukoQueueStateGet(ukoQueueCbGet(id)), UKO_QUEUE_STATE_FREE);
         EXPECT_EQ(UKO_QueueIsValid(id), 0u);
         EXPECT_EQ(UKO_RescbCbGet(ukoQueueTableIdGet(), id), nullptr) << "the block is back in the table";
     }
+}
+
+// ---- Waits across the wrap of the tick's low word -------------------------------------------------
+
+uint32_t g_stealFrom = 0;
+
+// Runs in a writer that holds the queue's (recursive) lock, right before it wakes the
+// reader: takes the message, so that the woken reader finds the queue empty again.
+void StealBeforeWake(uint32_t uiQueueId, uint32_t uiReadSema) {
+    if (uiReadSema != 0 && uiQueueId == g_stealFrom) {
+        char buf[32];
+        (void)QUE_CommonRead(uiQueueId, 0, buf, sizeof(buf), UKO_QUEUE_NO_WAIT, nullptr);
+    }
+}
+
+void TickAdvance(uint64_t uvTicks) {
+    while (uvTicks > 0) {
+        const uint32_t step = uvTicks > 400000000u ? 400000000u : static_cast<uint32_t>(uvTicks);
+        ukoTickUpdate(step * 10u);  // 10 ms per tick
+        uvTicks -= step;
+    }
+}
+
+TEST_F(QueueTest, AWaitGoesOnAcrossTheWrapOfTheTicksLowWord) {
+    // The clock tasks do not live on in a child, so there the test alone moves the tick.
+    auto r = vt_test::RunInChild([] {
+        uint32_t high = 0;
+        uint32_t low = 0;
+        ASSERT_EQ(UKO_TickGet(&high, &low), 0u);
+        TickAdvance(0xFFFFFFF0u - low);
+        uint32_t id = 0;
+        ASSERT_EQ(QUE_CommonCreate("WRAP", 1, &id, kFifoSyn, 32), 0u);
+        std::atomic<uint32_t> rc{1};
+        std::thread reader([&] {
+            char buf[32];
+            rc = QUE_CommonRead(id, 60000, buf, 32, UKO_QUEUE_WAIT, nullptr);
+        });
+        ASSERT_TRUE(WaitBlocked(id, true, 1));
+        TickAdvance(0x20);  // the low word wraps; 320 ms of the 60 s have passed
+        g_stealFrom = id;
+        ukoQueueWakeHookSet(StealBeforeWake);
+        ASSERT_EQ(Put(id, "taken"), 0u);
+        ukoQueueWakeHookSet(nullptr);
+        // Woken to an empty queue, the reader must wait on, not time out.
+        ASSERT_TRUE(WaitFor([&] { return queue_test::ToWake(id, true) == 1 || rc != 1; }));
+        ASSERT_EQ(Put(id, "kept"), 0u);
+        reader.join();
+        EXPECT_EQ(rc.load(), 0u);
+        EXPECT_EQ(ukoQueueCbGet(id)->uiReadTimeouts, 0u);
+    });
+    EXPECT_TRUE(vt_test::ExitedWith(r)) << vt_test::Describe(r);
 }
 
 // ---- Queries, look-up, peak --------------------------------------------------------------------
@@ -384,6 +490,131 @@ TEST_F(QueueTest, PeakLengthResetsToZero) {
     EXPECT_EQ(ukoQueueCbGet(b)->uiPeakLen, 0u);
     ASSERT_EQ(Put(a, "m"), 0u);
     EXPECT_EQ(ukoQueueCbGet(a)->uiPeakLen, 3u) << "after a reset the current count makes the peak again";
+}
+
+// ---- Show ------------------------------------------------------------------------------------------
+
+namespace show {
+
+const std::string kStars = "\r\n" + std::string(80, '*');
+const std::string kDashes = "\r\n" + std::string(80, '-');
+
+std::string IdCol(uint32_t id) {
+    std::string s = std::to_string(id);
+    return s + std::string(6 - s.size(), ' ');
+}
+
+std::string TaskId(uint32_t id) { return std::to_string(static_cast<int32_t>(id)); }
+
+}  // namespace show
+
+TEST_F(QueueTest, ShowAllListsEveryQueueInUse) {
+    const uint32_t a = Make(4, kFifoSyn, 32, "A-B");
+    const uint32_t b = Make(0, UKO_QUEUE_MODE_PRIO | UKO_QUEUE_MODE_ASY, 8, "Q_2");
+    ASSERT_EQ(Put(a, "m"), 0u);
+    const std::string cur = std::to_string(UKO_QueueCurNumGet());
+    const std::string created = std::to_string(UKO_QueueCreatedNumGet());
+    ASSERT_EQ(cur, "2") << "no other queue may be alive here";
+    queue_test::ShowCapture capture;
+    EXPECT_EQ(UKO_QueueShow(0, 0), 0u);
+    const std::string want =
+        show::kStars +
+        "\r\n Current Queue Count                         = " + cur + " " +
+        "\r\n Total Created Count                         = " + created + " " +
+        "\r\n Default Queue Size                          = 768 "
+        "\r\n Queue Num In The First Page                 = 300 "
+        "\r\n Queue Num In New created Page               = 50 "
+        "\r\n The Mem PtNo of Queue Use                   = 0 " +
+        show::kDashes +
+        "\r\nQID   QueMode  TotLen   CurLen   MaxSize    Block       Block     Name"
+        "\r\n                                            TaskId(W)   TaskId(R)" +
+        show::kDashes +
+        "\r\n" + show::IdCol(a) + "FIFO|SYN 4        1        32        0           0          A B" +
+        "\r\n" + show::IdCol(b) + "PRIO|ASY 768      0        8         0           0          Q_2" +
+        show::kStars;
+    EXPECT_EQ(capture.Text(), want);
+}
+
+TEST_F(QueueTest, ShowOfNoQueueClosesAfterTheSettings) {
+    ASSERT_EQ(UKO_QueueCurNumGet(), 0u);
+    queue_test::ShowCapture capture;
+    EXPECT_EQ(UKO_QueueShow(0, 0), 0u);
+    const std::string text = capture.Text();
+    const std::string tail =
+        "\r\n The Mem PtNo of Queue Use                   = 0 " + show::kStars;
+    ASSERT_GE(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    EXPECT_EQ(text.find("QID"), std::string::npos);
+}
+
+TEST_F(QueueTest, ShowOneQueueInDetail) {
+    const uint32_t id = Make(4, kFifoSyn, 32, "A-B");
+    ASSERT_EQ(Put(id, "1"), 0u);
+    ASSERT_EQ(Put(id, "2"), 0u);
+    EXPECT_EQ(Take(id), "1");
+    const std::string me = show::TaskId(OS_CurTaskIdGet());
+    queue_test::ShowCapture capture;
+    EXPECT_EQ(UKO_QueueShow(id, 0), 0u);
+    std::string text = capture.Text();
+    // The storage address and the peak time vary; their lines are checked for shape.
+    const std::string addrLabel = "\r\n Queue Msg Start Addr         = ";
+    const size_t addr = text.find(addrLabel);
+    ASSERT_NE(addr, std::string::npos);
+    const size_t addrEnd = text.find("\r\n", addr + 2);
+    text.erase(addr, addrEnd - addr);
+    const std::string peakLabel = "\r\n Peak Time                    = ";
+    const size_t peak = text.find(peakLabel);
+    ASSERT_NE(peak, std::string::npos);
+    const size_t peakEnd = text.find("\r\n", peak + 2);
+    const std::string peakLine = text.substr(peak, peakEnd - peak);
+    EXPECT_EQ(peakLine.size(), peakLabel.size() + std::string("0000.00.00 00:00:00[LMT]").size());
+    EXPECT_EQ(peakLine.substr(peakLine.size() - 5), "[LMT]");
+    text.erase(peak, peakEnd - peak);
+    const std::string want =
+        show::kStars +
+        "\r\n Queue ID                     = " + std::to_string(id) +
+        "\r\n Queue Name                   = A B"
+        "\r\n Queue Mode                   = FIFO|SYN"
+        "\r\n Queue Trace Switch           = Fasle"
+        "\r\n Total Length                 = 4"
+        "\r\n Current Length               = 1"
+        "\r\n Used Percent                 = 25%"
+        "\r\n Max Msg Size                 = 32"
+        "\r\n Queue Msg Head Index         = 1"
+        "\r\n Queue Msg Tail Index         = 2"
+        "\r\n Total Write Count            = 2"
+        "\r\n Total Read Count             = 1"
+        "\r\n Write Count For Msg Full     = 0 (Asy Write)"
+        "\r\n Write Count For Time Out     = 0 (Syn Write)"
+        "\r\n Read Count For No Msg        = 0 (Asy Read)"
+        "\r\n Read Count For Time Out      = 0 (Syn Read)"
+        "\r\n Count Of Waiting To Write    = 0"
+        "\r\n Count Of Waiting To Read     = 0"
+        "\r\n Task ID Created This Queue   = " + me + " (0 For None)" +
+        "\r\n Task ID Last-Readed-OK       = " + me + " (0 For None)" +
+        "\r\n Task ID Last-Writed-OK       = " + me + " (0 For None)" +
+        "\r\n Task ID Writing-Blocked      = 0 (0 For None)"
+        "\r\n Task ID Reading-Blocked      = 0 (0 For None)"
+        "\r\n Peak Length                  = 2" +
+        show::kStars;
+    EXPECT_EQ(text, want);
+}
+
+TEST_F(QueueTest, ShowOfAnyOtherIdPrintsTheUsage) {
+    const uint32_t deleted = Make(1);
+    ASSERT_EQ(UKO_QueueDelete(deleted), 0u);
+    for (uint32_t id : {0xFFFFFFFFu, deleted, 301u}) {
+        queue_test::ShowCapture capture;
+        EXPECT_EQ(UKO_QueueShow(id, 0), UKO_EINVAL) << id;
+        EXPECT_EQ(capture.Text(),
+                  show::kStars +
+                      "\r\nInvalid QueueID,show queue info usage help of parameter QueueID:"
+                      "\r\n 0         : show brief info of all queues"
+                      "\r\n QueueID   : show detail info of special queue"
+                      "\r\n 0xffffffff: show the help info" +
+                      show::kStars)
+            << id;
+    }
 }
 
 }  // namespace
