@@ -10,6 +10,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +30,7 @@
 #include "ui_plugin.h"
 #include "ui_plugin_inner.h"
 #include "ui_test/ui_sim.h"
+#include "vt_test/child_process.h"
 
 namespace {
 
@@ -116,6 +119,7 @@ public:
     Client& operator=(const Client&) = delete;
 
     bool Ok() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
     bool Send(const Bytes& b) {
         size_t off = 0;
         while (off < b.size()) {
@@ -459,6 +463,44 @@ TEST_F(UiPluginListenerTest, TenPluginsAtOnceAreAllHeard) {
     ExpectServed();
 }
 
+// Nothing in the front end writes the send task's queue, but what is queued there goes to
+// the connection its head names, cut to the task's 8192-byte buffer.
+TEST_F(UiPluginListenerTest, SendTaskDeliversItsQueueToTheConnectionTheHeadNames) {
+    Client c;
+    ASSERT_TRUE(c.Ok());
+    ASSERT_TRUE(c.Request(5));
+    int32_t event = -1;
+    PluginLoginPayload payload{};
+    ASSERT_TRUE(NextEvent(&event, &payload));
+    uint32_t queue = 0;
+    ASSERT_EQ(UKO_Queue_IdGetByName("PLUS", &queue), 0u);
+
+    const Bytes info = ui_test::Packet(MARK_UI, MARK_PLUGIN, CONNECT_TYPE_ASYNC, 1, 9,
+                                       Bytes(100, 'i'));
+    ASSERT_EQ(UI_Queue_Write(queue, info.data(), uint32_t(info.size())), 0u);
+    EXPECT_EQ(c.RecvPacket(), info);
+
+    const Bytes big = ui_test::Packet(MARK_UI, MARK_PLUGIN, CONNECT_TYPE_ASYNC, 1, 9,
+                                      Bytes(10000, 'b'));
+    ASSERT_EQ(UI_Queue_Write(queue, big.data(), uint32_t(big.size())), 0u);
+    Bytes got;
+    uint8_t buf[4096];
+    while (ui_test::WaitReadable(c.Fd(), 300)) {
+        const ssize_t n = recv(c.Fd(), buf, sizeof(buf), MSG_DONTWAIT);
+        if (n <= 0) break;
+        got.insert(got.end(), buf, buf + n);
+    }
+    EXPECT_EQ(got, Bytes(big.begin(), big.begin() + 8192));
+
+    const size_t closed = ui_test::LogCount("[Plugin Send Connect is closed!]");
+    const Bytes nobody = ui_test::Packet(MARK_UI, MARK_TULM, CONNECT_TYPE_ASYNC, 1, 9);
+    ASSERT_EQ(UI_Queue_Write(queue, nobody.data(), uint32_t(nobody.size())), 0u);
+    EXPECT_TRUE(WaitFor([&] { return ui_test::LogCount("[Plugin Send Connect is closed!]") > closed; }));
+    EXPECT_EQ(ui_test::LogCount("Get plugin socket connect [source :2]:[uiDestMark :4]:[uiConnetType :2]"),
+              1u);
+    EXPECT_FALSE(ui_test::WaitReadable(c.Fd(), 50));
+}
+
 // The simulator's plugin client decodes what the front end sends with a codec of its own.
 TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
     const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
@@ -499,6 +541,62 @@ TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
     EXPECT_STREQ(f["acUrlLocation"].GetString(), "https://gw/cred");
     EXPECT_STREQ(f["cTip"].GetString(), "done");
     EXPECT_TRUE(WaitFor([] { return ConnectCount() == 0; }));
+}
+
+// A connection whose descriptor select() cannot watch is refused, and the listener goes
+// on. Run in a child: every descriptor below 1024 is taken there, and the listener must
+// be the child's own.
+TEST(UiPluginListenerFd, ConnectionAboveTheSelectLimitIsClosedAndLogged) {
+    constexpr int kNoRoom = 77;
+    const vt_test::ChildResult r = vt_test::RunInChild([]() -> int {
+        rlimit lim{};
+        if (getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_max < 1100) return kNoRoom;
+        lim.rlim_cur = 1100;
+        if (setrlimit(RLIMIT_NOFILE, &lim) != 0) return kNoRoom;
+        ui_test::LinkSetUp();
+        if (Start().port == 0) {
+            ADD_FAILURE() << "the listener did not start";
+            return 1;
+        }
+        // Take every free descriptor up to 1023; keep one low one to give back later.
+        std::vector<int> fillers;
+        for (;;) {
+            const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0) break;
+            if (fd >= 1024) {
+                close(fd);
+                break;
+            }
+            fillers.push_back(fd);
+        }
+        {
+            Client high;
+            EXPECT_TRUE(high.Ok());
+            EXPECT_TRUE(high.SeesClose());
+        }
+        EXPECT_EQ(ui_test::LogCount("[Process plugin listen port][fd 1024 cannot be watched, "
+                                    "connection refused]") +
+                      ui_test::LogCount("[Process plugin listen port][fd 1025 cannot be watched, "
+                                        "connection refused]"),
+                  1u);
+        EXPECT_EQ(ConnectCount(), 0u);
+        // With a low descriptor free again, the next plugin is served.
+        close(fillers.front());
+        close(fillers.back());
+        Client low;
+        EXPECT_TRUE(low.Ok());
+        EXPECT_TRUE(low.Request(4));
+        EXPECT_TRUE(WaitFor([] { return QueuedEvents() == 1; }));
+        int32_t event = -1;
+        PluginLoginPayload payload{};
+        EXPECT_EQ(UI_PluginEvent_Process(&event, &payload), 0u);
+        EXPECT_EQ(event, PLUGIN_EVENT_STOP_CNEM);
+        return 0;
+    });
+    if (r.exited && r.exitCode == kNoRoom) {
+        GTEST_SKIP() << "no room for 1100 descriptors";
+    }
+    EXPECT_TRUE(vt_test::ExitedWith(r, 0));
 }
 
 // ---- The port search alone ----------------------------------------------------------------------
