@@ -1,0 +1,211 @@
+// The box driver: records and answers the modal boxes and dialogs of code under test.
+
+#include "vt_qt_test/box_driver.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace vt_qt_test {
+
+const char BoxDriver::kEscape[] = "<Escape>";
+const char BoxDriver::kClose[] = "<Close>";
+
+namespace {
+
+// The driver armed for applications built later. A routine registered with Qt runs in
+// every QApplication constructor of the process and cannot be removed, so it looks the
+// driver up here.
+BoxDriver* g_armed = nullptr;
+bool g_routineAdded = false;
+
+void AttachArmedDriver() {
+    if (g_armed != nullptr) {
+        g_armed->Attach();
+    }
+}
+
+QString WithoutMnemonic(QString caption) {
+    caption.remove(QLatin1Char('&'));
+    return caption;
+}
+
+bool IsBox(QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    return widget != nullptr && widget->isWindow() && qobject_cast<QDialog*>(widget) != nullptr;
+}
+
+}  // namespace
+
+BoxDriver::BoxDriver() { Attach(); }
+
+BoxDriver::~BoxDriver() {
+    if (g_armed == this) {
+        g_armed = nullptr;
+    }
+    if (app_ != nullptr) {
+        app_->removeEventFilter(this);
+    }
+    // Answers left over mean a box the test expected never came.
+    EXPECT_TRUE(answers_.empty()) << answers_.size() << " queued answer(s) never used, first: "
+                                  << answers_.front().toStdString();
+}
+
+void BoxDriver::Answer(const QString& answer) { answers_.push_back(answer); }
+
+void BoxDriver::ArmForNextApplication() {
+    g_armed = this;
+    if (!g_routineAdded) {
+        g_routineAdded = true;
+        qAddPreRoutine(AttachArmedDriver);  // also runs now when an application exists
+    }
+}
+
+void BoxDriver::Attach() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || app_ == app) {
+        return;
+    }
+    if (app_ != nullptr) {
+        app_->removeEventFilter(this);
+    }
+    app_ = app;
+    app->installEventFilter(this);
+}
+
+bool BoxDriver::WaitSeen(size_t count, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (seen_.size() < count && timer.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return seen_.size() >= count;
+}
+
+QWidget* BoxDriver::FindVisibleBox() {
+    QWidget* found = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && IsBox(widget)) {
+            found = widget;
+            if (widget == QApplication::activeModalWidget()) {
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+SeenBox BoxDriver::Describe(QWidget* box) {
+    SeenBox seen;
+    if (box == nullptr) {
+        return seen;
+    }
+    seen.className = QString::fromLatin1(box->metaObject()->className());
+    seen.title = box->windowTitle();
+    seen.flags = static_cast<int>(box->windowFlags());
+    seen.hasParent = box->parentWidget() != nullptr;
+    seen.modal = box->isModal() || box->windowModality() != Qt::NonModal;
+    if (auto* message = qobject_cast<QMessageBox*>(box)) {
+        seen.icon = static_cast<int>(message->icon());
+        seen.text = message->text();
+        for (QAbstractButton* button : message->buttons()) {
+            seen.buttons << WithoutMnemonic(button->text());
+        }
+        return seen;
+    }
+    QStringList labels;
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->isVisible() && !label->text().isEmpty()) {
+            labels << label->text();
+        }
+    }
+    seen.text = labels.join(QLatin1Char('\n'));
+    for (QAbstractButton* button : box->findChildren<QAbstractButton*>()) {
+        if (button->isVisible() && !button->text().isEmpty()) {
+            seen.buttons << WithoutMnemonic(button->text());
+        }
+    }
+    return seen;
+}
+
+bool BoxDriver::Respond(QWidget* box, const QString& answer) {
+    if (box == nullptr) {
+        return false;
+    }
+    if (answer == QLatin1String(kEscape)) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &press);
+        return true;
+    }
+    if (answer == QLatin1String(kClose)) {
+        box->close();
+        return true;
+    }
+    QList<QAbstractButton*> buttons;
+    if (auto* message = qobject_cast<QMessageBox*>(box)) {
+        buttons = message->buttons();
+    } else {
+        buttons = box->findChildren<QAbstractButton*>();
+    }
+    for (QAbstractButton* button : buttons) {
+        if (button->isVisible() && WithoutMnemonic(button->text()) == WithoutMnemonic(answer)) {
+            button->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BoxDriver::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && IsBox(watched) &&
+        !watched->property("vt_box_driver_seen").toBool()) {
+        watched->setProperty("vt_box_driver_seen", true);
+        // Answered from the event loop, once the box's exec() runs its own loop and the
+        // box is fully built (texts set after show are recorded too).
+        QPointer<QWidget> box(static_cast<QWidget*>(watched));
+        QMetaObject::invokeMethod(this, [this, box]() { Handle(box); }, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void BoxDriver::Handle(QPointer<QWidget> box) {
+    if (box == nullptr || !box->isVisible()) {
+        return;
+    }
+    SeenBox seen = Describe(box);
+    QString answer;
+    if (answers_.empty()) {
+        ADD_FAILURE() << "unexpected box \"" << seen.title.toStdString() << "\": "
+                      << seen.text.toStdString();
+        answer = QLatin1String(kEscape);
+    } else {
+        answer = answers_.front();
+        answers_.erase(answers_.begin());
+    }
+    seen.answer = answer;
+    seen_.push_back(seen);
+    if (!Respond(box, answer)) {
+        ADD_FAILURE() << "box \"" << seen.title.toStdString() << "\" has no button \""
+                      << answer.toStdString() << "\"; buttons: "
+                      << seen.buttons.join(QLatin1String(", ")).toStdString();
+    }
+    // A box that ignores the answer (no escape button, a refused close) must still end,
+    // or the test would hang in its exec(); the record says so.
+    if (box != nullptr && box->isVisible()) {
+        seen_.back().ignored = true;
+        if (auto* dialog = qobject_cast<QDialog*>(box.data())) {
+            dialog->reject();
+        }
+    }
+}
+
+}  // namespace vt_qt_test
