@@ -1,0 +1,140 @@
+// The box driver itself: it must see what a box really shows, answer it from inside the
+// box's own event loop, and never let a box hang a test: a box nobody expected, or an
+// answer the box has no button for, fails the test and the box still ends.
+
+#include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "vt_qt_test/box_driver.h"
+
+namespace {
+
+using vt_qt_test::BoxDriver;
+
+// A box of the kind the front end shows: custom buttons, no parent.
+int ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+            const QStringList& captions) {
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, nullptr);
+    for (int i = 0; i < captions.size(); ++i) {
+        box.addButton(captions[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+    }
+    return box.exec();
+}
+
+TEST(BoxDriverTest, RecordsAndClicksTheNamedButton) {
+    BoxDriver driver;
+    driver.Answer("Later");
+    driver.Answer("&Now");  // mnemonics are ignored on both sides
+    EXPECT_EQ(ShowBox(QMessageBox::Question, "Update", "Install?", {"&Now", "Later"}), 1);
+    EXPECT_EQ(ShowBox(QMessageBox::Information, "Update", "Again?", {"&Now", "Later"}), 0);
+    ASSERT_EQ(driver.Seen().size(), 2u);
+    const vt_qt_test::SeenBox& first = driver.Seen()[0];
+    EXPECT_EQ(first.className, "QMessageBox");
+    EXPECT_EQ(first.icon, static_cast<int>(QMessageBox::Question));
+    EXPECT_EQ(first.title, "Update");
+    EXPECT_EQ(first.text, "Install?");
+    EXPECT_EQ(first.buttons, QStringList({"Now", "Later"}));
+    EXPECT_EQ(first.answer, "Later");
+    EXPECT_TRUE(first.modal);
+    EXPECT_FALSE(first.hasParent);
+    EXPECT_EQ(driver.Seen()[1].icon, static_cast<int>(QMessageBox::Information));
+}
+
+// A dialog of the front end's own: its visible labels are its text.
+TEST(BoxDriverTest, DescribesAPlainDialog) {
+    BoxDriver driver;
+    driver.Answer("Apply");
+    QDialog dialog;
+    dialog.setWindowTitle("Options");
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel("Language"));
+    auto* hidden = new QLabel("not shown");
+    layout->addWidget(hidden);
+    hidden->hide();
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* apply = buttons->addButton("Apply", QDialogButtonBox::AcceptRole);
+    buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    QObject::connect(apply, &QPushButton::clicked, &dialog, &QDialog::accept);
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].className, "QDialog");
+    EXPECT_EQ(driver.Seen()[0].icon, -1);
+    EXPECT_EQ(driver.Seen()[0].title, "Options");
+    EXPECT_EQ(driver.Seen()[0].text, "Language");
+    EXPECT_EQ(driver.Seen()[0].buttons, QStringList({"Apply", "Cancel"}));
+}
+
+// The failures below are expected ones; the statements reach the driver through here.
+BoxDriver* g_driver = nullptr;
+int g_result = 0;
+
+TEST(BoxDriverTest, AnUnexpectedBoxFailsTheTestAndIsDismissed) {
+    BoxDriver driver;
+    g_driver = &driver;
+    EXPECT_NONFATAL_FAILURE(
+        g_result = ShowBox(QMessageBox::Warning, "Warning", "surprise", {"OK", "Cancel"}),
+        "unexpected box \"Warning\": surprise");
+    EXPECT_EQ(g_result, 1);  // Escape: the reject button
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].answer, BoxDriver::kEscape);
+    EXPECT_EQ(BoxDriver::FindVisibleBox(), nullptr);
+}
+
+TEST(BoxDriverTest, AMissingButtonFailsTheTestAndTheBoxStillEnds) {
+    BoxDriver driver;
+    g_driver = &driver;
+    driver.Answer("Retry");
+    EXPECT_NONFATAL_FAILURE(ShowBox(QMessageBox::Critical, "Error", "x", {"OK"}),
+                            "has no button \"Retry\"; buttons: OK");
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_TRUE(driver.Seen()[0].ignored);
+    EXPECT_EQ(BoxDriver::FindVisibleBox(), nullptr);
+}
+
+// A box that refuses Escape (no reject button and more than one button) is still ended,
+// and the record says the answer was ignored.
+TEST(BoxDriverTest, ABoxThatIgnoresEscapeIsEndedAndMarked) {
+    BoxDriver driver;
+    driver.Answer(BoxDriver::kEscape);
+    QMessageBox box(QMessageBox::Question, "Q", "which?", QMessageBox::NoButton, nullptr);
+    box.addButton("A", QMessageBox::AcceptRole);
+    box.addButton("B", QMessageBox::AcceptRole);
+    (void)box.exec();
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_TRUE(driver.Seen()[0].ignored);
+    EXPECT_FALSE(box.isVisible());
+}
+
+TEST(BoxDriverTest, AnAnswerNeverUsedFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(
+        {
+            BoxDriver driver;
+            driver.Answer("OK");
+        },
+        "queued answer(s) never used, first: OK");
+}
+
+}  // namespace
+
+namespace {
+
+// The shared main fails a test on a connection Qt could not make by name.
+TEST(QtTestMainTest, AFailedConnectByNameFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(
+        {
+            QObject sender;
+            QObject receiver;
+            QObject::connect(&sender, SIGNAL(noSuchSignal()), &receiver, SLOT(deleteLater()));
+        },
+        "QObject::connect:");
+}
+
+}  // namespace
