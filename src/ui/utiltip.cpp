@@ -17,6 +17,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "servicelink.h"
 #include "uicontext.h"
 #include "util.h"
 
@@ -90,6 +91,13 @@ QString TipMessage(int msgType, int flag, int langMode, const QString& text) {
 }  // namespace
 
 void Util_SendTipToPlugin(const QString& text, int flag) {
+    // The record carries at most 1023 bytes of text and its terminator; a longer text is
+    // not cut in the middle of a character but leaves the field empty.
+    PluginTip tip;
+    (void)UI_memset_s(&tip, sizeof(tip), 0, sizeof(tip));
+    tip.cFlag = static_cast<uint32_t>(flag);
+    (void)Util_FieldSetString(tip.cTip, sizeof(tip.cTip), text);
+
     UIContext* ctx = UIContext::GetInstance();
     const int code = ctx->GetPluginMsgType();
     if (ctx->GetNativeMessaging()) {
@@ -97,6 +105,20 @@ void Util_SendTipToPlugin(const QString& text, int flag) {
         (void)Util_WriteNativeMessage(TipMessage(code, flag, ctx->GetPluginInfo()->LangMode, text));
         return;
     }
+    if (UI_PluginTip_Send(static_cast<uint32_t>(code), &tip) != 0) {
+        Util_WriteLog(0, 3, QStringLiteral("[util show waring][UI send tip to plugin faild]"));
+        return;
+    }
+    const QString rule = QStringLiteral("==================");
+    Util_WriteLog(0, 1, QStringLiteral("[util show waring][UI send tip to plugin succed]"));
+    Util_WriteLog(0, 1, rule);
+    // The caller's flag: the record's own field is in network order once sent.
+    Util_WriteLog(0, 1, QStringLiteral("[util show waring][flag is %1]")
+                            .arg(static_cast<uint32_t>(flag)));
+    Util_WriteLog(0, 1, QStringLiteral("[util show waring][tip is ") +
+                            Util_FieldToString(tip.cTip, sizeof(tip.cTip)) + QStringLiteral("]"));
+    Util_WriteLog(0, 1, QStringLiteral("[util show waring][str tip is ") + text + QStringLiteral("]"));
+    Util_WriteLog(0, 1, rule);
 }
 
 int Util_WriteNativeMessage(const QString& message) {

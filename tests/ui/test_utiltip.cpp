@@ -2,20 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include <QMessageBox>
 #include <QString>
 
+#include "languagesetting.h"
+#include "ui_plugin_inner.h"
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
+#include "util.h"
 #include "utiltip.h"
+#include "vt_qt_test/box_driver.h"
 #include "vt_test/child_process.h"
 
 namespace {
@@ -167,6 +175,181 @@ TEST_F(TipToExtension, LongTextArrivesWhole) {
     const std::string json = R"({"PluginRecv":{"msgType":5,"cFlag":1,"LangMode":2,"cTip":")" +
                              text.toStdString() + "\"}}";
     EXPECT_EQ(out, Frame(json));
+}
+
+// ---- Tips to a browser plugin ------------------------------------------------------------
+
+// What a plugin receives of one packet.
+struct Received {
+    bool whole = false;
+    uint32_t code = 0;
+    uint32_t payloadLen = 0;
+    uint32_t flag = 0;
+    std::string tip;  // the text field up to its first zero byte
+    bool terminated = false;
+};
+
+uint32_t Get32(const std::string& b, size_t off) {
+    uint32_t v;
+    std::memcpy(&v, b.data() + off, 4);
+    return ntohl(v);
+}
+
+// Reads one tip packet (24-byte head and 1028-byte record) from the plugin's end.
+Received ReadTip(int fd) {
+    std::string bytes;
+    char buf[2048];
+    while (bytes.size() < 24 + 1028 && ui_test::WaitReadable(fd, 5000)) {
+        const ssize_t n = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
+        if (n <= 0) break;
+        bytes.append(buf, static_cast<size_t>(n));
+    }
+    Received r;
+    if (bytes.size() != 24 + 1028) return r;
+    r.whole = true;
+    r.code = Get32(bytes, 16);
+    r.payloadLen = Get32(bytes, 20);
+    r.flag = Get32(bytes, 24);
+    const std::string field = bytes.substr(28, 1024);
+    r.tip = field.substr(0, field.find('\0'));
+    r.terminated = field.find('\0') != std::string::npos;
+    return r;
+}
+
+// Plugin mode with a plugin registered on the table's first slot; the test holds the
+// plugin's end of the connection.
+class TipToPlugin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui_test::LinkSetUp();
+        LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
+        uiPluginConnect_CloseAll();
+        UIContext* ctx = UIContext::GetInstance();
+        ctx->SetNativeMessaging(false);
+        ctx->SetPluginMode(1);
+        ctx->SetPluginMsgType(1);
+    }
+    void TearDown() override {
+        uiPluginConnect_CloseAll();
+        if (peer_ >= 0) close(peer_);
+        UIContext::GetInstance()->SetPluginMode(0);
+        UIContext::GetInstance()->SetPluginMsgType(0);
+    }
+    int ConnectPlugin() {
+        int sv[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return -1;
+        uint32_t slot = 0;
+        if (uiPluginConnect_Add(sv[0], &slot) != 0) {
+            close(sv[0]);
+            close(sv[1]);
+            return -1;
+        }
+        const PacketHead head{MARK_PLUGIN, MARK_UI, CONNECT_TYPE_ASYNC, MSG_TYPE_PREF, 0, 0};
+        UI_PluginConnect_Save(slot, &head);
+        peer_ = sv[1];
+        return peer_;
+    }
+    int peer_ = -1;
+};
+
+TEST_F(TipToPlugin, RecordCarriesTheFlagAndAtMost1023Bytes) {
+    const int peer = ConnectPlugin();
+    ASSERT_GE(peer, 0);
+    const QString zhong = QString(QChar(0x4E2D));
+    struct Case {
+        const char* name;
+        QString text;
+        int flag;
+        std::string arrives;
+    } cases[] = {
+        {"plain", "Login ok", 0, "Login ok"},
+        {"1023 bytes", QString(1023, QLatin1Char('a')), 1, std::string(1023, 'a')},
+        {"1024 bytes", QString(1024, QLatin1Char('a')), 1, ""},
+        {"341 Chinese characters", zhong.repeated(341), -1, zhong.repeated(341).toStdString()},
+        {"342 Chinese characters", zhong.repeated(342), -1, ""},
+        {"empty", "", 1, ""},
+    };
+    for (const Case& c : cases) {
+        UIContext::GetInstance()->SetPluginMsgType(4);
+        Util_SendTipToPlugin(c.text, c.flag);
+        const Received r = ReadTip(peer);
+        ASSERT_TRUE(r.whole) << c.name;
+        EXPECT_EQ(r.code, 4u) << c.name;
+        EXPECT_EQ(r.payloadLen, 1028u) << c.name;
+        EXPECT_EQ(r.flag, static_cast<uint32_t>(c.flag)) << c.name;
+        EXPECT_EQ(r.tip, c.arrives) << c.name;
+        EXPECT_TRUE(r.terminated) << c.name;
+    }
+}
+
+TEST_F(TipToPlugin, LogsTheFlagUnsignedAndBothTexts) {
+    ASSERT_GE(ConnectPlugin(), 0);
+    const size_t ok = ui_test::LogCount("[util show waring][UI send tip to plugin succed]");
+    Util_SendTipToPlugin("Gateway unreachable", -1);
+    ASSERT_TRUE(ReadTip(peer_).whole);
+    EXPECT_EQ(ui_test::LogCount("[util show waring][UI send tip to plugin succed]"), ok + 1);
+    EXPECT_EQ(ui_test::LogCount("[util show waring][flag is 4294967295]"), 1u);
+    EXPECT_GE(ui_test::LogCount("[util show waring][tip is Gateway unreachable]"), 1u);
+    EXPECT_GE(ui_test::LogCount("[util show waring][str tip is Gateway unreachable]"), 1u);
+
+    // Too long for the record: the plugin gets an empty text, and the log says so.
+    const QString longText(1100, QLatin1Char('z'));
+    Util_SendTipToPlugin(longText, 1);
+    EXPECT_EQ(ReadTip(peer_).tip, "");
+    EXPECT_EQ(ui_test::LogCount("[util show waring][tip is ]"), 1u);
+}
+
+// With no plugin to send to, the failure is only logged and no box stands in.
+TEST_F(TipToPlugin, FailedSendOnlyLogs) {
+    vt_qt_test::BoxDriver driver;  // fails the test on any box
+    const size_t failed = ui_test::LogCount("[util show waring][UI send tip to plugin faild]");
+    Util_ShowWarning("Gateway unreachable", "MainUI", 1);
+    EXPECT_EQ(ui_test::LogCount("[util show waring][UI send tip to plugin faild]"), failed + 1);
+    EXPECT_TRUE(driver.Seen().empty());
+}
+
+// Which of the warning and error calls become tips: plugin mode 1 with a module name.
+TEST_F(TipToPlugin, BoxesBecomeTipsOnlyInPluginModeWithAModule) {
+    const int peer = ConnectPlugin();
+    ASSERT_GE(peer, 0);
+    struct Case {
+        const char* name;
+        int mode;
+        const char* module;
+        bool critical;
+        bool tip;
+    } cases[] = {
+        {"warning, mode 1, module", 1, "LoginKeyUI", false, true},
+        {"error, mode 1, module", 1, "MainUI", true, true},
+        {"warning, mode 1, no module", 1, "", false, false},
+        {"error, mode 1, no module", 1, "", true, false},
+        {"warning, mode 0, module", 0, "MainUI", false, false},
+        {"error, mode 2, module", 2, "MainUI", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        vt_qt_test::BoxDriver driver;
+        if (!c.tip) driver.Answer("OK");
+        UIContext::GetInstance()->SetPluginMode(c.mode);
+        if (c.critical) {
+            Util_ShowCritical("Login failed", c.module, 1);
+        } else {
+            Util_ShowWarning("Login failed", c.module, 1);
+        }
+        if (c.tip) {
+            const Received r = ReadTip(peer);
+            EXPECT_TRUE(r.whole);
+            EXPECT_EQ(r.flag, 1u);
+            EXPECT_EQ(r.tip, "Login failed");
+            EXPECT_TRUE(driver.Seen().empty());
+        } else {
+            ASSERT_EQ(driver.Seen().size(), 1u);
+            EXPECT_EQ(driver.Seen()[0].icon, static_cast<int>(c.critical ? QMessageBox::Critical
+                                                                         : QMessageBox::Warning));
+            EXPECT_EQ(driver.Seen()[0].text, QString("Login failed"));
+            EXPECT_FALSE(ui_test::WaitReadable(peer, 50)) << "a shown box also went to the plugin";
+        }
+    }
 }
 
 }  // namespace

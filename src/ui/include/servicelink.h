@@ -7,6 +7,7 @@
 #include "ui_cfm.h"
 #include "ui_language.h"
 #include "ui_packet.h"
+#include "ui_plugin.h"
 #include "ui_profile_records.h"
 #include "ui_startup.h"
 #include "ui_sysinfo.h"
