@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -17,15 +20,18 @@ struct Probe {
     QString diagnostics;
 };
 
-Probe RunProbe(const QString& lcAll) {
+// Starts the probe with LC_ALL as the only locale variable.
+void StartProbe(QProcess& p, const QString& lcAll) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
         env.remove(var);
     }
     env.insert("LC_ALL", lcAll);
-    QProcess p;
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(UI_TEST_SYSLANG_PROBE), QStringList());
+}
+
+Probe Finish(QProcess& p) {
     Probe r;
     if (!p.waitForFinished(60000)) {
         p.kill();
@@ -54,8 +60,15 @@ TEST(SystemLanguage, LocaleLanguageToIdentifier) {
         // asked there.
         {"zh_TW.UTF-8", 2052}, {"zh_HK.UTF-8", 2052},
     };
+    // The probes run side by side.
+    std::vector<std::unique_ptr<QProcess>> probes;
     for (const auto& c : cases) {
-        const Probe r = RunProbe(c.first);
+        probes.push_back(std::make_unique<QProcess>());
+        StartProbe(*probes.back(), c.first);
+    }
+    size_t i = 0;
+    for (const auto& c : cases) {
+        const Probe r = Finish(*probes[i++]);
         ASSERT_TRUE(r.ran) << c.first << ": " << r.diagnostics.toStdString();
         EXPECT_EQ(r.id, c.second) << c.first;
         EXPECT_EQ(r.logLines.size(), 1) << c.first << ": " << r.diagnostics.toStdString();
