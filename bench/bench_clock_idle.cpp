@@ -29,6 +29,7 @@
 #include "uko_start.h"
 #include "uko_task.h"
 #include "uko_tick.h"
+#include "bench_home.h"
 
 namespace {
 
@@ -138,15 +139,8 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     const uint64_t spanNs = static_cast<uint64_t>(seconds * 1e9);
 
-    // The platform's log goes under HOME: keep it out of the real one.
-    char root[] = "/tmp/bench_clock_idle.XXXXXX";
-    if (mkdtemp(root) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    setenv("HOME", root, 1);
-    setenv("XDG_CONFIG_HOME", root, 1);
-    setenv("TMPDIR", root, 1);
+    const std::string root = BenchHomeMake("bench-clock-idle");
+    if (root.empty()) return 1;
 
     if (UKO_Start() != 0) {
         std::fprintf(stderr, "platform start-up failed\n");

@@ -18,6 +18,7 @@
 
 #include "ddm_log.h"
 #include "uko_start.h"
+#include "bench_home.h"
 
 namespace {
 
@@ -60,15 +61,8 @@ void Row(const char* what, double ours, double peer) {
 }  // namespace
 
 int main() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/bench-ddm-log-XXXXXX";
-    if (mkdtemp(&templ[0]) == nullptr) {
-        std::fprintf(stderr, "cannot make a temporary folder\n");
-        return 1;
-    }
-    const std::string root = templ;
-    setenv("HOME", root.c_str(), 1);
+    const std::string root = BenchHomeMake("bench-ddm-log");
+    if (root.empty()) return 1;
     if (UKO_Start() != 0 || DDM_LogInit("bench") != 0) {
         std::fprintf(stderr, "platform start-up failed\n");
         return 1;

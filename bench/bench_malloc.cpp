@@ -21,6 +21,7 @@
 #include "uko_mempt.h"
 #include "uko_mempt_inner.h"
 #include "uko_start.h"
+#include "bench_home.h"
 
 namespace {
 
@@ -129,6 +130,7 @@ void Row(const char* name, double ours, double host) {
 }  // namespace
 
 int main() {
+    if (BenchHomeMake("bench-malloc").empty()) return 1;
     if (UKO_Start() != 0) {
         std::fprintf(stderr, "platform start-up failed\n");
         return 1;

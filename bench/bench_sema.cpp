@@ -14,6 +14,7 @@
 
 #include "os_sema.h"
 #include "uko_start.h"
+#include "bench_home.h"
 
 namespace {
 
@@ -99,6 +100,7 @@ void Row(const char* what, double ours, double peer) {
 }  // namespace
 
 int main() {
+    if (BenchHomeMake("bench-sema").empty()) return 1;
     if (UKO_Start() != 0) {
         std::fprintf(stderr, "platform start-up failed\n");
         return 1;

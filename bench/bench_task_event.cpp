@@ -17,6 +17,7 @@
 
 #include "uko_start.h"
 #include "uko_task.h"
+#include "bench_home.h"
 
 namespace {
 
@@ -175,6 +176,7 @@ void Row(const char* what, double ours, double peer) {
 }  // namespace
 
 int main() {
+    if (BenchHomeMake("bench-task-event").empty()) return 1;
     if (UKO_Start() != 0) {
         std::fprintf(stderr, "platform start-up failed\n");
         return 1;

@@ -30,6 +30,7 @@
 #include "ui_connect.h"
 #include "ui_packet.h"
 #include "uko_start.h"
+#include "bench_home.h"
 
 #ifndef BENCH_SIM_BIN
 #error "BENCH_SIM_BIN must name the simulator built under its tool name"
@@ -219,9 +220,9 @@ void Report(const char* name, const Figures& link, const Figures& echo) {
 }  // namespace
 
 int main() {
-    char home[] = "/tmp/bench-ui-XXXXXX";
-    if (mkdtemp(home) == nullptr) Fail("no temporary folder");
-    setenv("HOME", home, 1);  // the platform's log goes there, never to the real home
+    const std::string homeDir = BenchHomeMake("bench-ui");
+    if (homeDir.empty()) Fail("no temporary folder");
+    const char* home = homeDir.c_str();
     if (UKO_Start() != 0) Fail("the platform did not start");
 
     Simulator sim(home);

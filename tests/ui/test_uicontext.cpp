@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -194,20 +195,40 @@ TEST(UIContextTest, PluginInfoCopiesTheLaunchFieldsOnly) {
     EXPECT_TRUE(AllZero(held->aucReserved, sizeof(held->aucReserved)));
 }
 
-// Init carries on when the service cannot be asked: the configuration is empty.
+// Init carries on whether the service cannot be asked or refuses: the configuration is
+// empty, and marked as not read.
 TEST(UIContextTest, InitIsTrueWhenTheConfigurationReadFails) {
     ui_test::LinkSetUp();
-    UI_Connect_Reset();
-    const size_t before = ui_test::LogCount("[Init ui SystemProfile][read systemProfile failed!]");
-    EXPECT_TRUE(Ctx()->Init());
-    EXPECT_EQ(ui_test::LogCount("[Init ui SystemProfile][read systemProfile failed!]"), before + 1);
-    UISystemProfile* profile = UISystemProfile::GetInstance();
-    EXPECT_FALSE(profile->GetReadSuccess());
-    EXPECT_EQ(profile->GetProductName(), QString());
-    EXPECT_EQ(profile->GetVersion(), QString());
-    EXPECT_EQ(profile->GetLanguageID(), 0u);
-    ASSERT_NE(profile->GetSystemConfig(), nullptr);
-    EXPECT_TRUE(AllZero(profile->GetSystemConfig(), sizeof(CFM_SYSCONFIG_S)));
+    struct Case {
+        const char* label;
+        const char* scenario;  // null: no service at all
+        const char* line;
+    };
+    const Case cases[] = {
+        {"no service", nullptr, "[Init ui SystemProfile][read systemProfile failed!]"},
+        {"refused", R"("scripts":[{"msgType":9,"code":2,"replies":[{"code":"0xD0003"}]}])",
+         "[Init ui SystemProfile][read systemProfile not success!]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::unique_ptr<ui_test::SimLink> link;
+        if (c.scenario != nullptr) {
+            link.reset(new ui_test::SimLink(c.scenario));
+            ASSERT_TRUE(link->Connected()) << link->sim().Diagnostics();
+        } else {
+            UI_Connect_Reset();
+        }
+        const size_t before = ui_test::LogCount(c.line);
+        EXPECT_TRUE(Ctx()->Init());
+        EXPECT_EQ(ui_test::LogCount(c.line), before + 1);
+        UISystemProfile* profile = UISystemProfile::GetInstance();
+        EXPECT_FALSE(profile->GetReadSuccess());
+        EXPECT_EQ(profile->GetProductName(), QString());
+        EXPECT_EQ(profile->GetVersion(), QString());
+        EXPECT_EQ(profile->GetLanguageID(), 0u);
+        ASSERT_NE(profile->GetSystemConfig(), nullptr);
+        EXPECT_TRUE(AllZero(profile->GetSystemConfig(), sizeof(CFM_SYSCONFIG_S)));
+    }
 }
 
 }  // namespace
