@@ -121,7 +121,11 @@ bool Util_FieldCopy(char* field, size_t width, const char* src, size_t srcWidth)
     }
     const size_t n = Util_FieldLength(src, srcWidth);
     if (src != nullptr && n == srcWidth) {
+        // No terminator within the source field: too long, whatever the widths. The
+        // copy is still offered to the bounded copy (with a count it must refuse, so it
+        // reads nothing) so that the refusal is reported like any other.
         (void)UI_memset_s(field, width, 0, width);
+        (void)UI_memcpy_s(field, width - 1, src, width);
         return false;
     }
     return Util_FieldSetBytes(field, width, src, n);

@@ -138,26 +138,17 @@ uint32_t ukoMemMidBitMapCreate() {
     return 0;
 }
 
-uint32_t UKO_ConverMIDTOHandle(uint32_t uiMid) {
-    const uint32_t swapped = Swapped(uiMid);
-    uint16_t* table = m_pusMidBitMap.load(std::memory_order_acquire);
-    if (table == nullptr) {
-        return swapped;
-    }
-    const uint32_t module = uiMid >> 16;
-    if (module == 0) {
-        return uiMid;
-    }
-    uint16_t entry = EntryGet(table, module);
-    if (entry != 0) {
-        return entry;
-    }
+namespace {
+
+// The first conversion of a module number: registers its handle name and fills the
+// table entry. Apart from the conversion itself, which runs on every allocation.
+[[gnu::noinline]] uint32_t MidRegister(uint16_t* table, uint32_t module, uint32_t swapped) {
     char acName[kHandleNameLen] = {0};
     (void)UKO_snprintf_s(acName, sizeof(acName), sizeof(acName) - 1, "JQRS.MID.%x", module);
     uint32_t handle = 0;
     uint32_t rc = UKO_HandleInitialize(acName, &handle);
     if (rc == 0) {
-        entry = static_cast<uint16_t>(handle & 0xFFFF);
+        uint16_t entry = static_cast<uint16_t>(handle & 0xFFFF);
         EntrySet(table, module, entry);
         return entry;
     }
@@ -172,6 +163,25 @@ uint32_t UKO_ConverMIDTOHandle(uint32_t uiMid) {
     (void)JQR_REPORT(UKO_EINVAL, "[ZIRPA-%s]:create handle for store jqr_mem bitmap mid is error.",
                      "UKO_ConverMIDTOHandle");
     return swapped;
+}
+
+}  // namespace
+
+uint32_t UKO_ConverMIDTOHandle(uint32_t uiMid) {
+    const uint32_t swapped = Swapped(uiMid);
+    uint16_t* table = m_pusMidBitMap.load(std::memory_order_acquire);
+    if (table == nullptr) {
+        return swapped;
+    }
+    const uint32_t module = uiMid >> 16;
+    if (module == 0) {
+        return uiMid;
+    }
+    uint16_t entry = EntryGet(table, module);
+    if (entry != 0) {
+        return entry;
+    }
+    return MidRegister(table, module, swapped);
 }
 
 uint32_t ukoMidToHandle(uint32_t uiMid, uint32_t* puiHandle) {

@@ -85,36 +85,29 @@ void OS_SecToDate(uint32_t uiSec, UKO_Systime* pstTime) {
     pstTime->ucSecond = static_cast<uint8_t>(uiSec % 60);
     pstTime->ucMinute = static_cast<uint8_t>((uiSec / 60) % 60);
     pstTime->ucHour = static_cast<uint8_t>((uiSec / 3600) % 24);
-    uint32_t days = uiSec / 86400;
-    uint32_t year = 1970;
+    const uint32_t days = uiSec / 86400;
 
-    // Whole years first. Day 365 of a leap year is still its 31 December, which is why
-    // a leap year is only left once more than 365 days remain.
-    while (days > 365) {
-        days -= IsLeapYear(year) ? 366 : 365;
-        ++year;
-    }
-    if (days == 365 && !IsLeapYear(year)) {
-        ++year;
-        days = 0;
-    }
-
-    // Months: any month has at least 28 days, so while more than 30 days remain the
-    // current month is certainly passed; one last comparison settles the rest.
-    uint8_t month = 1;
-    while (days > 30) {
-        days -= OS_DaysInMonthGet(static_cast<uint16_t>(year), month);
-        ++month;
-    }
-    uint8_t monthDays = OS_DaysInMonthGet(static_cast<uint16_t>(year), month);
-    if (days >= monthDays) {
-        days -= monthDays;
-        ++month;
-    }
+    // Civil date of a day count, without walking the years. The count is moved to an
+    // origin on 1 March of year 0, so that the leap day is the last day of its year and
+    // the month lengths from March on repeat in a five-month pattern of 153 days. A
+    // 400-year era holds 146097 days; inside it the year follows from the 4-, 100- and
+    // 400-year corrections, the month and day from the pattern. Every division is by a
+    // constant. Ranges: day of the era 0 to 146096, year of the era 0 to 399, day of
+    // the year 0 to 365, month counted from March 0 to 11, day of the month 0 to 30.
+    const uint32_t z = days + 719468;  // 0000-03-01 to 1970-01-01
+    const uint32_t era = z / 146097;
+    const uint32_t dayOfEra = z - era * 146097;
+    const uint32_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const uint32_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const uint32_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const uint32_t day = dayOfYear - (153 * monthFromMarch + 2) / 5;
+    const uint32_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    const uint32_t year = era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
 
     pstTime->usYear = static_cast<uint16_t>(year);
-    pstTime->ucMonth = month;
-    pstTime->ucDate = static_cast<uint8_t>(days + 1);
+    pstTime->ucMonth = static_cast<uint8_t>(month);
+    pstTime->ucDate = static_cast<uint8_t>(day + 1);
     pstTime->ucWeek = 0;
     pstTime->uiMillSec = 0;
 }

@@ -688,9 +688,19 @@ int32_t format_output_engine(format_output_stream* stream, const char* format, v
         const char c = *p++;
         state = NextState(static_cast<unsigned char>(c), state);
         switch (state) {
-            case STAT_NORMAL:
-                format_put_char(c, &out);
+            case STAT_NORMAL: {
+                // Every byte up to the next '%' or the end leaves the grammar in this
+                // state and is written as it stands, so the whole run goes in one
+                // bounded write: the same bytes, and the same stop at the first byte
+                // that does not fit, as one write per byte. A run longer than a count
+                // can hold is written in parts.
+                const char* run = p - 1;
+                const size_t len = static_cast<size_t>(strchrnul(p, '%') - run);
+                const int32_t n = ClampLength(len);
+                format_put_chars(run, n, &out);
+                p = run + n;
                 break;
+            }
             case STAT_PERCENT:
                 dir = FormatSpec{0, 0, -1};
                 break;

@@ -31,15 +31,31 @@ constexpr size_t kMaxLines = 25;
 constexpr size_t kMaxLineBytes = UKO_CPUINFO_LINE_MAX;
 constexpr size_t kUnitScanChars = 198;
 
-uint32_t BaseGet() { return ukoCpuTickBaseLoad(); }
+// Read in place rather than through the OS side's reader: the conversions run on every
+// tick, and the load is the same acquire load of the same word.
+uint32_t BaseGet() { return g_baseRecord.uiCpuTickBase.load(std::memory_order_acquire); }
 
 // CPU ticks per millisecond. When base × rate would pass 32 bits the rate's share of a
 // millisecond is divided out first instead.
 uint32_t TicksPerMs(uint32_t base, uint32_t rate) {
+    // At the configured rate both forms below come to base / 10, and a constant divisor
+    // is a multiplication instead of two divisions on every conversion.
+    if (rate == 100) {
+        return base / 10;
+    }
     if (base > 0xFFFFFFFFu / rate) {
         return base / (1000 / rate);
     }
     return base * rate / 1000;
+}
+
+// The value of a CPU-tick record, read a word at a time. Callers fill the record a word
+// at a time just before they convert it, and one 8-byte read of two 4-byte writes that
+// are still on their way to memory waits for both instead of taking them as they go.
+uint64_t TickValue(const UKO_CPUTICK_S* pstCputick) {
+    const uint32_t high = __atomic_load_n(&pstCputick->uiHigh, __ATOMIC_RELAXED);
+    const uint32_t low = __atomic_load_n(&pstCputick->uiLow, __ATOMIC_RELAXED);
+    return (static_cast<uint64_t>(high) << 32) | low;
 }
 
 // now - start reading, as a 64-bit value.
@@ -308,16 +324,17 @@ uint32_t UKO_CpuTick2Ms(const UKO_CPUTICK_S* pstCputick, uint32_t* puiMilliSecsH
         return UKO_ERR_REPORT(UKO_EINVAL, UKO_MID_CPUTICK, "[ZIRPA-%s]:CPUTickBase is not initialized.",
                               __func__);
     }
-    uint32_t high = 0;
-    uint32_t low = 0;
-    uint32_t rc = UKO_64Div32(pstCputick->uiHigh, pstCputick->uiLow,
-                              TicksPerMs(base, OS_TickPerSecGet()), &high, &low, nullptr);
-    if (rc != 0) {
+    const uint32_t perMs = TicksPerMs(base, OS_TickPerSecGet());
+    if (perMs == 0) {
+        // The one division UKO_64Div32 refuses, answered with its code.
         return UKO_ERR_REPORT(UKO_EDOM, UKO_MID_CPUTICK, "[ZIRPA-%s]:Fail to call UKO_64Div32, return %u.",
-                              __func__, rc);
+                              __func__, static_cast<uint32_t>(UKO_EINVAL));
     }
-    *puiMilliSecsHigh = high;
-    *puiMilliSecsLow = low;
+    // The quotient is uniquely determined, so the processor's division gives what
+    // UKO_64Div32 gives; the tick and the timers convert on every tick.
+    const uint64_t ms = TickValue(pstCputick) / perMs;
+    *puiMilliSecsHigh = static_cast<uint32_t>(ms >> 32);
+    *puiMilliSecsLow = static_cast<uint32_t>(ms);
     return 0;
 }
 

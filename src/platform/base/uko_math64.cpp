@@ -4,8 +4,7 @@
 
 namespace {
 
-// A 64-bit value as the platform carries it. The arithmetic below works on the two
-// words only, so that it behaves the same wherever a native 64-bit type is missing.
+// A 64-bit value as the platform carries it: two words, high first.
 struct Word64 {
     uint32_t hi;
     uint32_t lo;
@@ -14,8 +13,6 @@ struct Word64 {
 bool Below(const Word64& a, const Word64& b) {
     return a.hi < b.hi || (a.hi == b.hi && a.lo < b.lo);
 }
-
-bool Equal(const Word64& a, const Word64& b) { return a.hi == b.hi && a.lo == b.lo; }
 
 // a += b modulo 2^64; true when the sum wrapped past 2^64 - 1.
 bool AddInPlace(Word64& a, const Word64& b) {
@@ -37,61 +34,25 @@ void SubInPlace(Word64& a, const Word64& b) {
     a.hi = a.hi - b.hi - borrow;
 }
 
-// Shift left by s (0 to 63).
-Word64 ShiftLeft(const Word64& a, unsigned s) {
-    if (s == 0) {
-        return a;
-    }
-    if (s >= 32) {
-        return Word64{a.lo << (s - 32), 0};
-    }
-    return Word64{(a.hi << s) | (a.lo >> (32 - s)), a.lo << s};
-}
+uint64_t Join(uint32_t hi, uint32_t lo) { return (static_cast<uint64_t>(hi) << 32) | lo; }
 
-// True when shifting a left by s (0 to 31) would push set bits out of the high word.
-bool ShiftLoses(const Word64& a, unsigned s) {
-    return s != 0 && (a.hi >> (32 - s)) != 0;
-}
-
-bool Bit(const Word64& a, unsigned i) {
-    return i >= 32 ? ((a.hi >> (i - 32)) & 1u) != 0 : ((a.lo >> i) & 1u) != 0;
-}
-
-// Exact long division in base 2, from the highest quotient bit down. b is not 0.
-void Divide(const Word64& a, const Word64& b, Word64& quot, Word64& rem) {
-    if (b.hi == 0 && b.lo == 1) {
+// Quotient and remainder of a / b, b not 0. Both are uniquely determined, so the
+// processor's division gives exactly what long division in base 2 gives; the three
+// cases whose answer is known at once are settled without dividing.
+void Divide(uint64_t a, uint64_t b, uint64_t& quot, uint64_t& rem) {
+    if (b == 1) {
         quot = a;
-        rem = Word64{0, 0};
-        return;
-    }
-    if (Below(a, b)) {
-        quot = Word64{0, 0};
+        rem = 0;
+    } else if (a < b) {
+        quot = 0;
         rem = a;
-        return;
+    } else if (a == b) {
+        quot = 1;
+        rem = 0;
+    } else {
+        quot = a / b;
+        rem = a % b;
     }
-    if (Equal(a, b)) {
-        quot = Word64{0, 1};
-        rem = Word64{0, 0};
-        return;
-    }
-    Word64 q{0, 0};
-    Word64 r{0, 0};
-    for (int i = 63; i >= 0; --i) {
-        // The partial remainder never exceeds the dividend's bits above i, so the shift
-        // cannot lose a bit of it.
-        r = ShiftLeft(r, 1);
-        r.lo |= Bit(a, static_cast<unsigned>(i)) ? 1u : 0u;
-        if (!Below(r, b)) {
-            SubInPlace(r, b);
-            if (i >= 32) {
-                q.hi |= 1u << (i - 32);
-            } else {
-                q.lo |= 1u << i;
-            }
-        }
-    }
-    quot = q;
-    rem = r;
 }
 
 }  // namespace
@@ -169,23 +130,16 @@ uint32_t UKO_64Multi32(uint32_t uiHighA, uint32_t uiLowA, uint32_t uiM, uint32_t
     if (puiHighOut == nullptr || puiLowOut == nullptr) {
         return UKO_EINVAL;
     }
-    Word64 a{uiHighA, uiLowA};
-    Word64 product{0, 0};
-    if (uiM != 0 && (a.hi != 0 || a.lo != 0)) {
-        for (int i = 31; i >= 0; --i) {
-            if ((uiM & (1u << i)) == 0) {
-                continue;
-            }
-            unsigned s = static_cast<unsigned>(i);
-            if (ShiftLoses(a, s) || AddInPlace(product, ShiftLeft(a, s))) {
-                *puiHighOut = 0;
-                *puiLowOut = 0;
-                return UKO_64_OVERFLOW;
-            }
-        }
+    // A product that needs more than 64 bits is refused as a whole, with a cleared
+    // result, rather than kept modulo 2^64.
+    uint64_t product = 0;
+    if (__builtin_mul_overflow(Join(uiHighA, uiLowA), static_cast<uint64_t>(uiM), &product)) {
+        *puiHighOut = 0;
+        *puiLowOut = 0;
+        return UKO_64_OVERFLOW;
     }
-    *puiHighOut = product.hi;
-    *puiLowOut = product.lo;
+    *puiHighOut = static_cast<uint32_t>(product >> 32);
+    *puiLowOut = static_cast<uint32_t>(product);
     return 0;
 }
 
@@ -195,14 +149,14 @@ uint32_t UKO_64Div64(uint32_t uiHighA, uint32_t uiLowA, uint32_t uiHighB, uint32
     if ((uiHighB == 0 && uiLowB == 0) || puiHighQuot == nullptr || puiLowQuot == nullptr) {
         return UKO_EINVAL;
     }
-    Word64 quot;
-    Word64 rem;
-    Divide(Word64{uiHighA, uiLowA}, Word64{uiHighB, uiLowB}, quot, rem);
-    *puiHighQuot = quot.hi;
-    *puiLowQuot = quot.lo;
+    uint64_t quot;
+    uint64_t rem;
+    Divide(Join(uiHighA, uiLowA), Join(uiHighB, uiLowB), quot, rem);
+    *puiHighQuot = static_cast<uint32_t>(quot >> 32);
+    *puiLowQuot = static_cast<uint32_t>(quot);
     if (puiHighRem != nullptr && puiLowRem != nullptr) {
-        *puiHighRem = rem.hi;
-        *puiLowRem = rem.lo;
+        *puiHighRem = static_cast<uint32_t>(rem >> 32);
+        *puiLowRem = static_cast<uint32_t>(rem);
     }
     return 0;
 }
@@ -212,13 +166,13 @@ uint32_t UKO_64Div32(uint32_t uiHighA, uint32_t uiLowA, uint32_t uiDivisor, uint
     if (uiDivisor == 0 || puiHighQuot == nullptr || puiLowQuot == nullptr) {
         return UKO_EINVAL;
     }
-    Word64 quot;
-    Word64 rem;
-    Divide(Word64{uiHighA, uiLowA}, Word64{0, uiDivisor}, quot, rem);
-    *puiHighQuot = quot.hi;
-    *puiLowQuot = quot.lo;
+    uint64_t quot;
+    uint64_t rem;
+    Divide(Join(uiHighA, uiLowA), uiDivisor, quot, rem);
+    *puiHighQuot = static_cast<uint32_t>(quot >> 32);
+    *puiLowQuot = static_cast<uint32_t>(quot);
     if (puiRem != nullptr) {
-        *puiRem = rem.lo;  // below the divisor, so one word holds it
+        *puiRem = static_cast<uint32_t>(rem);  // below the divisor, so one word holds it
     }
     return 0;
 }

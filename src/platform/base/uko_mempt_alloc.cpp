@@ -84,66 +84,77 @@ PtSnapshot Snapshot(const UKO_MEMPT_CB* cb) {
     return s;
 }
 
-void* MemAllocInner(uint32_t uiHandle, uint8_t ucPtNo, uint64_t uvSize, const char* pcFile,
-                    uint32_t uiLine, bool bTwin) {
-    const char* fn = bTwin ? "UKO_MemAlloc_F" : "UKO_MemAlloc";
-    if (ucPtNo >= m_ucMaxPtNum || uvSize == 0) {
-        (void)MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid param ucPtNo(%u) or uvSize(%lu).", fn,
-                           static_cast<unsigned>(ucPtNo), uvSize);
-        return nullptr;
+// ukoMemPieceCharge, in a form that allocation and free inline.
+inline UKO_MEMPT_PIECE_HEAD* Charge(UKO_MEMPT_CB* cb, uintptr_t uvBlock, uint64_t uvBytes,
+                                    bool bAdd) {
+    cb->uvUsedSize = bAdd ? cb->uvUsedSize + uvBytes : cb->uvUsedSize - uvBytes;
+    UKO_MEMPT_PIECE_HEAD* pc = nullptr;
+    if (cb->uiFlags == 0) {
+        // Without growth or appended pieces the partition has its one piece.
+        pc = cb->pPieceList;
+    } else {
+        for (UKO_MEMPT_PIECE_HEAD* it = cb->pPieceList; it != nullptr; it = it->pNext) {
+            if (it->uvMagic == UKO_MEMPT_PIECE_MAGIC && ukoMemPieceHolds(it, uvBlock)) {
+                pc = it;
+                break;
+            }
+        }
+    }
+    if (pc != nullptr) {
+        pc->uvUsed = bAdd ? pc->uvUsed + uvBytes : pc->uvUsed - uvBytes;
+    }
+    return pc;
+}
+
+// The refusals and failures of an allocation live apart from it, so that the path of
+// every successful allocation stays short.
+const char* AllocName(bool bTwin) { return bTwin ? "UKO_MemAlloc_F" : "UKO_MemAlloc"; }
+
+[[gnu::cold, gnu::noinline]] void* AllocRefused(uint8_t ucPtNo, uint64_t uvSize, bool bTwin) {
+    (void)MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]:Invalid param ucPtNo(%u) or uvSize(%lu).", AllocName(bTwin),
+                       static_cast<unsigned>(ucPtNo), uvSize);
+    return nullptr;
+}
+
+// Reports a partition that is not installed; releases its lock first when the test
+// was made under it.
+[[gnu::cold, gnu::noinline]] void* AllocNotInstalled(UKO_MEMPT_CB* cbLocked, uint8_t ucPtNo, bool bTwin) {
+    if (cbLocked != nullptr) {
+        (void)OSAL_LockUnLock(&cbLocked->stLock, 0);
     }
     const char* notInstalled = bTwin ? "[ZIRPA-%s]: MemPt(%u) is not installed."
                                      : "[ZIRPA-%s]: MemPt(%u) is not installed or PT may be damaged.";
-    UKO_MEMPT_CB* cb = &m_pstMemPtCb[ucPtNo];
-    if (!ukoMemPtMagicOk(cb)) {
-        (void)MEMPT_REPORT(UKO_EINVAL, notInstalled, fn, static_cast<unsigned>(ucPtNo));
-        return nullptr;
-    }
-    (void)OSAL_LockLock(&cb->stLock);
-    // A deletion may have come in between the quick test and the lock.
-    if (!ukoMemPtMagicOk(cb)) {
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        (void)MEMPT_REPORT(UKO_EINVAL, notInstalled, fn, static_cast<unsigned>(ucPtNo));
-        return nullptr;
-    }
-    uint64_t total = uvSize + UKO_MEM_BLOCK_HEAD_SIZE;
-    UKO_MEM_ALLOC_PRE_HOOK_PF pre = g_pfnAllocPreHook.load(std::memory_order_acquire);
-    if (pre != nullptr) {
-        (void)pre(ucPtNo, uiHandle, uvSize, pcFile, uiLine);
-    }
-    if (total <= uvSize) {
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        (void)MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: uvSize(%lu) is too big.", fn, uvSize);
-        return nullptr;
-    }
+    (void)MEMPT_REPORT(UKO_EINVAL, notInstalled, AllocName(bTwin), static_cast<unsigned>(ucPtNo));
+    return nullptr;
+}
 
-    bool bAppended = false;
+[[gnu::cold, gnu::noinline]] void* AllocTooBig(UKO_MEMPT_CB* cb, uint64_t uvSize, bool bTwin) {
+    (void)OSAL_LockUnLock(&cb->stLock, 0);
+    (void)MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: uvSize(%lu) is too big.", AllocName(bTwin), uvSize);
+    return nullptr;
+}
+
+// The algorithm had no block for the request: one growth step when the partition grows
+// and a second try, else the failure report. Called under the partition's lock; a
+// block comes back with the lock still held (its charge in *puvCharged), a failure
+// with the lock released.
+[[gnu::cold, gnu::noinline]] void* AllocAfterRefusal(UKO_MEMPT_CB* cb, uint8_t ucPtNo, uint32_t uiHandle,
+                                                    uint64_t uvSize, uint64_t* puvCharged, bool bTwin) {
+    const uint64_t total = uvSize + UKO_MEM_BLOCK_HEAD_SIZE;
     uint64_t uvAppended = 0;
-    void* block = nullptr;
-    uint64_t charged = total;
-    for (;;) {
-        charged = total;
-        block = cb->stOps.pfnAlloc(cb->pAlgoHandle, &charged, cb);
+    // One growth step per call at most: a request that a fresh piece cannot serve
+    // fails instead of growing the partition without end.
+    if ((cb->uiFlags & UKO_MEMPT_FLAG_AUTO_APPEND) != 0 && cb->uiAppendPosition == 0 &&
+        cb->stOps.pfnAppend != nullptr && cb->uiAppendNum < m_uiMemPtAppendMax &&
+        ukoMemAutoAppend(cb, ucPtNo, uvSize, &uvAppended) == 0) {
+        *puvCharged = total;
+        void* block = cb->stOps.pfnAlloc(cb->pAlgoHandle, puvCharged, cb);
         if (block != nullptr) {
-            break;
+            return block;
         }
-        // One growth step per call at most: a request that a fresh piece cannot serve
-        // fails instead of growing the partition without end.
-        if ((cb->uiFlags & UKO_MEMPT_FLAG_AUTO_APPEND) != 0 && cb->uiAppendPosition == 0 &&
-            cb->stOps.pfnAppend != nullptr && !bAppended && cb->uiAppendNum < m_uiMemPtAppendMax &&
-            ukoMemAutoAppend(cb, ucPtNo, uvSize, &uvAppended) == 0) {
-            bAppended = true;
-            continue;
-        }
-        break;
-    }
-    if (block != nullptr) {
-        (void)ukoMemPieceCharge(cb, reinterpret_cast<uintptr_t>(block), charged, true);
-        *static_cast<uint64_t*>(block) = MakeHead(ucPtNo, uiHandle);
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        return static_cast<uint8_t*>(block) + UKO_MEM_BLOCK_HEAD_SIZE;
     }
 
+    const char* fn = AllocName(bTwin);
     PtSnapshot snap = Snapshot(cb);
     (void)OSAL_LockUnLock(&cb->stLock, 0);
     // The report is built in this call's own buffer and logged outside the partition's
@@ -172,6 +183,42 @@ void* MemAllocInner(uint32_t uiHandle, uint8_t ucPtNo, uint64_t uvSize, const ch
     return nullptr;
 }
 
+inline void* MemAllocInner(uint32_t uiHandle, uint8_t ucPtNo, uint64_t uvSize, const char* pcFile,
+                           uint32_t uiLine, bool bTwin) {
+    if (ucPtNo >= m_ucMaxPtNum || uvSize == 0) {
+        return AllocRefused(ucPtNo, uvSize, bTwin);
+    }
+    UKO_MEMPT_CB* cb = &m_pstMemPtCb[ucPtNo];
+    if (!ukoMemPtMagicOk(cb)) {
+        return AllocNotInstalled(nullptr, ucPtNo, bTwin);
+    }
+    (void)OSAL_LockLock(&cb->stLock);
+    // A deletion may have come in between the quick test and the lock.
+    if (!ukoMemPtMagicOk(cb)) {
+        return AllocNotInstalled(cb, ucPtNo, bTwin);
+    }
+    const uint64_t total = uvSize + UKO_MEM_BLOCK_HEAD_SIZE;
+    UKO_MEM_ALLOC_PRE_HOOK_PF pre = g_pfnAllocPreHook.load(std::memory_order_acquire);
+    if (pre != nullptr) {
+        (void)pre(ucPtNo, uiHandle, uvSize, pcFile, uiLine);
+    }
+    if (total <= uvSize) {
+        return AllocTooBig(cb, uvSize, bTwin);
+    }
+    uint64_t charged = total;
+    void* block = cb->stOps.pfnAlloc(cb->pAlgoHandle, &charged, cb);
+    if (block == nullptr) {
+        block = AllocAfterRefusal(cb, ucPtNo, uiHandle, uvSize, &charged, bTwin);
+        if (block == nullptr) {
+            return nullptr;
+        }
+    }
+    (void)Charge(cb, reinterpret_cast<uintptr_t>(block), charged, true);
+    *static_cast<uint64_t*>(block) = MakeHead(ucPtNo, uiHandle);
+    (void)OSAL_LockUnLock(&cb->stLock, 0);
+    return static_cast<uint8_t*>(block) + UKO_MEM_BLOCK_HEAD_SIZE;
+}
+
 // After a free left a piece without used bytes: a host piece added by growth may go
 // back; an emptied caller's piece is announced to the idle piece hook.
 void PieceEmptied(UKO_MEMPT_CB* cb, uint8_t ucPtNo, UKO_MEMPT_PIECE_HEAD* pc) {
@@ -189,44 +236,30 @@ void PieceEmptied(UKO_MEMPT_CB* cb, uint8_t ucPtNo, UKO_MEMPT_PIECE_HEAD* pc) {
     }
 }
 
-uint32_t MemFreeInner(void* pAddr, bool bTwin) {
-    const char* fn = bTwin ? "UKO_MemFree_F" : "UKO_MemFree";
+const char* FreeName(bool bTwin) { return bTwin ? "UKO_MemFree_F" : "UKO_MemFree"; }
+
+[[gnu::cold, gnu::noinline]] uint32_t FreeRefused(void* pAddr, bool bTwin) {
     if (pAddr == nullptr) {
-        return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The Param pAddr is null.", fn);
+        return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]:The Param pAddr is null.", FreeName(bTwin));
     }
-    uint8_t* p = UndoAlignTag(pAddr);
-    uint64_t w = PeekWord(p);
-    if (!IsBlockHead(w) || HeadPtNo(w) >= m_ucMaxPtNum) {
-        return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: Inval Param pAddr(0x%p).", fn, pAddr);
+    return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: Inval Param pAddr(0x%p).", FreeName(bTwin), pAddr);
+}
+
+// Reports a partition that is not installed; releases its lock first when the test
+// was made under it.
+[[gnu::cold, gnu::noinline]] uint32_t FreeNotInstalled(UKO_MEMPT_CB* cbLocked, uint8_t ucPtNo, bool bTwin) {
+    if (cbLocked != nullptr) {
+        (void)OSAL_LockUnLock(&cbLocked->stLock, 0);
     }
-    const uint8_t ucPtNo = HeadPtNo(w);
-    const uint32_t uiHandle = HeadHandle(w);
-    UKO_MEMPT_CB* cb = &m_pstMemPtCb[ucPtNo];
-    if (!ukoMemPtMagicOk(cb)) {
-        return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: the MemPtNo(%u) is not install.", fn,
-                            static_cast<unsigned>(ucPtNo));
-    }
-    (void)OSAL_LockLock(&cb->stLock);
-    if (!ukoMemPtMagicOk(cb)) {
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: the MemPtNo(%u) is not install.", fn,
-                            static_cast<unsigned>(ucPtNo));
-    }
-    uint8_t* block = p - UKO_MEM_BLOCK_HEAD_SIZE;
-    uint64_t freed = 0;
-    uint32_t answer = cb->stOps.pfnFree(cb->pAlgoHandle, block, &freed);
-    if (answer == 0) {
-        UKO_MEMPT_PIECE_HEAD* pc = ukoMemPieceCharge(cb, reinterpret_cast<uintptr_t>(block), freed, false);
-        if (cb->uiFlags != 0) {
-            PieceEmptied(cb, ucPtNo, pc);
-        }
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        return 0;
-    }
-    if (answer == 1) {
-        (void)OSAL_LockUnLock(&cb->stLock, 0);
-        return 0;
-    }
+    return MEMPT_REPORT(UKO_EINVAL, "[ZIRPA-%s]: the MemPtNo(%u) is not install.", FreeName(bTwin),
+                        static_cast<unsigned>(ucPtNo));
+}
+
+// The algorithm refused the free: a repeated free (answer 2) or a damaged block. Called
+// under the partition's lock, which it releases before the hooks and the report.
+[[gnu::cold, gnu::noinline]] uint32_t FreeFailed(UKO_MEMPT_CB* cb, uint8_t ucPtNo, uint32_t uiHandle, void* pAddr,
+                                                uint32_t answer, bool bTwin) {
+    const char* fn = FreeName(bTwin);
     PtSnapshot snap = Snapshot(cb);
     (void)OSAL_LockUnLock(&cb->stLock, 0);
 
@@ -263,6 +296,42 @@ uint32_t MemFreeInner(void* pAddr, bool bTwin) {
                        fn, pAddr, snap.acName, snap.uvTotal, snap.uvFree, uiHandle, acHandleName,
                        static_cast<unsigned>(ucPtNo), "null", 0u);
     return code;
+}
+
+inline uint32_t MemFreeInner(void* pAddr, bool bTwin) {
+    if (pAddr == nullptr) {
+        return FreeRefused(pAddr, bTwin);
+    }
+    uint8_t* p = UndoAlignTag(pAddr);
+    uint64_t w = PeekWord(p);
+    if (!IsBlockHead(w) || HeadPtNo(w) >= m_ucMaxPtNum) {
+        return FreeRefused(pAddr, bTwin);
+    }
+    const uint8_t ucPtNo = HeadPtNo(w);
+    UKO_MEMPT_CB* cb = &m_pstMemPtCb[ucPtNo];
+    if (!ukoMemPtMagicOk(cb)) {
+        return FreeNotInstalled(nullptr, ucPtNo, bTwin);
+    }
+    (void)OSAL_LockLock(&cb->stLock);
+    if (!ukoMemPtMagicOk(cb)) {
+        return FreeNotInstalled(cb, ucPtNo, bTwin);
+    }
+    uint8_t* block = p - UKO_MEM_BLOCK_HEAD_SIZE;
+    uint64_t freed = 0;
+    uint32_t answer = cb->stOps.pfnFree(cb->pAlgoHandle, block, &freed);
+    if (answer == 0) {
+        UKO_MEMPT_PIECE_HEAD* pc = Charge(cb, reinterpret_cast<uintptr_t>(block), freed, false);
+        if (cb->uiFlags != 0) {
+            PieceEmptied(cb, ucPtNo, pc);
+        }
+        (void)OSAL_LockUnLock(&cb->stLock, 0);
+        return 0;
+    }
+    if (answer == 1) {
+        (void)OSAL_LockUnLock(&cb->stLock, 0);
+        return 0;
+    }
+    return FreeFailed(cb, ucPtNo, HeadHandle(w), pAddr, answer, bTwin);
 }
 
 void* MemReAllocInner(uint32_t uiHandle, uint8_t ucPtNo, void* pOld, uint64_t uvNewSize,
@@ -389,23 +458,7 @@ uint8_t PtOfAddr(uintptr_t a, uint8_t ucLockedPtNo, const char* fn) {
 
 UKO_MEMPT_PIECE_HEAD* ukoMemPieceCharge(UKO_MEMPT_CB* cb, uintptr_t uvBlock, uint64_t uvBytes,
                                         bool bAdd) {
-    cb->uvUsedSize = bAdd ? cb->uvUsedSize + uvBytes : cb->uvUsedSize - uvBytes;
-    UKO_MEMPT_PIECE_HEAD* pc = nullptr;
-    if (cb->uiFlags == 0) {
-        // Without growth or appended pieces the partition has its one piece.
-        pc = cb->pPieceList;
-    } else {
-        for (UKO_MEMPT_PIECE_HEAD* it = cb->pPieceList; it != nullptr; it = it->pNext) {
-            if (it->uvMagic == UKO_MEMPT_PIECE_MAGIC && ukoMemPieceHolds(it, uvBlock)) {
-                pc = it;
-                break;
-            }
-        }
-    }
-    if (pc != nullptr) {
-        pc->uvUsed = bAdd ? pc->uvUsed + uvBytes : pc->uvUsed - uvBytes;
-    }
-    return pc;
+    return Charge(cb, uvBlock, uvBytes, bAdd);
 }
 
 // ---- Allocation, free, reallocation -------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include "ddm_log.h"
 #include "jqr_mem.h"
+#include "jqr_queue.h"
 #include "jqr_task.h"
 #include "os_clock.h"
 #include "os_time.h"
@@ -9,6 +10,7 @@
 #include "uko_cputick.h"
 #include "uko_handle.h"
 #include "uko_mempt.h"
+#include "uko_queue.h"
 #include "uko_rescb.h"
 #include "uko_spl.h"
 #include "uko_task.h"
@@ -40,6 +42,8 @@ constexpr UKO_START_STEP kSteps[] = {
     {"UKO_TickInit", UKO_TickInit},
     {"Sema4Init", Sema4Init},
     {"ukoTickCycleHookInit", ukoTickCycleHookInit},
+    {"ukoQueueInit", ukoQueueInit},
+    {"JQR_QueueInit", JQR_QueueInit},
     {"JQR_TaskInit", JQR_TaskInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
     {"DDM_LogEnvInit", DDM_LogEnvInit},

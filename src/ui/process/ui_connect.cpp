@@ -199,7 +199,9 @@ int32_t UI_ConnectFd_GetBySource(uint32_t uiMark, uint32_t uiConnType) {
     return fd;
 }
 
-int32_t UI_ConnectFd_GetByHead(const PacketHead* pstHead) {
+namespace {
+
+int32_t FindByHead(const PacketHead* pstHead, bool hold) {
     if (pstHead == nullptr) {
         return UI_SOCKET_NONE;
     }
@@ -214,6 +216,10 @@ int32_t UI_ConnectFd_GetByHead(const PacketHead* pstHead) {
                    ((s.uiSourceMark == head.uiSourceMark && s.uiDestMark == head.uiDestMark) ||
                     (s.uiSourceMark == head.uiDestMark && s.uiDestMark == head.uiSourceMark));
         });
+        if (fd != UI_SOCKET_NONE && hold) {
+            ++t->uiHolds;
+            ++t_serviceHolds;
+        }
     }
     if (fd == UI_SOCKET_NONE) {
         (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR,
@@ -223,6 +229,16 @@ int32_t UI_ConnectFd_GetByHead(const PacketHead* pstHead) {
                            static_cast<int>(head.uiDestMark), static_cast<int>(head.uiConnetType));
     }
     return fd;
+}
+
+}  // namespace
+
+int32_t UI_ConnectFd_GetByHead(const PacketHead* pstHead) {
+    return FindByHead(pstHead, false);
+}
+
+int32_t UI_ConnectFd_HoldByHead(const PacketHead* pstHead) {
+    return FindByHead(pstHead, true);
 }
 
 int32_t UI_ConnectFd_Hold(uint32_t uiDestMark, uint32_t uiConnType) {
@@ -250,6 +266,42 @@ void uiServiceTableCopy(ConnectInfo* pstSlots, uint32_t* puiCount) {
     }
     if (puiCount != nullptr) {
         *puiCount = t->uiConnectCount;
+    }
+}
+
+void uiServiceTableHold(ConnectInfo* pstSlots, uint32_t* puiCount) {
+    ConnectTable* t = &g_serviceConnectTable;
+    Locked lock(t);
+    std::memcpy(pstSlots, t->astConnect, sizeof(t->astConnect));
+    *puiCount = t->uiConnectCount;
+    ++t->uiHolds;
+    ++t_serviceHolds;
+}
+
+void uiConnectClose(int32_t iFd) {
+    if (iFd == UI_SOCKET_NONE) {
+        return;
+    }
+    ConnectTable* t = &g_serviceConnectTable;
+    bool found = false;
+    {
+        Locked lock(t);
+        for (ConnectInfo& slot : t->astConnect) {
+            if (slot.iSocket == iFd) {
+                (void)UKO_SocketShutdown(iFd, SHUT_RDWR);
+                slot = kEmptySlot;
+                found = true;
+                break;
+            }
+        }
+        while (found && t->uiHolds > t_serviceHolds) {
+            (void)pthread_cond_wait(&t->stIdle, &t->stLock);
+        }
+    }
+    if (found && UKO_SocketClose(iFd) != 0) {
+        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR,
+                           "[%lu][Process socket close][close socket failed, fd is %d]",
+                           UI_LOG_TAG, iFd);
     }
 }
 

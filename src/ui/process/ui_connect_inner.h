@@ -33,5 +33,19 @@ extern std::atomic<bool> g_linkShutdown;
 int32_t UI_ConnectFd_Hold(uint32_t uiDestMark, uint32_t uiConnType);
 void UI_ConnectFd_Release();
 
+// The socket of the service connection a packet's head (network order) addresses, held
+// as UI_ConnectFd_Hold holds it; -1 (nothing held) for none or a null head.
+int32_t UI_ConnectFd_HoldByHead(const PacketHead* pstHead);
+
 // Copies the service table's slots and count as they stand, under the lock.
 void uiServiceTableCopy(ConnectInfo* pstSlots, uint32_t* puiCount);
+
+// Copies the slots and count as uiServiceTableCopy does and holds the whole table in
+// the same step: no socket of the copy is closed until UI_ConnectFd_Release. For a task
+// that waits on every connection at once.
+void uiServiceTableHold(ConnectInfo* pstSlots, uint32_t* puiCount);
+
+// Closes one connection of the table in the order the whole table is closed: shut
+// down, slot emptied (the count stays, so later additions keep their places), wait for
+// other threads' holds, close. A socket the table does not hold is left alone.
+void uiConnectClose(int32_t iFd);

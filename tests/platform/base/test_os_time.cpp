@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -138,6 +139,73 @@ TEST(SecToDate, AgreesWithGmTimeOnEveryDayAndOnRandomSeconds) {
         UKO_Systime got = Garbage();
         OS_SecToDate(sec, &got);
         ASSERT_TRUE(SameAsGmTime(sec, got));
+    }
+}
+
+// The conversion as first written: whole years walked one by one from 1970, then
+// months. The closed form must give the same record, byte for byte.
+void LoopSecToDate(uint32_t sec, UKO_Systime* t) {
+    auto leap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    auto monthDays = [&](uint32_t y, uint32_t m) -> uint32_t {
+        static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        return m == 2 && leap(y) ? 29 : kDays[m - 1];
+    };
+    t->ucSecond = static_cast<uint8_t>(sec % 60);
+    t->ucMinute = static_cast<uint8_t>((sec / 60) % 60);
+    t->ucHour = static_cast<uint8_t>((sec / 3600) % 24);
+    uint32_t days = sec / 86400;
+    uint32_t year = 1970;
+    while (days > 365) {
+        days -= leap(year) ? 366 : 365;
+        ++year;
+    }
+    if (days == 365 && !leap(year)) {
+        ++year;
+        days = 0;
+    }
+    uint32_t month = 1;
+    while (days > 30) {
+        days -= monthDays(year, month);
+        ++month;
+    }
+    if (days >= monthDays(year, month)) {
+        days -= monthDays(year, month);
+        ++month;
+    }
+    t->usYear = static_cast<uint16_t>(year);
+    t->ucMonth = static_cast<uint8_t>(month);
+    t->ucDate = static_cast<uint8_t>(days + 1);
+    t->ucWeek = 0;
+    t->uiMillSec = 0;
+}
+
+::testing::AssertionResult SameAsLoop(uint32_t sec) {
+    UKO_Systime got = Garbage();
+    UKO_Systime want = Garbage();
+    OS_SecToDate(sec, &got);
+    LoopSecToDate(sec, &want);
+    if (memcmp(&got, &want, sizeof(got)) == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "seconds " << sec << ": got " << got.usYear << "-" << int(got.ucMonth) << "-"
+           << int(got.ucDate) << ", the loop gives " << want.usYear << "-" << int(want.ucMonth)
+           << "-" << int(want.ucDate);
+}
+
+TEST(SecToDate, AgreesWithTheYearByYearLoopOnEveryDayAndOnRandomSeconds) {
+    const uint32_t lastDay = 4294967295u / 86400;
+    for (uint32_t day = 0; day <= lastDay; ++day) {
+        // Both ends of every day: a day boundary is where a year or a month turns.
+        const uint64_t first = static_cast<uint64_t>(day) * 86400;
+        const uint64_t last = std::min<uint64_t>(first + 86399, 0xFFFFFFFFu);
+        ASSERT_TRUE(SameAsLoop(static_cast<uint32_t>(first)));
+        ASSERT_TRUE(SameAsLoop(static_cast<uint32_t>(last)));
+    }
+    std::mt19937 rng(19700101);
+    std::uniform_int_distribution<uint32_t> dist;
+    for (int i = 0; i < 1000000; ++i) {
+        ASSERT_TRUE(SameAsLoop(dist(rng)));
     }
 }
 

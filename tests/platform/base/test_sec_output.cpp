@@ -506,10 +506,32 @@ TEST(SecFormatCall, ArgumentChecks) {
 constexpr size_t kGuardSpace = 32;
 constexpr char kGuard = '~';
 
+// What vsnprintf_s must leave for an output `full` cut by destMax and count: when the
+// caller's count cuts the output, the first count bytes are kept (result -1); when the
+// destination's size cuts it, the destination is left empty (result -1). The bytes at
+// and past destMax are never written.
+void ExpectCut(const std::string& full, size_t destMax, size_t count, int code,
+               const std::vector<char>& buf) {
+    const size_t len = full.size();
+    int expectCode;
+    std::string expectText;
+    if (destMax > count) {
+        expectCode = len <= count ? static_cast<int>(len) : -1;
+        expectText = full.substr(0, len <= count ? len : count);
+    } else {
+        expectCode = len < destMax ? static_cast<int>(len) : -1;
+        expectText = len < destMax ? full.substr(0, len) : "";
+    }
+    EXPECT_EQ(code, expectCode);
+    EXPECT_EQ(std::string(buf.data(), strnlen(buf.data(), destMax)), expectText);
+    ASSERT_LT(expectText.size(), destMax);
+    EXPECT_EQ(buf[expectText.size()], '\0') << "terminated inside the destination";
+    for (size_t i = destMax; i < buf.size(); ++i) {
+        ASSERT_EQ(buf[i], kGuard) << "byte " << i << " past destMax written";
+    }
+}
+
 // vsnprintf_s over every combination of destination size, count and output length.
-// When the caller's count cuts the output, the first count bytes are kept (result -1);
-// when the destination's size cuts it, the destination is left empty (result -1). The
-// bytes at and past destMax are never written.
 TEST(SecFormatCall, SnprintfTruncationMatrix) {
     const std::string source = "0123456789ABCDEFGHIJ";
     for (size_t destMax : {1u, 2u, 5u, 9u, 10u, 11u, 16u}) {
@@ -520,25 +542,37 @@ TEST(SecFormatCall, SnprintfTruncationMatrix) {
                 std::vector<char> buf(destMax + kGuardSpace, kGuard);
                 const int code = SnprintfS(buf.data(), destMax, count, "%.*s",
                                            static_cast<int>(len), source.c_str());
-                int expectCode;
-                std::string expectText;
-                if (destMax > count) {
-                    expectCode = len <= count ? static_cast<int>(len) : -1;
-                    expectText = source.substr(0, len <= count ? len : count);
-                } else {
-                    expectCode = len < destMax ? static_cast<int>(len) : -1;
-                    expectText = len < destMax ? source.substr(0, len) : "";
-                }
-                EXPECT_EQ(code, expectCode);
-                EXPECT_EQ(std::string(buf.data(), strnlen(buf.data(), destMax)), expectText);
-                ASSERT_LT(expectText.size(), destMax);
-                EXPECT_EQ(buf[expectText.size()], '\0') << "terminated inside the destination";
-                for (size_t i = destMax; i < buf.size(); ++i) {
-                    ASSERT_EQ(buf[i], kGuard) << "byte " << i << " past destMax written";
-                }
+                ExpectCut(source.substr(0, len), destMax, count, code, buf);
             }
         }
     }
+}
+
+// The same cuts where the output is literal text of the format: runs of plain bytes,
+// escaped percent signs and conversions between runs, cut at every place, and a run
+// followed by an invalid directive (a format error unless the run already filled the
+// stream).
+TEST(SecFormatCall, SnprintfTruncationMatrixOnLiteralText) {
+    const char* const formats[] = {"0123456789ABCDEFGHIJ", "0123%%56789A%%CDEF", "01%d34567%s9ABCDEFG",
+                                   "%%%%%%%%%%%%", "%dABCDEFGHIJKLMNOP", "x", ""};
+    for (const char* format : formats) {
+        char full[64];
+        ASSERT_LT(snprintf(full, sizeof(full), format, 2, "8"), static_cast<int>(sizeof(full)));
+        for (size_t destMax : {1u, 2u, 5u, 9u, 10u, 11u, 16u, 17u, 18u, 19u, 20u, 21u, 40u}) {
+            for (size_t count : {0u, 1u, 2u, 4u, 5u, 9u, 10u, 15u, 16u, 17u, 19u, 20u, 0x7FFFFFFEu}) {
+                SCOPED_TRACE(std::string("format \"") + format + "\" destMax " +
+                             std::to_string(destMax) + " count " + std::to_string(count));
+                std::vector<char> buf(destMax + kGuardSpace, kGuard);
+                const int code = SnprintfS(buf.data(), destMax, count, format, 2, "8");
+                ExpectCut(full, destMax, count, code, buf);
+            }
+        }
+    }
+    char buf[16];
+    EXPECT_EQ(SnprintfS(buf, sizeof(buf), 3, "abcdef%y"), -1);
+    EXPECT_STREQ(buf, "abc") << "the run filled the stream before the bad directive";
+    EXPECT_EQ(SnprintfS(buf, sizeof(buf), 6, "abcdef%y"), -1);
+    EXPECT_STREQ(buf, "") << "the run fitted: the bad directive is a format error";
 }
 
 TEST(SecFormatCall, SprintfTruncationMatrix) {

@@ -348,6 +348,37 @@ TEST_F(CpuTickFixture, ConversionsFollowTheTickConfiguration) {
     EXPECT_EQ(Value(t.uiHigh, t.uiLow), 250000u);
 }
 
+// Ticks per millisecond, read back as the ticks of one millisecond, follow B x R / 1000
+// or, once B x R passes 32 bits, B / (1000 / R): at every rate and on both sides of the
+// switch between the two, including the configured rate that takes a shortcut.
+TEST_F(CpuTickFixture, TicksPerMillisecondFollowTheFormulaAtEveryRate) {
+    for (uint32_t rate : {100u, 1u, 3u, 7u, 64u, 99u, 101u, 300u, 999u, 1000u}) {
+        ASSERT_EQ(ukoTickConfigSet(rate), 0u);
+        const uint32_t bound = 0xFFFFFFFFu / rate;
+        for (uint32_t base : {1u, 9u, 10u, 11u, 999u, 26000000u, 1000000000u, bound - 1, bound,
+                              bound + 1, 0xFFFFFFFEu}) {
+            if (base == 0 || base == 0xFFFFFFFFu) {
+                continue;
+            }
+            ASSERT_EQ(UKO_CpuTickBaseSet(base), 0u);
+            const uint64_t expected =
+                base > bound ? base / (1000 / rate) : static_cast<uint64_t>(base) * rate / 1000;
+            UKO_CPUTICK_S t{};
+            ASSERT_EQ(UKO_CpuTickMs2CpuTick(&t, 0, 1), 0u) << rate << " " << base;
+            EXPECT_EQ(Value(t.uiHigh, t.uiLow), expected) << rate << " " << base;
+            uint32_t high = 0;
+            uint32_t low = 0;
+            t = Ticks(expected * 5 + expected / 2);
+            if (expected != 0) {
+                ASSERT_EQ(UKO_CpuTick2Ms(&t, &high, &low), 0u) << rate << " " << base;
+                EXPECT_EQ(Value(high, low), 5u) << rate << " " << base;
+            } else {
+                EXPECT_EQ(UKO_CpuTick2Ms(&t, &high, &low), 33u) << rate << " " << base;
+            }
+        }
+    }
+}
+
 // ---- Elapsed ticks and percentages ---------------------------------------------------
 
 TEST_F(CpuTickFixture, ElapsedAndPercentCountFromTheStartReading) {

@@ -588,6 +588,76 @@ TEST_F(MemAlloc, AutomaticGrowthAddsAPieceAndFreeGivesItBack) {
     EXPECT_EQ(UKO_MemPtDelete(no), 0u);
 }
 
+uint64_t SmallestPiece(uint8_t) { return 4096; }
+
+// A growing partition that still cannot serve: a growth step that added a piece too
+// small for a slice page keeps the piece and reports it; at the append limit no step
+// is taken. Counters, hooks and the report say exactly that.
+TEST_F(MemAlloc, FailureAfterGrowthReportsTheAddedPiece) {
+    uint8_t no = MakePt("GROWFAIL", 64 * 1024);
+    UKO_MEMPT_CB& cb = Cb(no);
+    std::vector<void*> blocks;
+    for (;;) {
+        void* p = UKO_MemAlloc(0, no, 2000);
+        if (p == nullptr) break;
+        blocks.push_back(p);
+        ASSERT_LT(blocks.size(), 100u);
+    }
+    cb.uiFlags |= UKO_MEMPT_FLAG_AUTO_APPEND;
+    cb.pfnAppendSize = SmallestPiece;
+    (void)UKO_MemAllocFailHookReg(FailHook);
+    UKO_MemErrHookReg(ErrHook);
+
+    struct Case {
+        const char* what;
+        uint32_t appendMax;
+        uint32_t appendNumAfter;
+        bool pieceAdded;
+    } cases[] = {
+        {"a piece is added and the second try fails", 128, 1, true},
+        {"the append limit allows no step", 1, 1, false},
+    };
+    const uint32_t appendMax0 = m_uiMemPtAppendMax;
+    for (const Case& c : cases) {
+        m_uiMemPtAppendMax = c.appendMax;
+        const UKO_MEMPT_PIECE_HEAD* front0 = cb.pPieceList;
+        const uint64_t used = cb.uvUsedSize;
+        g_fail = g_err = HookLog{};
+        vt_test::LogCapture cap;
+        errno = 0;
+        EXPECT_EQ(UKO_MemAlloc(0, no, 100), nullptr) << c.what;
+        m_uiMemPtAppendMax = appendMax0;
+        EXPECT_EQ(errno, static_cast<int>(0x21182731)) << c.what;
+        EXPECT_EQ(cb.uiAppendNum, c.appendNumAfter) << c.what;
+        EXPECT_EQ(cb.pPieceList != front0, c.pieceAdded) << c.what;
+        EXPECT_EQ(cb.uvUsedSize, used) << c.what;
+        const UKO_MEMPT_PIECE_HEAD* added = cb.pPieceList;
+        const uint64_t appended =
+            c.pieceAdded ? ukoMemPieceAreaSize(reinterpret_cast<void*>(added->uvStart), added->uvSize) : 0;
+        char expected[512];
+        std::snprintf(expected, sizeof(expected),
+                      "[ZIRPA-UKO_MemAlloc]:alloc size(100) failed info.\r\n"
+                      "PtNo=%u,PtName=GROWFAIL,PtTotalSize=%lu,PtFreeSize=%lu\r\n"
+                      "AppendSwitch=1,AppendNum=1,AppendedSize=%lu\r\n"
+                      "Handle=0,HandleName=uko.sys,AllocFile[Line]=null[0]",
+                      unsigned(no), static_cast<unsigned long>(cb.uvTotalSize),
+                      static_cast<unsigned long>(cb.uvTotalSize - cb.uvUsedSize),
+                      static_cast<unsigned long>(appended));
+        auto recs = cap.Records();
+        ASSERT_EQ(recs.size(), 1u) << c.what;
+        EXPECT_EQ(recs[0].text, expected) << c.what;
+        EXPECT_EQ(g_err.calls, 1) << c.what;
+        EXPECT_EQ(g_err.code, 0x21182731u) << c.what;
+        EXPECT_EQ(g_fail.calls, 1) << c.what;
+        EXPECT_EQ(g_fail.size, 100u) << c.what;
+    }
+    for (void* p : blocks) {
+        ASSERT_EQ(UKO_MemFree(0, p), 0u);
+    }
+    EXPECT_EQ(cb.uvUsedSize, 0u);
+    EXPECT_EQ(UKO_MemPtDelete(no), 0u);
+}
+
 HookLog g_idleLog;
 void IdleHook(uint8_t pt, void* start) {
     g_idleLog.calls++;

@@ -36,6 +36,23 @@ enum ServiceConnectState : uint32_t {
     SERVICE_NOT_STARTED = 2,
 };
 
+// Connects the front end to the service: starts the promote service, connects to it on
+// RPC_SERVICE_PORT (eleven tries, one second apart), asks it for the engine's port,
+// opens the engine's synchronous and asynchronous connections with their greetings and
+// wakes the receive task. nameBuf is the caller's 256-byte MsgCodeName buffer.
+//   0, SERVICE_CONNECTED: connected.
+//   0, SERVICE_NOT_CONNECTED: the service answered the port request with another code
+//      of its module; nameBuf holds that code's language key.
+//   1, SERVICE_NOT_STARTED: the promote service could not be started.
+//   1, SERVICE_NOT_CONNECTED: the link was never started (UI_Init failed), no connection
+//      could be made, the port request failed, or the receive task could not be woken
+//      (every connection is closed then: nothing would ever read its events).
+uint32_t UI_Main_Connect(char* pcName, uint32_t* puiState);
+
+// Ends the link on purpose: marks the shutdown, so the receive task reports no lost
+// connection, and closes every service connection.
+void UI_Main_Disconnect();
+
 // Appends {MARK_UI, destMark, connType, fd} at the slot the count names. 0; 1 when the
 // table is full or the descriptor is negative or too high for a descriptor set
 // (FD_SETSIZE): the socket could never be watched. A refused socket stays the caller's.

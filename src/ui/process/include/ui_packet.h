@@ -129,6 +129,18 @@ struct PacketQueueMsg {
     uint8_t aucReserved[32 - sizeof(uint8_t*) - sizeof(uint32_t)];
 };
 static_assert(sizeof(PacketQueueMsg) == 32, "queue messages are 32 bytes");
+static_assert(offsetof(PacketQueueMsg, uiLen) == sizeof(uint8_t*),
+              "the length follows the packet pointer");
+
+// Hands a copy of a packet (len bytes, then a zero byte) to a platform queue, waiting
+// while the queue is full. 0; 1 for a null packet, no memory or a refused write (the
+// copy is freed then).
+uint32_t UI_Queue_Write(uint32_t uiQueueId, const uint8_t* pucPacket, uint32_t uiLen);
+
+// Waits for the next message of a platform queue and hands its packet copy over: the
+// caller owns it and frees it with UKO_Free. The length is not returned: the packet's
+// head holds it. 0; 1 for a null out pointer or a failed read (nothing is handed over).
+uint32_t UI_Queue_Read(uint32_t uiQueueId, uint8_t** ppucPacket);
 
 // ---- Packets ---------------------------------------------------------------------------------
 
