@@ -15,6 +15,8 @@
 #include <thread>
 
 #include <QMessageBox>
+
+#include <rapidjson/document.h>
 #include <QString>
 
 #include "languagesetting.h"
@@ -297,6 +299,49 @@ TEST_F(TipToPlugin, LogsTheFlagUnsignedAndBothTexts) {
     Util_SendTipToPlugin(longText, 1);
     EXPECT_EQ(ReadTip(peer_).tip, "");
     EXPECT_EQ(ui_test::LogCount("[util show waring][tip is ]"), 1u);
+}
+
+// A plugin on the listener, played by the simulator's plugin client, reads the tip back.
+// The listener's tasks stay for the rest of this test's process.
+TEST(TipToListeningPlugin, SimulatorPluginReadsTheTip) {
+    ui_test::LinkSetUp();
+    uiPluginConnect_CloseAll();
+    ASSERT_EQ(UI_PluginThread_Create(), 0u);
+    auto until = [](const std::function<bool()>& pred) {
+        for (int i = 0; i < 1000 && !pred(); ++i) usleep(10000);
+        return pred();
+    };
+    ASSERT_TRUE(until([] { return uiPluginListenPortGet() != 0; })) << "no listener";
+    const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
+                            std::to_string(uiPluginListenPortGet()) +
+                            " --scan 1 register recv 10000 close";
+    FILE* client = popen(cmd.c_str(), "r");
+    ASSERT_NE(client, nullptr);
+    const bool registered = until([] {
+        uint32_t plugins = 0;
+        uiPluginTableCopy(nullptr, nullptr, &plugins);
+        return plugins == 1;
+    });
+    UIContext* ctx = UIContext::GetInstance();
+    ctx->SetNativeMessaging(false);
+    ctx->SetPluginMsgType(3);
+    if (registered) {
+        Util_SendTipToPlugin("Tunnel \"office\" started", -1);
+    }
+    char line[16384] = {};
+    const bool read = fgets(line, sizeof(line), client) != nullptr;
+    EXPECT_EQ(pclose(client), 0);
+    ctx->SetPluginMsgType(0);
+    ASSERT_TRUE(registered) << "the plugin client never registered";
+    ASSERT_TRUE(read);
+    rapidjson::Document d;
+    d.Parse(line);
+    ASSERT_TRUE(d.IsObject() && d.HasMember("fields") && d.HasMember("head")) << line;
+    EXPECT_STREQ(d["record"].GetString(), "PluginTip") << line;
+    EXPECT_EQ(d["head"]["code"].GetUint(), 3u);
+    EXPECT_EQ(d["fields"]["cFlag"].GetUint(), 0xFFFFFFFFu);
+    EXPECT_STREQ(d["fields"]["cTip"].GetString(), "Tunnel \"office\" started");
+    EXPECT_EQ(ui_test::LogCount("[util show waring][flag is 4294967295]"), 1u);
 }
 
 // With no plugin to send to, the failure is only logged and no box stands in.
