@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "../base/osal_task_inner.h"
 #include "os_sema.h"
 #include "os_task.h"
 #include "osal_lock.h"
@@ -49,6 +50,7 @@ uint32_t g_idLimit = 0;      // valid ids are 1 to g_idLimit - 1 (atomic access)
 uint32_t g_latencyMs = 0;    // 0: latency tracking off
 UKO_QUEUE_LATENCY_HOOK_PF g_latencyHook = nullptr;
 UKO_QUEUE_WAKE_HOOK_PF g_wakeHook = nullptr;
+UKO_QUEUE_TICK_PF g_tickSource = nullptr;
 
 void* SysAlloc(uint64_t uvSize) { return UKO_MemAlloc(0, 0, uvSize); }
 
@@ -63,6 +65,10 @@ uint8_t* SlotAddr(const UKO_QueueCb* pstCb, uint32_t uiSlot) {
 // The tick count as one 64-bit value: a wait that spans the wrap of the low word must
 // still see how much time went by.
 uint64_t TickNow() {
+    UKO_QUEUE_TICK_PF source = __atomic_load_n(&g_tickSource, __ATOMIC_ACQUIRE);
+    if (source != nullptr) {
+        return source();
+    }
     uint32_t high = 0;
     uint32_t low = 0;
     (void)UKO_TickGet(&high, &low);
@@ -165,6 +171,39 @@ uint32_t HandOn(UKO_QueueCb* pstCb, uint32_t uiQueueId, bool bReader, const char
                         pcFn, name, uiQueueId);
 }
 
+// A task cancelled while it sleeps in a queue wait (UKO_TaskDelete of a reader or
+// writer) leaves through this instead of the code after UKO_SemaP: without it the queue
+// would count the task as blocked for ever, and a later delete would wait on it and
+// never give the queue back.
+struct WaitCancelCtx {
+    UKO_QueueCb* pstCb;
+    uint32_t uiQueueId;
+    bool bReader;
+};
+
+void WaitCancelled(void* pvCtx) {
+    osalUnwindCleanupEnter();
+    const WaitCancelCtx* ctx = static_cast<const WaitCancelCtx*>(pvCtx);
+    UKO_QueueCb* pstCb = ctx->pstCb;
+    int16_t* blocked = ctx->bReader ? &pstCb->sReadersBlocked : &pstCb->sWritersBlocked;
+    int16_t* toWake = ctx->bReader ? &pstCb->sReadersToWake : &pstCb->sWritersToWake;
+    uint32_t* blockedTask = ctx->bReader ? &pstCb->uiReadBlockedTask : &pstCb->uiWriteBlockedTask;
+    CbLock(pstCb);
+    if (--*blocked == 0) {
+        *blockedTask = 0;
+    }
+    if (ukoQueueStateGet(pstCb) == UKO_QUEUE_STATE_DELETING) {
+        // The delete may have signalled this very task: pass the wake-up on, or finish
+        // the deletion as the last one out.
+        (void)HandOn(pstCb, ctx->uiQueueId, ctx->bReader, "QueueWait");
+        return;
+    }
+    // As after a time-out: a signal that raced the cancel stays in the semaphore's count
+    // and is taken by the next waiter.
+    --*toWake;
+    CbUnlock(pstCb);
+}
+
 // Waits until the queue is no longer empty (reader) or full (writer). Entered with the
 // lock held; returns 0 with the lock still held, anything else with it released. The
 // task counts itself as waiting under the lock before it releases it, so a writer
@@ -205,7 +244,11 @@ uint32_t WaitForRoom(UKO_QueueCb* pstCb, uint32_t uiQueueId, uint32_t uiTimeOutM
         void* sema = bReader ? pstCb->pReadSema : pstCb->pWriteSema;
         CbUnlock(pstCb);
 
-        const uint32_t rc = UKO_SemaP(sema, remaining);
+        uint32_t rc = 0;
+        WaitCancelCtx cancelCtx = {pstCb, uiQueueId, bReader};
+        pthread_cleanup_push(WaitCancelled, &cancelCtx);
+        rc = UKO_SemaP(sema, remaining);
+        pthread_cleanup_pop(0);
 
         CbLock(pstCb);
         if (--*blocked == 0) {
@@ -405,6 +448,10 @@ uint32_t ukoQueueConfigCheck(uint32_t uiDefaultSize, uint32_t uiInitNum, uint32_
 }
 
 void ukoQueueLatencyThresholdSet(uint32_t uiMs) { __atomic_store_n(&g_latencyMs, uiMs, __ATOMIC_RELEASE); }
+
+void ukoQueueTickSourceSet(UKO_QUEUE_TICK_PF pfnTick) {
+    __atomic_store_n(&g_tickSource, pfnTick, __ATOMIC_RELEASE);
+}
 
 void ukoQueueWakeHookSet(UKO_QUEUE_WAKE_HOOK_PF pfnHook) {
     __atomic_store_n(&g_wakeHook, pfnHook, __ATOMIC_RELEASE);

@@ -105,6 +105,11 @@ uint32_t ukoQueueConfigCheck(uint32_t uiDefaultSize, uint32_t uiInitNum, uint32_
 // latency tracking off).
 void ukoQueueLatencyThresholdSet(uint32_t uiMs);
 
+// Test seam: the 64-bit tick count the blocking waits measure their time with (NULL
+// puts the platform's tick back).
+typedef uint64_t (*UKO_QUEUE_TICK_PF)();
+void ukoQueueTickSourceSet(UKO_QUEUE_TICK_PF pfnTick);
+
 // Test seam: called by a reader, writer or deleting task right before it signals a
 // waiting task's semaphore, with the queue id and 1 for the read semaphore, 0 for the
 // write semaphore. NULL removes it.

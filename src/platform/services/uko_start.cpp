@@ -4,6 +4,7 @@
 #include "jqr_mem.h"
 #include "jqr_queue.h"
 #include "jqr_task.h"
+#include "jqr_timer.h"
 #include "os_clock.h"
 #include "os_time.h"
 #include "osal_lock.h"
@@ -11,6 +12,7 @@
 #include "uko_handle.h"
 #include "uko_mempt.h"
 #include "uko_queue.h"
+#include "uko_reltmrknl.h"
 #include "uko_rescb.h"
 #include "uko_spl.h"
 #include "uko_task.h"
@@ -43,8 +45,10 @@ constexpr UKO_START_STEP kSteps[] = {
     {"Sema4Init", Sema4Init},
     {"ukoTickCycleHookInit", ukoTickCycleHookInit},
     {"ukoQueueInit", ukoQueueInit},
+    {"ukoRelTmKnlInit", ukoRelTmKnlInit},
     {"JQR_QueueInit", JQR_QueueInit},
     {"JQR_TaskInit", JQR_TaskInit},
+    {"JQR_TimerInit", JQR_TimerInit},
     {"JQR_ReservedInit", JQR_ReservedInit},
     {"DDM_LogEnvInit", DDM_LogEnvInit},
 };

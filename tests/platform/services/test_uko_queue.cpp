@@ -13,8 +13,7 @@
 #include "uko_queue.h"
 #include "uko_queue_inner.h"
 #include "uko_rescb.h"
-#include "uko_tick.h"
-#include "vt_test/child_process.h"
+#include "uko_task.h"
 #include "vt_test/platform.h"
 
 namespace {
@@ -31,6 +30,7 @@ protected:
     void SetUp() override { ASSERT_EQ(vt_test::PlatformStartOnce(), 0u); }
     void TearDown() override {
         ukoQueueWakeHookSet(nullptr);
+        ukoQueueTickSourceSet(nullptr);
         for (uint32_t id : m_ids) {
             if (UKO_QueueIsValid(id) == 1) {
                 (void)UKO_QueueDelete(id);
@@ -410,6 +410,59 @@ TEST_F(QueueTest, DeleteWakesEveryBlockedTaskAndTheLastOneFrees) {
     }
 }
 
+// A task deleted while it waits on a queue no longer counts as waiting, so a later
+// delete of the queue (or one already in progress) gives the queue back.
+void ReadForever(uint64_t uiQueueId, uint64_t, uint64_t, uint64_t) {
+    char buf[32];
+    (void)QUE_CommonRead(static_cast<uint32_t>(uiQueueId), 0, buf, sizeof(buf), UKO_QUEUE_WAIT, nullptr);
+}
+
+void WriteForever(uint64_t uiQueueId, uint64_t, uint64_t, uint64_t) {
+    char buf[32] = {};
+    (void)QUE_CommonWrite(static_cast<uint32_t>(uiQueueId), buf, sizeof(buf), UKO_QUEUE_WAIT, 0,
+                          UKO_QUEUE_NORMAL);
+}
+
+TEST_F(QueueTest, ATaskDeletedWhileWaitingLeavesTheQueueDeletable) {
+    struct Case {
+        const char* what;
+        bool reader;
+        bool keepOneWaiting;  // a second, plain waiter the delete has to hand on to
+    } cases[] = {{"reader", true, false}, {"writer", false, false}, {"reader beside another", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t id = Make(1, kFifoSyn, 32, "CAN");
+        if (!c.reader) {
+            ASSERT_EQ(Put(id, "full"), 0u);
+        }
+        const uint32_t before = UKO_QueueCurNumGet();
+        const uint64_t args[4] = {id, 0, 0, 0};
+        uint32_t task = 0;
+        ASSERT_EQ(UKO_TaskCreate("qcan", &task, c.reader ? ReadForever : WriteForever, 100, 0, 0, args), 0u);
+        ASSERT_TRUE(WaitBlocked(id, c.reader, 1));
+        std::thread other;
+        uint32_t otherRc = 0;
+        if (c.keepOneWaiting) {
+            other = std::thread([&] {
+                char buf[32];
+                otherRc = QUE_CommonRead(id, 0, buf, sizeof(buf), UKO_QUEUE_WAIT, nullptr);
+            });
+            ASSERT_TRUE(WaitBlocked(id, true, 2));
+        }
+        ASSERT_EQ(UKO_TaskDelete(task), 0u);
+        ASSERT_TRUE(WaitFor([&] { return UKO_TaskIdCheck(task) == 0; }));
+        EXPECT_TRUE(WaitBlocked(id, c.reader, c.keepOneWaiting ? 1 : 0)) << "the deleted task still counts";
+        EXPECT_EQ(UKO_QueueDelete(id), 0u);
+        if (other.joinable()) {
+            other.join();
+            EXPECT_EQ(otherRc, UKO_QueueDeletedErr);
+        }
+        EXPECT_TRUE(WaitFor([&] { return UKO_QueueIsValid(id) == 0; }));
+        EXPECT_EQ(UKO_QueueCurNumGet(), before - 1);
+        EXPECT_EQ(ukoQueueStateGet(ukoQueueCbGet(id)), UKO_QUEUE_STATE_FREE);
+    }
+}
+
 // ---- Waits across the wrap of the tick's low word -------------------------------------------------
 
 uint32_t g_stealFrom = 0;
@@ -423,42 +476,31 @@ void StealBeforeWake(uint32_t uiQueueId, uint32_t uiReadSema) {
     }
 }
 
-void TickAdvance(uint64_t uvTicks) {
-    while (uvTicks > 0) {
-        const uint32_t step = uvTicks > 400000000u ? 400000000u : static_cast<uint32_t>(uvTicks);
-        ukoTickUpdate(step * 10u);  // 10 ms per tick
-        uvTicks -= step;
-    }
-}
+std::atomic<uint64_t> g_fakeTick{0};
+uint64_t FakeTick() { return g_fakeTick.load(); }
 
 TEST_F(QueueTest, AWaitGoesOnAcrossTheWrapOfTheTicksLowWord) {
-    // The clock tasks do not live on in a child, so there the test alone moves the tick.
-    auto r = vt_test::RunInChild([] {
-        uint32_t high = 0;
-        uint32_t low = 0;
-        ASSERT_EQ(UKO_TickGet(&high, &low), 0u);
-        TickAdvance(0xFFFFFFF0u - low);
-        uint32_t id = 0;
-        ASSERT_EQ(QUE_CommonCreate("WRAP", 1, &id, kFifoSyn, 32), 0u);
-        std::atomic<uint32_t> rc{1};
-        std::thread reader([&] {
-            char buf[32];
-            rc = QUE_CommonRead(id, 60000, buf, 32, UKO_QUEUE_WAIT, nullptr);
-        });
-        ASSERT_TRUE(WaitBlocked(id, true, 1));
-        TickAdvance(0x20);  // the low word wraps; 320 ms of the 60 s have passed
-        g_stealFrom = id;
-        ukoQueueWakeHookSet(StealBeforeWake);
-        ASSERT_EQ(Put(id, "taken"), 0u);
-        ukoQueueWakeHookSet(nullptr);
-        // Woken to an empty queue, the reader must wait on, not time out.
-        ASSERT_TRUE(WaitFor([&] { return queue_test::ToWake(id, true) == 1 || rc != 1; }));
-        ASSERT_EQ(Put(id, "kept"), 0u);
-        reader.join();
-        EXPECT_EQ(rc.load(), 0u);
-        EXPECT_EQ(ukoQueueCbGet(id)->uiReadTimeouts, 0u);
+    g_fakeTick = 0xFFFFFFF0u;
+    ukoQueueTickSourceSet(FakeTick);
+    const uint32_t id = Make(1);
+    std::atomic<uint32_t> rc{1};
+    std::thread reader([&] {
+        char buf[32];
+        rc = QUE_CommonRead(id, 60000, buf, 32, UKO_QUEUE_WAIT, nullptr);
     });
-    EXPECT_TRUE(vt_test::ExitedWith(r)) << vt_test::Describe(r);
+    ASSERT_TRUE(WaitBlocked(id, true, 1));
+    g_fakeTick = 0x100000010u;  // the low word wraps; 320 ms of the 60 s have passed
+    g_stealFrom = id;
+    ukoQueueWakeHookSet(StealBeforeWake);
+    ASSERT_EQ(Put(id, "taken"), 0u);
+    ukoQueueWakeHookSet(nullptr);
+    // Woken to an empty queue, the reader must wait on, not time out.
+    ASSERT_TRUE(WaitFor([&] { return queue_test::ToWake(id, true) == 1 || rc != 1; }));
+    ASSERT_EQ(Put(id, "kept"), 0u);
+    reader.join();
+    ukoQueueTickSourceSet(nullptr);
+    EXPECT_EQ(rc.load(), 0u);
+    EXPECT_EQ(ukoQueueCbGet(id)->uiReadTimeouts, 0u);
 }
 
 // ---- Queries, look-up, peak --------------------------------------------------------------------

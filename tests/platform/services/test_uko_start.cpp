@@ -3,7 +3,18 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "ddm_log.h"
+#include "task_test_util.h"
+#include "uko_reltmrknl.h"
+#include "uko_reltmrknl_inner.h"
 #include "uko_start.h"
+#include "uko_task.h"
+#include "uko_tick.h"
 #include "v_task.h"
 #include "vt_test/child_process.h"
 #include "vt_test/temp_env.h"
@@ -36,6 +47,52 @@ TEST(UkoStart, StepsPresentFollowTheRequiredOrder) {
             << steps[i].pcName << " is unknown or out of order";
         ++pos;
     }
+}
+
+TEST(UkoStart, AFreshProcessRunsAllStepsInOrderAndComesUpWithClockAndLog) {
+    vt_test::TempEnv env;
+    const std::string home = env.Home();
+    auto r = vt_test::RunInChild([&home] {
+        size_t count = 0;
+        const UKO_START_STEP* steps = ukoStartStepsGet(&count);
+        std::vector<std::string> names;
+        for (size_t i = 0; i < count; ++i) {
+            names.emplace_back(steps[i].pcName);
+        }
+        EXPECT_EQ(names, kRequiredOrder);
+        ASSERT_EQ(UKO_Start(), 0u);
+        EXPECT_EQ(TSK_PlatformStartedGet(), 1u);
+        // The clock tasks run: the tick count moves, and the timer wheel with it.
+        EXPECT_NE(UKO_TaskIdGet("VCLK"), 0xFFFFFFFFu);
+        EXPECT_NE(UKO_TaskIdGet("TICK"), 0xFFFFFFFFu);
+        uint32_t high = 0;
+        uint32_t low = 0;
+        ASSERT_EQ(UKO_TickGet(&high, &low), 0u);
+        const uint32_t tick0 = low;
+        ukoRelTmLock();
+        const uint32_t cursor0 = ukoRelTmCursorGet();
+        ukoRelTmUnlock();
+        EXPECT_TRUE(task_test::WaitFor([&] {
+            uint32_t h = 0;
+            uint32_t l = 0;
+            (void)UKO_TickGet(&h, &l);
+            ukoRelTmLock();
+            const bool wheelMoved = ukoRelTmCursorGet() != cursor0;
+            ukoRelTmUnlock();
+            return l != tick0 && wheelMoved;
+        }));
+        const std::string dir = home + "/.VanTrelo/log";
+        struct stat st;
+        ASSERT_EQ(stat(dir.c_str(), &st), 0) << dir;
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        ASSERT_EQ(DDM_LogInit("startup"), 0u);
+        ASSERT_EQ(DDM_LogWrite(0, 1, "[start][line after the log came up]"), 0u);
+        std::ifstream in(dir + "/VanTrelo_startup_0.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        EXPECT_NE(text.str().find("[start][line after the log came up]"), std::string::npos);
+    });
+    EXPECT_TRUE(vt_test::ExitedWith(r));
 }
 
 TEST(UkoStart, ReservedStepReturnsZero) { EXPECT_EQ(JQR_ReservedInit(0), 0u); }
