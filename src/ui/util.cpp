@@ -8,8 +8,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "bubblingwidget.h"
 #include "languagesetting.h"
 #include "servicelink.h"
+#include "uicontext.h"
+#include "utiltip.h"
 
 namespace {
 
@@ -23,6 +26,17 @@ void ShowOneButtonBox(QMessageBox::Icon icon, const QString& title, const QStrin
     (void)box.exec();
 }
 
+// A browser drives the front end and a module names the caller: the text goes to the
+// browser as a tip instead, so that no modal box opens in front of it. An empty module
+// name keeps the box.
+bool SentToPlugin(const QString& text, const QString& module, int flag) {
+    if (module.isEmpty() || UIContext::GetInstance()->GetPluginMode() != 1) {
+        return false;
+    }
+    Util_SendTipToPlugin(text, flag);
+    return true;
+}
+
 }  // namespace
 
 void Util_WriteLog(int module, int level, const QString& text) {
@@ -30,18 +44,19 @@ void Util_WriteLog(int module, int level, const QString& text) {
     (void)UI_Log(static_cast<uint32_t>(module), static_cast<uint32_t>(level), bytes.constData());
 }
 
-// The module name and the tip flag matter only where a box is sent to a browser plugin
-// as a tip; every box here is shown.
+// The flag goes with the text only where it is sent to a browser as a tip.
 void Util_ShowWarning(const QString& text, const QString& module, int flag) {
-    (void)module;
-    (void)flag;
+    if (SentToPlugin(text, module, flag)) {
+        return;
+    }
     ShowOneButtonBox(QMessageBox::Warning, LanguageSetting::GetInstance()->GetGlobalLang().WARNING,
                      text);
 }
 
 void Util_ShowCritical(const QString& text, const QString& module, int flag) {
-    (void)module;
-    (void)flag;
+    if (SentToPlugin(text, module, flag)) {
+        return;
+    }
     ShowOneButtonBox(QMessageBox::Critical, LanguageSetting::GetInstance()->GetGlobalLang().ERROR,
                      text);
 }
@@ -55,6 +70,19 @@ bool Util_ShowQuestion(const QString& text) {
     // Escape and the close button end the box through CANCEL, its escape button.
     return box.clickedButton() == ok;
 }
+
+void Util_ShowStyle(int style, const QString& key) {
+    const QString text = LanguageSetting::GetInstance()->GetValue(key);
+    Util_WriteLog(0, 1, QStringLiteral("[Util ui show style][str is ") + text + QStringLiteral("]"));
+    if (style == 2) {
+        BubblingWidget::popUp(text);
+    } else if (style == 1) {
+        // No module name: the error box is shown even when a browser drives the front end.
+        Util_ShowCritical(text, QString(), -1);
+    }
+}
+
+void Util_ShowBubble(const QString& text) { BubblingWidget::popUp(text); }
 
 size_t Util_FieldLength(const char* field, size_t width) {
     return field == nullptr ? 0 : strnlen(field, width);
