@@ -146,6 +146,18 @@ TEST_F(Bubble, RisesByItsHeightStandsAndGoesByItself) {
     }
 }
 
+// A test that watches for boxes must not take a notice for one and dismiss it.
+TEST_F(Bubble, ABoxWatcherLeavesABubbleAlone) {
+    vt_qt_test::BoxDriver driver;  // fails the test on any box
+    Util_ShowStyle(2, "/GLOBAL/WARNING");
+    RunUntil([] { return false; }, 300);
+    EXPECT_TRUE(driver.Seen().empty());
+    const std::vector<QPointer<BubblingWidget>> bubbles = Bubbles();
+    ASSERT_EQ(bubbles.size(), 1u);
+    EXPECT_TRUE(bubbles[0]->isVisible()) << "still standing, not dismissed";
+    delete bubbles[0].data();
+}
+
 TEST_F(Bubble, StyleOneIsAnErrorBoxEvenForABrowser) {
     vt_qt_test::BoxDriver driver;
     UIContext::GetInstance()->SetPluginMode(1);

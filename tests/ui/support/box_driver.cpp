@@ -39,9 +39,12 @@ QString WithoutMnemonic(QString caption) {
     return caption;
 }
 
+// A notification bubble is a dialog too, but nobody answers it: it rises, stays and
+// deletes itself, so the driver leaves it alone instead of pressing Escape on it.
 bool IsBox(QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
-    return widget != nullptr && widget->isWindow() && qobject_cast<QDialog*>(widget) != nullptr;
+    return widget != nullptr && widget->isWindow() && qobject_cast<QDialog*>(widget) != nullptr &&
+           !widget->inherits("BubblingWidget");
 }
 
 }  // namespace
