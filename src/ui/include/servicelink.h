@@ -5,9 +5,11 @@
 // when there is none. Headers of this folder are not scanned.
 
 #include "ui_cfm.h"
+#include "ui_connect.h"
 #include "ui_language.h"
 #include "ui_packet.h"
 #include "ui_plugin.h"
 #include "ui_profile_records.h"
 #include "ui_startup.h"
 #include "ui_sysinfo.h"
+#include "ui_urgent.h"
