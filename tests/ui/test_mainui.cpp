@@ -19,6 +19,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFont>
+#include <QImage>
+#include <QPixmap>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -229,6 +232,42 @@ TEST_F(MainUITest, SixteenUsedSessionsRefuseANewConnection) {
     EXPECT_EQ(driver.Seen()[0].text, KeyText("/UI_MAIN/UI_MAIN_PROFILE_MAX"));
     // An editor would have been a second box the driver saw (and failed as unexpected).
     EXPECT_EQ(window->findChild<QWidget*>("pb_ok"), nullptr) << "no profile editor opened";
+}
+
+// The window in both languages, as start-up shows it (application font included). The
+// pictures are kept for a person to look at when VT_MAINUI_PICTURES names a folder.
+TEST_F(MainUITest, BothLanguagesRenderTheirOwnTexts) {
+    struct Case {
+        int language;
+        const char* file;
+        const char* label;
+        const char* connect;
+        const char* proxy;
+    } cases[] = {
+        {1033, "mainui_en.png", "Connection:", "Connect", "Proxy settings"},
+        {2052, "mainui_zh.png", "连接：", "连接", "代理设置"},
+    };
+    ui_test::SimLink link(R"("config": {"LastAccessSession": "Office.ini"})");
+    const QFont oldFont = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("TakaoPGothic"), 12));
+    for (const Case& c : cases) {
+        LanguageSetting::GetInstance()->Init(c.language, QStringLiteral(VT_TEST_RUNTIME_DIR));
+        auto window = Build(link);
+        window->show();
+        EXPECT_EQ(window->findChild<QLabel*>("l_connectName")->text(), QString::fromUtf8(c.label));
+        EXPECT_EQ(window->findChild<QPushButton*>("pb_connect")->text(),
+                  QString::fromUtf8(c.connect));
+        EXPECT_EQ(window->findChild<QPushButton*>("pb_ProxySetting")->text(),
+                  QString::fromUtf8(c.proxy));
+        EXPECT_EQ(window->findChild<QComboBox*>("cb_linkname")->currentText(), QString("Office"));
+        const QImage picture = window->grab().toImage();
+        EXPECT_EQ(picture.size(), QSize(400, 270)) << c.file;
+        const QByteArray dir = qgetenv("VT_MAINUI_PICTURES");
+        if (!dir.isEmpty()) {
+            EXPECT_TRUE(picture.save(QString::fromLocal8Bit(dir) + "/" + c.file)) << c.file;
+        }
+    }
+    QApplication::setFont(oldFont);
 }
 
 }  // namespace
