@@ -30,6 +30,8 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QThread>
+#include <QFontMetrics>
 #include <QToolButton>
 
 #include "ddm_log.h"
@@ -112,6 +114,9 @@ protected:
         ui_test::LinkSetUp();
         UIContext::GetInstance()->SetPluginMode(0);
         UIContext::GetInstance()->SetSystemType(2);
+        // The process-wide state as a fresh start has it.
+        UIContext::GetInstance()->SetConnectName(QString());
+        UIContext::GetInstance()->SetLogined(false);
         UIContext::GetInstance()->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
         UIContext::GetInstance()->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
         LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
@@ -268,6 +273,156 @@ TEST_F(MainUITest, BothLanguagesRenderTheirOwnTexts) {
         }
     }
     QApplication::setFont(oldFont);
+}
+
+// The tray menu's entries in order ("-" a separator), with their enabled state.
+QStringList MenuEntries(MainUI& window) {
+    QStringList entries;
+    for (QMenu* menu : window.findChildren<QMenu*>()) {
+        if (menu->actions().size() < 10) {
+            continue;  // the help menu, unused here
+        }
+        for (QAction* action : menu->actions()) {
+            if (!action->isVisible()) {
+                continue;
+            }
+            entries << (action->isSeparator() ? QStringLiteral("-")
+                                              : action->text() + (action->isEnabled() ? "" : " (off)"));
+        }
+    }
+    return entries;
+}
+
+QAction* Action(MainUI& window, const QString& prefix) {
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (!action->isSeparator() && action->text().startsWith(prefix)) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(MainUITest, TrayMenuOrderAndStateRules) {
+    ui_test::SimLink link(R"("config": {"LastAccessSession": "Office.ini"})");
+    auto window = Build(link);
+    // Right after start-up the language texts leave the bare Connect text.
+    EXPECT_EQ(MenuEntries(*window),
+              (QStringList{"Show window", "-", "Connect", "Disconnect (off)", "-",
+                           "Change password (off)", "Fault report",
+                           "Cancel automatic login (off)", "-", "Options", "About", "Help",
+                           "Exit"}));
+    // Not logged in, profiles listed, no login view: "10" with the connection's name.
+    window->MainUI_SysTrayIcon_Refresh();
+    QAction* connectAction = Action(*window, "Connect");
+    QAction* disconnectAction = Action(*window, "Disconnect");
+    ASSERT_TRUE(connectAction && disconnectAction);
+    EXPECT_EQ(connectAction->text(), QString("Connect Office"));
+    EXPECT_TRUE(connectAction->isEnabled());
+    EXPECT_FALSE(disconnectAction->isEnabled());
+    // Logged in: "01" whatever the list holds.
+    UIContext::GetInstance()->SetLogined(true);
+    window->MainUI_SysTrayIcon_Refresh();
+    EXPECT_EQ(connectAction->text(), QString("Connect"));
+    EXPECT_FALSE(connectAction->isEnabled());
+    EXPECT_TRUE(disconnectAction->isEnabled());
+    // An unknown state string changes nothing.
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_SysTrayIcon_Changed",
+                                          Q_ARG(QString, QStringLiteral("11"))));
+    EXPECT_FALSE(connectAction->isEnabled());
+    EXPECT_TRUE(disconnectAction->isEnabled());
+    UIContext::GetInstance()->SetLogined(false);
+    // A long name is cut with an ellipsis within 200 pixels.
+    UIContext::GetInstance()->SetLinkType(1);
+    window->findChild<QComboBox*>("cb_linkname")->setItemText(1, QString(80, 'w'));
+    window->findChild<QComboBox*>("cb_linkname")->setCurrentIndex(1);
+    window->MainUI_SysTrayIcon_Refresh();
+    EXPECT_TRUE(connectAction->text().startsWith("Connect w"));
+    EXPECT_TRUE(connectAction->text().endsWith(QChar(0x2026)));
+    EXPECT_LE(QFontMetrics(connectAction->font()).horizontalAdvance(connectAction->text()), 200);
+}
+
+TEST_F(MainUITest, TrayWithoutProfilesAndInPluginMode) {
+    ui_test::SimLink link(R"("profiles": [])");
+    {
+        auto window = Build(link);
+        window->MainUI_SysTrayIcon_Refresh();
+        EXPECT_FALSE(Action(*window, "Connect")->isEnabled()) << "only the new-connection row";
+        EXPECT_FALSE(Action(*window, "Disconnect")->isEnabled());
+        EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 0);
+        EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString());
+    }
+    UIContext::GetInstance()->SetPluginMode(1);
+    auto window = Build(link);
+    UIContext::GetInstance()->SetPluginMode(0);
+    EXPECT_EQ(MenuEntries(*window),
+              (QStringList{"Show window", "-", "-", "Fault report", "-", "About", "Help", "Exit"}));
+}
+
+// A stand-in document viewer first on PATH that writes down the arguments it got.
+class FakeViewer {
+public:
+    explicit FakeViewer(const QString& dir) : dir_(dir), out_(dir + "/viewer-args") {
+        QDir().mkpath(dir);
+        QFile script(dir + "/evince");
+        script.open(QIODevice::WriteOnly);
+        script.write(("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + out_ + ".tmp' && mv '" +
+                      out_ + ".tmp' '" + out_ + "'\n")
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        oldPath_ = qgetenv("PATH");
+        qputenv("PATH", dir.toUtf8() + ":" + oldPath_);
+    }
+    ~FakeViewer() { qputenv("PATH", oldPath_); }
+    // The viewer's argument count and arguments, once it has run.
+    QStringList Arguments() {
+        for (int i = 0; i < 500 && !QFile::exists(out_); ++i) {
+            QThread::msleep(10);
+        }
+        QFile file(out_);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+        file.remove();
+        return lines.mid(0, lines.size() - 1);
+    }
+
+private:
+    QString dir_;
+    QString out_;
+    QByteArray oldPath_;
+};
+
+TEST_F(MainUITest, HelpHandsThePathToTheViewerWithoutAShell) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    const QString base = QString::fromStdString(link.sim().Dir());
+    FakeViewer viewer(base + "/bin");
+    QAction* help = Action(*window, "Help");
+    ASSERT_NE(help, nullptr);
+    const QString odd = base + "/in st'all \"$(touch " + base + "/pwned)\";x/";
+    struct Case {
+        QString resourceDir;
+        int language;
+        const char* document;
+    } cases[] = {
+        {QStringLiteral(VT_TEST_RUNTIME_DIR), 1033, "help/vantrelo_en.pdf"},
+        {QStringLiteral(VT_TEST_RUNTIME_DIR), 2052, "help/vantrelo_zh.pdf"},
+        {odd, 1033, "help/vantrelo_en.pdf"},
+    };
+    for (const Case& c : cases) {
+        UIContext::GetInstance()->SetResourceDir(c.resourceDir);
+        LanguageSetting::GetInstance()->Init(c.language, QStringLiteral(VT_TEST_RUNTIME_DIR));
+        help->trigger();
+        EXPECT_EQ(viewer.Arguments(), (QStringList{"1", c.resourceDir + c.document}));
+    }
+    EXPECT_FALSE(QFile::exists(base + "/pwned")) << "no shell ran the path";
+    // A path too long for the viewer is not handed on.
+    UIContext::GetInstance()->SetResourceDir("/" + QString(1100, 'p') + "/");
+    help->trigger();
+    EXPECT_EQ(ui_test::LogCount("[Into sysTrayIcon help][get valid file path error]"), 1u);
+    UIContext::GetInstance()->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
 }
 
 }  // namespace
