@@ -43,6 +43,7 @@
 #include "uicontext.h"
 #include "uisystemprofile.h"
 #include "vt_qt_test/box_driver.h"
+#include "vt_test/child_process.h"
 
 namespace {
 
@@ -423,6 +424,82 @@ TEST_F(MainUITest, HelpHandsThePathToTheViewerWithoutAShell) {
     help->trigger();
     EXPECT_EQ(ui_test::LogCount("[Into sysTrayIcon help][get valid file path error]"), 1u);
     UIContext::GetInstance()->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+}
+
+// The four ending events outside plugin mode: the SSL logout goes to the service whatever
+// the link type, the event's box is shown, and the window is left not connected.
+TEST_F(MainUITest, EndingEventsLogOutShowTheirBoxAndLeaveTheWindowIdle) {
+    struct Case {
+        const char* slot;
+        const char* boxKey;
+    } cases[] = {
+        {"MainUI_UrgentLogout_Message", "/UI_MAIN/UI_MAIN_OFFLINE_FORCED"},
+        {"MainUI_CnemReconn_Fail_Message", "/UI_MAIN/UI_MAIN_CNEM_RECONNENT_FAIL_LOGIN_AGAIN"},
+        {"MainUI_VnicError_Message", "/UI_MAIN/UI_MAIN_CNEM_VNIC_ERROR"},
+        {"MainUI_DhcpError_Message", "/UI_MAIN/UI_MAIN_CNEM_DHCP_ERROR"},
+    };
+    ui_test::SimLink link;
+    auto window = Build(link);
+    auto* connectButton = window->findChild<QPushButton*>("pb_connect");
+    auto* disconnectButton = window->findChild<QPushButton*>("pb_disConnect");
+    auto* combo = window->findChild<QComboBox*>("cb_linkname");
+    size_t logouts = 0;
+    for (const Case& c : cases) {
+        // Connected over IPSec, window hidden in the tray.
+        UIContext::GetInstance()->SetLogined(true);
+        UIContext::GetInstance()->SetSettingEnable(false);
+        UIContext::GetInstance()->SetLinkType(2);
+        combo->setEnabled(false);
+        connectButton->hide();
+        disconnectButton->show();
+        window->hide();
+        driver.Clear();
+        driver.Answer("OK");
+        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), c.slot)) << c.slot;
+        ASSERT_EQ(driver.Seen().size(), 1u) << c.slot;
+        EXPECT_EQ(driver.Seen()[0].text, KeyText(c.boxKey)) << c.slot;
+        EXPECT_EQ(driver.Seen()[0].icon, static_cast<int>(QMessageBox::Warning)) << c.slot;
+        const auto log = link.sim().Log();
+        EXPECT_EQ(Requests(log, 3, 8).size(), ++logouts) << c.slot << ": an SSL logout";
+        EXPECT_FALSE(UIContext::GetInstance()->GetLogined()) << c.slot;
+        EXPECT_TRUE(UIContext::GetInstance()->GetSettingEnable()) << c.slot;
+        EXPECT_TRUE(combo->isEnabled()) << c.slot;
+        EXPECT_TRUE(window->isVisible()) << c.slot;
+        EXPECT_TRUE(connectButton->isVisible()) << c.slot;
+        EXPECT_FALSE(disconnectButton->isVisible()) << c.slot;
+        EXPECT_FALSE(Action(*window, "Change password")->isEnabled()) << c.slot;
+    }
+}
+
+// Tray Exit and closing the window while not connected end the process with status 0
+// through the exit path, without a logout.
+TEST_F(MainUITest, ExitWhileIdleEndsTheProcessWithoutLogout) {
+    struct Case {
+        const char* how;
+        bool tray;
+    } cases[] = {{"tray Exit", true}, {"window closed", false}};
+    for (const Case& c : cases) {
+        ui_test::SimLink link;
+        auto window = Build(link);
+        window->show();
+        const size_t exits = ui_test::LogCount("[#################UI exit!#################]");
+        const size_t requests = link.sim().Log().size();
+        const vt_test::ChildResult r = vt_test::RunInChild([&] {
+            // The child shares this process's fixtures (private HOME, simulator folder):
+            // it ends with the exit path's status before their destructors could run.
+            on_exit([](int status, void*) { _exit(status); }, nullptr);
+            if (c.tray) {
+                Action(*window, "Exit")->trigger();
+            } else {
+                window->close();
+            }
+            return 7;  // the exit path did not end the process
+        });
+        EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << c.how;
+        EXPECT_EQ(ui_test::LogCount("[#################UI exit!#################]"), exits + 1)
+            << c.how;
+        EXPECT_EQ(link.sim().Log().size(), requests) << c.how << ": nothing sent, no logout";
+    }
 }
 
 }  // namespace
