@@ -502,4 +502,85 @@ TEST_F(MainUITest, ExitWhileIdleEndsTheProcessWithoutLogout) {
     }
 }
 
+// Disconnect: the SSL cache clear only for an SSL VPN login that asked for it, then the
+// logout of the link type (none for type 0), and the window not connected either way.
+TEST_F(MainUITest, DisconnectSendsTheLogoutOfTheLinkType) {
+    struct Case {
+        int linkType;
+        int cacheClear;
+        std::vector<uint32_t> msgTypes;  // the requests Disconnect sends, in order
+    } cases[] = {
+        {1, 0, {3}}, {1, 1, {8, 3}}, {2, 1, {4}}, {0, 1, {}},
+    };
+    ui_test::SimLink link;
+    auto window = Build(link);
+    auto* disconnectButton = window->findChild<QPushButton*>("pb_disConnect");
+    for (const Case& c : cases) {
+        UIContext::GetInstance()->SetLogined(true);
+        UIContext::GetInstance()->SetSettingEnable(false);
+        UIContext::GetInstance()->SetLinkType(c.linkType);
+        UIContext::GetInstance()->SetCacheClear(c.cacheClear);
+        window->findChild<QPushButton*>("pb_connect")->hide();
+        disconnectButton->show();
+        const size_t before = link.sim().Log().size();
+        disconnectButton->click();
+        const auto log = link.sim().Log();
+        std::vector<uint32_t> sent;
+        for (size_t i = before; i < log.size(); ++i) {
+            sent.push_back(log[i]["head"]["msgType"].GetUint());
+        }
+        EXPECT_EQ(sent, c.msgTypes) << "link type " << c.linkType << ", cache " << c.cacheClear;
+        EXPECT_FALSE(UIContext::GetInstance()->GetLogined());
+        EXPECT_TRUE(UIContext::GetInstance()->GetSettingEnable());
+        EXPECT_FALSE(UIContext::GetInstance()->GetSslLogout()) << "lowered after the logout";
+        EXPECT_TRUE(window->findChild<QPushButton*>("pb_connect")->isVisible());
+        EXPECT_FALSE(disconnectButton->isVisible());
+    }
+    UIContext::GetInstance()->SetCacheClear(0);
+}
+
+// Cancelling automatic login: the service keeps the session without automatic login and
+// without the password, this run keeps the password; without a session entry only a
+// warning.
+TEST_F(MainUITest, CancelAutomaticLoginWritesTheSessionWithoutPassword) {
+    ui_test::SimLink link(R"("config": {"LastAccessSession": "Office.ini"},
+        "profiles": [{"name": "Office.ini", "linkType": 1, "session":
+            {"UserName": "alice", "Password": "Passw0rd", "RemPwd": 1, "AutoLogin": 1}}])");
+    auto window = Build(link);
+    QAction* cancel = Action(*window, "Cancel automatic login");
+    ASSERT_NE(cancel, nullptr);
+    std::vector<bool> told;
+    QObject::connect(window.get(), &MainUI::signal_Main_DisAutoLogin,
+                     [&](bool autoLogin) { told.push_back(autoLogin); });
+
+    cancel->setEnabled(true);
+    UIContext::GetInstance()->SetConnectName("gone");
+    driver.Answer("OK");
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_SysTrayIcon_DisAutoLogin"));
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].text,
+              KeyText("/RETURN_CFM_MSGCODE/CFM_MSGCODE_SYSCONFIG_READ_SESSION_FAIL"));
+    EXPECT_TRUE(cancel->isEnabled());
+    EXPECT_TRUE(told.empty());
+
+    UIContext::GetInstance()->SetConnectName("Office");
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_SysTrayIcon_DisAutoLogin"));
+    EXPECT_EQ(driver.Seen().size(), 1u) << "no further box";
+    const auto log = link.sim().Log();
+    const auto writes = Requests(log, 9, 3);
+    ASSERT_EQ(writes.size(), 1u);
+    const rapidjson::Value& fields = (*writes[0])["fields"];
+    EXPECT_EQ(std::string(fields["ProfileName"].GetString()), "Office.ini");
+    EXPECT_EQ(fields["AutoLogin"].GetUint(), 0u);
+    EXPECT_EQ(fields["RemPwd"].GetUint(), 1u);
+    EXPECT_EQ(std::string(fields["UserName"].GetString()), "alice");
+    EXPECT_EQ(std::string(fields["Password"].GetString()), "") << "no password to the service";
+    const CFM_SESSION_S* kept = UISystemProfile::GetInstance()->GetSession("Office.ini");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_STREQ(kept->Password, "Passw0rd") << "the run keeps it";
+    EXPECT_EQ(kept->AutoLogin, 0u);
+    EXPECT_FALSE(cancel->isEnabled());
+    EXPECT_EQ(told, std::vector<bool>{false});
+}
+
 }  // namespace
