@@ -38,6 +38,7 @@
 #include "languagesetting.h"
 #include "mainui.h"
 #include "mcomboboxitem.h"
+#include "proxysetting.h"
 #include "servicelink.h"
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
@@ -581,6 +582,114 @@ TEST_F(MainUITest, CancelAutomaticLoginWritesTheSessionWithoutPassword) {
     EXPECT_EQ(kept->AutoLogin, 0u);
     EXPECT_FALSE(cancel->isEnabled());
     EXPECT_EQ(told, std::vector<bool>{false});
+}
+
+// A press on the drop-down while not logged in rebuilds the list from the configuration
+// now held and keeps the current connection; while logged in the list stays.
+TEST_F(MainUITest, PressOnTheDropDownRebuildsOnlyWhileNotLoggedIn) {
+    ui_test::SimLink link(kListScenario);
+    auto window = Build(link);
+    auto* combo = window->findChild<QComboBox*>("cb_linkname");
+    Click(Row(combo, 2));
+    ASSERT_EQ(UIContext::GetInstance()->GetConnectName(), QString("b.c"));
+    // The profile "a" leaves the held configuration (as after a read elsewhere).
+    CFM_SESSION_S& first = UISystemProfile::GetInstance()->GetSystemConfig()->Sessions[0];
+    const CFM_SESSION_S saved = first;
+    first.ProfileName[0] = '\0';
+
+    UIContext::GetInstance()->SetLogined(true);
+    Click(combo);
+    combo->hidePopup();
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "a", "b.c"})) << "logged in";
+
+    UIContext::GetInstance()->SetLogined(false);
+    Click(combo);
+    combo->hidePopup();
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "b.c"}));
+    EXPECT_EQ(combo->currentText(), QString("b.c"));
+    EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString("b.c"));
+    EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
+    first = saved;
+}
+
+// Rows the profile editor reports: a new profile is appended and selected (an unknown
+// kind is ignored); a saved one replaces the row of its old name at the end.
+TEST_F(MainUITest, CreatedAndSavedProfilesMoveToTheEnd) {
+    ui_test::SimLink link(kListScenario);
+    auto window = Build(link);
+    auto* combo = window->findChild<QComboBox*>("cb_linkname");
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_Connection_Create",
+                                          Q_ARG(QString, "odd"), Q_ARG(LINK_TYPE, LINK_TYPE_GATEWAY)));
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "a", "b.c"}));
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_Connection_Create",
+                                          Q_ARG(QString, "n"), Q_ARG(LINK_TYPE, LINK_TYPE_IPSEC)));
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "a", "b.c", "n"}));
+    EXPECT_EQ(Row(combo, 3)->MComboboxItem_Type_Get(), LINK_TYPE_IPSEC);
+    EXPECT_EQ(combo->currentText(), QString("n"));
+    EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
+
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_ConnectList_GetSaveReturn_Update",
+                                          Q_ARG(QString, "renamed"), Q_ARG(QString, "a"),
+                                          Q_ARG(LINK_TYPE, LINK_TYPE_SSL)));
+    EXPECT_EQ(RowTexts(combo), (QStringList{"New connection", "b.c", "n", "renamed"}));
+    EXPECT_EQ(combo->currentText(), QString("renamed"));
+    EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString("renamed"));
+    EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 1);
+}
+
+// A service text: type 1 a critical box and then a disconnect, type 0 only the log.
+TEST_F(MainUITest, ShowStyleOfTypeOneDisconnects) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    UIContext::GetInstance()->SetLogined(true);
+    UIContext::GetInstance()->SetLinkType(2);
+    const size_t before = link.sim().Log().size();
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_UI_Show_Style", Q_ARG(int, 0),
+                                          Q_ARG(QString, "/UI_MAIN/UI_MAIN_CNEM_VNIC_ERROR")));
+    EXPECT_TRUE(driver.Seen().empty());
+    EXPECT_TRUE(UIContext::GetInstance()->GetLogined());
+    driver.Answer("OK");
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_UI_Show_Style", Q_ARG(int, 1),
+                                          Q_ARG(QString, "/UI_MAIN/UI_MAIN_CNEM_VNIC_ERROR")));
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].icon, static_cast<int>(QMessageBox::Critical));
+    EXPECT_EQ(driver.Seen()[0].text, KeyText("/UI_MAIN/UI_MAIN_CNEM_VNIC_ERROR"));
+    EXPECT_FALSE(UIContext::GetInstance()->GetLogined());
+    const auto log = link.sim().Log();
+    ASSERT_EQ(log.size(), before + 1);
+    EXPECT_EQ(log.back()["head"]["msgType"].GetUint(), 4u) << "the IPSec logout";
+}
+
+// Closing the window while connected only hides it; the connection stays.
+TEST_F(MainUITest, CloseWhileConnectedHidesTheWindow) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    window->show();
+    window->activateWindow();
+    QApplication::setActiveWindow(window.get());
+    UIContext::GetInstance()->SetLogined(true);
+    const size_t before = link.sim().Log().size();
+    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(UIContext::GetInstance()->GetLogined());
+    EXPECT_EQ(link.sim().Log().size(), before);
+}
+
+// In plugin mode the proxy dialog is built but never shown.
+TEST_F(MainUITest, ProxySettingsRunModallyExceptInPluginMode) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    UIContext::GetInstance()->SetPluginMode(1);
+    window->findChild<QPushButton*>("pb_ProxySetting")->click();
+    UIContext::GetInstance()->SetPluginMode(0);
+    EXPECT_TRUE(driver.Seen().empty());
+    ASSERT_EQ(window->findChildren<ProxySetting*>().size(), 1);
+    EXPECT_FALSE(window->findChildren<ProxySetting*>().at(0)->isVisible());
+    driver.Answer(BoxDriver::kClose);
+    window->findChild<QPushButton*>("pb_ProxySetting")->click();
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].className, QString("ProxySetting"));
+    EXPECT_TRUE(driver.Seen()[0].modal);
 }
 
 }  // namespace
