@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -473,12 +474,21 @@ TEST_F(MainUITest, EndingEventsLogOutShowTheirBoxAndLeaveTheWindowIdle) {
 }
 
 // Tray Exit and closing the window while not connected end the process with status 0
-// through the exit path, without a logout.
-TEST_F(MainUITest, ExitWhileIdleEndsTheProcessWithoutLogout) {
+// through the exit path, without a logout; so does an ending service event in plugin
+// mode, without a box.
+TEST_F(MainUITest, ExitPathEndsTheProcessOnceWithoutLogout) {
     struct Case {
         const char* how;
-        bool tray;
-    } cases[] = {{"tray Exit", true}, {"window closed", false}};
+        int pluginMode;
+        std::function<void(MainUI&)> act;
+    } cases[] = {
+        {"tray Exit", 0, [](MainUI& w) { Action(w, "Exit")->trigger(); }},
+        {"window closed", 0, [](MainUI& w) { w.close(); }},
+        {"forced logout in plugin mode", 1,
+         [](MainUI& w) { QMetaObject::invokeMethod(&w, "MainUI_UrgentLogout_Message"); }},
+        {"DHCP error in plugin mode", 1,
+         [](MainUI& w) { QMetaObject::invokeMethod(&w, "MainUI_DhcpError_Message"); }},
+    };
     for (const Case& c : cases) {
         ui_test::SimLink link;
         auto window = Build(link);
@@ -487,13 +497,15 @@ TEST_F(MainUITest, ExitWhileIdleEndsTheProcessWithoutLogout) {
         const size_t requests = link.sim().Log().size();
         const vt_test::ChildResult r = vt_test::RunInChild([&] {
             // The child shares this process's fixtures (private HOME, simulator folder):
-            // it ends with the exit path's status before their destructors could run.
-            on_exit([](int status, void*) { _exit(status); }, nullptr);
-            if (c.tray) {
-                Action(*window, "Exit")->trigger();
-            } else {
-                window->close();
-            }
+            // it ends with the exit path's status before their destructors could run, or
+            // with 9 when a box was shown on the way.
+            on_exit(
+                [](int status, void* seen) {
+                    _exit(static_cast<BoxDriver*>(seen)->Seen().empty() ? status : 9);
+                },
+                &driver);
+            UIContext::GetInstance()->SetPluginMode(c.pluginMode);
+            c.act(*window);
             return 7;  // the exit path did not end the process
         });
         EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << c.how;
