@@ -4,9 +4,11 @@
 // every included "ui_<name>.h" for the header of a form "<name>.ui" and stops the build
 // when there is none. Headers of this folder are not scanned.
 
+#include "ui_auth.h"
 #include "ui_cfm.h"
 #include "ui_connect.h"
 #include "ui_language.h"
+#include "ui_ipsec.h"
 #include "ui_packet.h"
 #include "ui_plugin.h"
 #include "ui_profile_records.h"

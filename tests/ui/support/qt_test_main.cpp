@@ -18,6 +18,12 @@ QtMessageHandler g_previous = nullptr;
 // here it fails the test that made it, so a renamed slot cannot pass unnoticed.
 void FailOnConnectWarning(QtMsgType type, const QMessageLogContext& context,
                           const QString& message) {
+    // Qt's own tray icon asks every platform for a signal that only the X11 one has; the
+    // offscreen platform lacks it. That connection is Qt's, not the code under test's.
+    if (message == QLatin1String("QObject::connect: No such signal "
+                                 "QPlatformNativeInterface::systemTrayWindowChanged(QScreen*)")) {
+        return;
+    }
     if (message.startsWith(QLatin1String("QObject::connect:"))) {
         ADD_FAILURE() << "Qt warning: " << message.toStdString();
     }

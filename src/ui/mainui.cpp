@@ -1,0 +1,969 @@
+// The main window: its construction and wiring, the connection list, the form's texts
+// and skin, the tray, the service's ending events, disconnect and the exit path.
+
+#include "mainui.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopWidget>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QList>
+#include <QListView>
+#include <QListWidget>
+#include <QListWidgetItem>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QSettings>
+#include <QThread>
+
+#include "aboutui.h"
+#include "breakdownsubmit.h"
+#include "changepwd.h"
+#include "ddm_log.h"
+#include "languagesetting.h"
+#include "optionsetui.h"
+#include "profileinfoui.h"
+#include "proxysetting.h"
+#include "ui_mainui.h"
+#include "UIConstants"
+#include "servicelink.h"
+#include "uicontext.h"
+#include "uisystemprofile.h"
+#include "util.h"
+#include "utilhelpers.h"
+
+class UrgentThread;
+class PluginThread;
+
+class MainUIPrivate {
+public:
+    MComboboxItem* newConnectItem = nullptr;
+    QListWidget* listWidget = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    QMenu* helpMenu = nullptr;
+    QAction* actionShowMain = nullptr;
+    QAction* actionConnect = nullptr;
+    QAction* actionDisconnect = nullptr;
+    QAction* actionPwdChange = nullptr;
+    QAction* actionOption = nullptr;
+    QAction* actionAbout = nullptr;
+    QAction* actionExit = nullptr;
+    QAction* actionHelp = nullptr;
+    QAction* actionFaultReport = nullptr;
+    QAction* actionCancelAutoLogin = nullptr;
+    UrgentThread* urgentThread = nullptr;
+    PluginThread* pluginThread = nullptr;
+    QProcess* process = nullptr;
+    int lastSessionRow = -1;
+    CFM_SSL_PROFILE_S* sslProfile = nullptr;
+    QList<int> pluginEventQueue;
+    bool loginKeyUIOpen = false;
+    bool loginKeyIPSECUIOpen = false;
+    bool changePwdOpen = false;
+    bool faultReportOpen = false;
+    bool optionOpen = false;
+    bool aboutOpen = false;
+};
+
+namespace {
+
+const char kComboStyle[] =
+    "QComboBox{background-color: rgb(255, 255, 255);}QComboBox QAbstractItemView::item{color: "
+    "rgba(255, 255, 255, 0);}QComboBox QAbstractItemView::item {min-height:30px;min-width:60px;"
+    "background-color:white;} QComboBox {border: 1px solid gray; border-radius: 3px; "
+    "min-width: 9em;}QComboBox QAbstractItemView::item::hover{background-color:rgb(206, 244, "
+    "255);}QComboBox::drop-down {subcontrol-origin: padding; subcontrol-position: top right; "
+    "width: 20px; border-left-width: 1px;border-left-color: darkgray; border-left-style: solid; "
+    "border-top-right-radius: 3px; border-bottom-right-radius: 3px; }QComboBox::down-arrow "
+    "{image: url(:/Global/Resources/Icon/down.png); width:16px; height:16px; }";
+
+const char kCertInfoFile[] = "/usr/local/VanTrelo/certinfo.txt";
+
+// The longest help path, in local 8-bit bytes, that is still handed to the viewer.
+constexpr int kHelpPathLimit = 1025;
+
+void Log(uint32_t level, const QString& text) { Util_WriteLog(0, static_cast<int>(level), text); }
+
+QString Text(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
+
+// The profile's shown name: its stored name up to the last ".".
+QString ShownName(const QString& stored) { return Util_GetFileBaseName(stored); }
+
+void NotBuilt(const char* what) {
+    Log(DDM_LOG_INFO, QStringLiteral("[%1][not built yet]").arg(QLatin1String(what)));
+}
+
+}  // namespace
+
+MainUI::MainUI(QWidget* parent) : basewidget(parent), ui(new Ui_MainUI), d(new MainUIPrivate) {
+    ui->setupUi(this);
+    d->sslProfile = static_cast<CFM_SSL_PROFILE_S*>(std::calloc(1, sizeof(CFM_SSL_PROFILE_S)));
+    activateWindow();
+}
+
+MainUI::~MainUI() {
+    Log(DDM_LOG_INFO, QStringLiteral("[finish main ui ~main ui]"));
+    if (d != nullptr) {
+        std::free(d->sslProfile);
+    }
+    delete d;
+    delete ui;
+}
+
+// ---- Construction and wiring ------------------------------------------------------------
+
+void MainUI::InitWidget() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Start main ui init]"));
+    basewidget::InitWidget();
+
+    d->listWidget = new QListWidget;
+    ui->pb_disConnect->hide();
+    ui->cb_linkname->setModel(d->listWidget->model());
+    ui->cb_linkname->setView(d->listWidget);
+    ui->cb_linkname->installEventFilter(this);
+
+    UIContext* context = UIContext::GetInstance();
+    context->SetLinkType(0);
+    context->SetLogined(false);
+    context->SetSettingEnable(true);
+    context->SetNewConnect(true);
+
+    d->process = new QProcess(this);
+
+    ui->cb_linkname->setStyleSheet(QLatin1String(kComboStyle));
+
+    MainUI_ConnectList_Init();
+    MainUI_SysTrayIcon_Init();
+    d->trayIcon->setVisible(true);
+
+    if (d->listWidget->count() >= 2) {
+        const QString last = UISystemProfile::GetInstance()->GetLastAccessSession();
+        const int row = last.isEmpty() ? 1 : d->lastSessionRow;
+        QListWidgetItem* item = d->listWidget->item(row);
+        auto* rowWidget = item != nullptr
+                              ? qobject_cast<MComboboxItem*>(d->listWidget->itemWidget(item))
+                              : nullptr;
+        if (rowWidget != nullptr) {
+            const QString name = rowWidget->MComboboxItem_Text_Get();
+            const LINK_TYPE type = rowWidget->MComboboxItem_Type_Get();
+            ui->cb_linkname->setCurrentText(name);
+            ui->cb_linkname->hidePopup();
+            context->SetLinkType(type);
+            context->SetConnectName(name);
+            MainUI_SysTrayIcon_Refresh();
+        }
+    }
+
+    connect(ui->tb_detailOption, SIGNAL(clicked()), this, SLOT(MainUI_ProfileDetail_Show()));
+    connect(ui->pb_connect, SIGNAL(clicked()), this, SLOT(MainUI_LoginKey_Show()));
+    connect(ui->pb_disConnect, SIGNAL(clicked()), this, SLOT(MainUI_Connection_Stop()));
+
+    QDesktopWidget* desktop = QApplication::desktop();
+    if (desktop != nullptr) {
+        // The screen that holds the window; its own origin is not added.
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QScreen* screen = screens.value(desktop->screenNumber(this), nullptr);
+        const QRect area = screen != nullptr ? screen->geometry() : QRect();
+        move((area.width() - width()) / 2, (area.height() - height()) / 2);
+        Log(DDM_LOG_INFO, QStringLiteral("[Finsh main ui init]"));
+    }
+}
+
+// A press on the drop-down while not logged in rebuilds the list from the configuration
+// now held, so that the popup Qt opens next shows the current profiles; the current
+// connection lives in UIContext and is put back. The press itself always goes on.
+bool MainUI::eventFilter(QObject* watched, QEvent* event) {
+    UIContext* context = UIContext::GetInstance();
+    if (watched == ui->cb_linkname && event->type() == QEvent::MouseButtonPress &&
+        !context->GetLogined()) {
+        ui->cb_linkname->clear();
+        MainUI_ConnectList_Init();
+        const int type = context->GetLinkType();
+        if (type > 4) {
+            return false;
+        }
+        const QString name = context->GetConnectName();
+        ui->cb_linkname->setCurrentText(name);
+        ui->cb_linkname->hidePopup();
+        context->SetLinkType(type);
+        context->SetConnectName(name);
+        MainUI_SysTrayIcon_Refresh();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MainUI::MainUI_Language_Changed() { SetLanguageText(); }
+
+void MainUI::MainUI_ShowSlot() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui received the ipsec connect failed singal]"));
+    d->loginKeyIPSECUIOpen = false;
+    MainUI_Connection_Stop();
+}
+
+void MainUI::on_pb_ProxySetting_clicked() {
+    auto* dialog = new ProxySetting(this);
+    dialog->Init();
+    if (UIContext::GetInstance()->GetPluginMode() == 1) {
+        dialog->hide();
+    } else {
+        dialog->exec();
+    }
+}
+
+void MainUI::on_pb_Help_clicked() { MainUI_SysTrayIcon_Help(); }
+
+// ---- Form texts and skin ----------------------------------------------------------------
+
+void MainUI::SetLanguageText() {
+    setWindowTitle(UISystemProfile::GetInstance()->GetProductName());
+    ui->l_connectName->setText(Text("/UI_MAIN/UI_MAIN_LABEL_CONNECTNAME"));
+    ui->pb_connect->setText(Text("/UI_MAIN/UI_MAIN_PUSHBUTTON_CONNECT"));
+    ui->pb_disConnect->setText(Text("/UI_MAIN/UI_MAIN_PUSHBUTTON_DISCONNECT"));
+    d->newConnectItem->MComboboxItem_Text_Set(Text("/UI_MAIN/UI_MAIN_NEWCONNECT"));
+    ui->pb_ProxySetting->setText(Text("/UI_MAIN/UI_MAIN_LABEL_PROXY"));
+    d->actionShowMain->setText(Text("/UI_MAIN/UI_MAIN_SHOW_MAINUI"));
+    d->actionDisconnect->setText(Text("/UI_MAIN/UI_MAIN_DISCONNECT"));
+    d->actionPwdChange->setText(Text("/UI_MAIN/UI_MAIN_PWD_CHANGE"));
+    d->actionOption->setText(Text("/UI_MAIN/UI_MAIN_OPTION"));
+    d->actionAbout->setText(Text("/UI_MAIN/UI_MAIN_ABOUT"));
+    d->actionExit->setText(Text("/UI_MAIN/UI_MAIN_EXIT"));
+    d->actionFaultReport->setText(Text("/UI_MAIN/UI_MAIN_FAULTREPORT"));
+    d->actionHelp->setText(Text("/UI_MAIN/UI_MAIN_HELP"));
+    d->actionCancelAutoLogin->setText(Text("/UI_MAIN/UI_MAIN_CANCELAUTOLOG"));
+    if (UIContext::GetInstance()->GetLogined()) {
+        const QString full =
+            Text("/UI_MAIN/UI_MAIN_CONNECT") + " " + ui->cb_linkname->currentText();
+        d->actionConnect->setText(
+            QFontMetrics(d->actionConnect->font()).elidedText(full, Qt::ElideRight, 200));
+    } else {
+        d->actionConnect->setText(Text("/UI_MAIN/UI_MAIN_CONNECT"));
+    }
+    d->helpMenu->setTitle(Text("/UI_MAIN/UI_MAIN_HELP"));
+}
+
+void MainUI::SetCustomizedSkin() {
+    const QString path = UIContext::GetInstance()->GetInstallDir() + UI_CUSTOMIZED_BACKGROUND;
+    if (QFile::exists(path)) {
+        ui->sw_label->setStyleSheet("border-image: url(" + path + ");");
+    }
+}
+
+// Asks for a desktop theme setting that only exists on another desktop system; here
+// neither place holds it and the answer is -1.
+int MainUI::isClassicTheme() {
+    Log(DDM_LOG_INFO, QStringLiteral("[get themeActive start]"));
+    const QString value = QStringLiteral("ThemeActive");
+    QSettings remote(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
+                                    "CurrentVersion\\ThemeManager\\Remote\\2"),
+                     QSettings::NativeFormat);
+    if (remote.contains(value)) {
+        Log(DDM_LOG_DEBUG, QStringLiteral("[get themeActive classic]"));
+        return remote.value(value).toInt();
+    }
+    QSettings manager(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
+                                     "CurrentVersion\\ThemeManager"),
+                      QSettings::NativeFormat);
+    if (manager.contains(value)) {
+        Log(DDM_LOG_DEBUG, QStringLiteral("[get themeActive normal]"));
+        return manager.value(value).toInt();
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[get themeActive finish]"));
+    return -1;
+}
+
+// ---- Connection list --------------------------------------------------------------------
+
+void MainUI::MainUI_ConnectList_Init() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Start connect list init]"));
+    const QString newText = Text("/UI_MAIN/UI_MAIN_NEWCONNECT");
+    d->newConnectItem = new MComboboxItem(newText, 2, 0, nullptr);
+    connect(d->newConnectItem, SIGNAL(signal_showItem(QString)), this,
+            SLOT(MainUI_NewConnect_Show()));
+    connect(d->newConnectItem, SIGNAL(signal_removeItem(QString)), this,
+            SLOT(MainUI_NewConnect_Show()));
+    auto* first = new QListWidgetItem(d->listWidget);
+    d->listWidget->setItemWidget(first, d->newConnectItem);
+    ui->cb_linkname->setItemText(0, newText);
+    Log(DDM_LOG_DEBUG, "[Init connect list][index is   0,text is   " + newText + "]");
+
+    const CFM_SYSCONFIG_S* config = UISystemProfile::GetInstance()->GetSystemConfig();
+    if (config != nullptr) {
+        const QString last = ShownName(UISystemProfile::GetInstance()->GetLastAccessSession());
+        int shown = 0;
+        for (const CFM_SESSION_S& session : config->Sessions) {
+            const QString name = ShownName(
+                Util_FieldToLocal8Bit(session.ProfileName, sizeof(session.ProfileName)));
+            if (name.isEmpty()) {
+                continue;
+            }
+            if (session.ConnectionType != 1 && session.ConnectionType != 2) {
+                continue;
+            }
+            ++shown;
+            if (name == last) {
+                d->lastSessionRow = shown;
+            }
+            auto* row = new MComboboxItem(name, session.ConnectionType == 1 ? 0 : 1, 0, nullptr);
+            connect(row, SIGNAL(signal_showItem(QString, LINK_TYPE)), this,
+                    SLOT(MainUI_ConnectName_Show(QString, LINK_TYPE)));
+            connect(row, SIGNAL(signal_removeItem(QString)), this,
+                    SLOT(MainUI_Connection_Delete(QString)));
+            auto* item = new QListWidgetItem(d->listWidget);
+            d->listWidget->setItemWidget(item, row);
+            const int index = d->listWidget->count() - 1;
+            ui->cb_linkname->setItemText(index, name);
+            Log(DDM_LOG_DEBUG, "[Init connect list][index is    " + QString::number(index) +
+                                   ",text is " + name + "]");
+        }
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Finish connect list init]"));
+}
+
+void MainUI::MainUI_ConnectList_Insert(QString name, int rowKind) {
+    auto* row = new MComboboxItem(name, rowKind == 1 ? 1 : 0, 0, nullptr);
+    connect(row, SIGNAL(signal_showItem(QString, LINK_TYPE)), this,
+            SLOT(MainUI_ConnectName_Show(QString, LINK_TYPE)));
+    connect(row, SIGNAL(signal_removeItem(QString)), this,
+            SLOT(MainUI_Connection_Delete(QString)));
+    auto* item = new QListWidgetItem(d->listWidget);
+    d->listWidget->setItemWidget(item, row);
+    const int index = d->listWidget->count() - 1;
+    ui->cb_linkname->setItemText(index, name);
+    Log(DDM_LOG_DEBUG, "[Connect list insert][index is " + QString::number(index) +
+                           ",text is " + name + "]");
+}
+
+void MainUI::SelectConnection(const QString& name, LINK_TYPE type) {
+    ui->cb_linkname->setCurrentText(name);
+    ui->cb_linkname->hidePopup();
+    UIContext::GetInstance()->SetLinkType(type);
+    UIContext::GetInstance()->SetConnectName(name);
+    MainUI_SysTrayIcon_Refresh();
+}
+
+void MainUI::MainUI_ConnectName_Show(QString name, LINK_TYPE type) { SelectConnection(name, type); }
+
+// The new-connection row is never left as the current item: stepping onto it leaves the
+// drop-down empty.
+void MainUI::on_cb_linkname_currentTextChanged(QString text) {
+    if (text == Text("/UI_MAIN/UI_MAIN_NEWCONNECT")) {
+        ui->cb_linkname->setCurrentIndex(-1);
+    }
+}
+
+void MainUI::MainUI_ConnectList_Popup() { ui->cb_linkname->showPopup(); }
+
+int MainUI::UsedSessionCount() const {
+    const CFM_SYSCONFIG_S* config = UISystemProfile::GetInstance()->GetSystemConfig();
+    int used = 0;
+    if (config != nullptr) {
+        for (const CFM_SESSION_S& session : config->Sessions) {
+            used += Util_FieldLength(session.ProfileName, sizeof(session.ProfileName)) > 0 ? 1 : 0;
+        }
+    }
+    return used;
+}
+
+void MainUI::OpenNewProfileEditor() {
+    auto* editor = new ProfileInfoUI(this);
+    editor->Init();
+    connect(editor, SIGNAL(signal_newconnect(QString, LINK_TYPE)), this,
+            SLOT(MainUI_Connection_Create(QString, LINK_TYPE)));
+    connect(this, SIGNAL(signal_Set_OKbtn(bool)), editor, SLOT(ProfileInfoUI_Set_OKbtn(bool)));
+    editor->exec();
+}
+
+void MainUI::MainUI_NewConnect_Show() {
+    UIContext::GetInstance()->SetNewConnect(true);
+    if (UsedSessionCount() < UI_SESSION_ENTRY_MAX) {
+        OpenNewProfileEditor();
+    } else {
+        Util_ShowWarning(Text("/UI_MAIN/UI_MAIN_PROFILE_MAX"), QString(), -1);
+    }
+}
+
+void MainUI::MainUI_Connection_Create(QString name, LINK_TYPE type) {
+    if (type != LINK_TYPE_SSL && type != LINK_TYPE_IPSEC) {
+        return;
+    }
+    MainUI_ConnectList_Insert(name, type == LINK_TYPE_SSL ? 0 : 1);
+    SelectConnection(name, type);
+}
+
+void MainUI::MainUI_Connection_Delete(QString name) {
+    if (!Util_ShowQuestion(Text("/UI_MAIN/UI_MAIN_DELCONENCTION_WARNING") + "  " + name +
+                           "  ?   ")) {
+        return;
+    }
+    MainUI_Connection_ListItem_Delete(name);
+    MainUI_Profile_Delete(name);
+    if (d->listWidget->count() >= 2) {
+        QListWidgetItem* item = d->listWidget->item(1);
+        auto* row = item != nullptr
+                        ? qobject_cast<MComboboxItem*>(d->listWidget->itemWidget(item))
+                        : nullptr;
+        if (row == nullptr) {
+            return;
+        }
+        SelectConnection(row->MComboboxItem_Text_Get(), row->MComboboxItem_Type_Get());
+    } else {
+        SelectConnection(QString(), LINK_TYPE_NONE);
+    }
+    MainUI_SysTrayIcon_Refresh();
+}
+
+void MainUI::MainUI_Connection_ListItem_Delete(QString name) {
+    for (int i = 0; i < d->listWidget->count(); ++i) {
+        QListWidgetItem* item = d->listWidget->item(i);
+        auto* row = qobject_cast<MComboboxItem*>(d->listWidget->itemWidget(item));
+        if (row != nullptr && row->MComboboxItem_Text_Get() == name) {
+            delete d->listWidget->takeItem(i);
+            return;
+        }
+    }
+}
+
+void MainUI::MainUI_Profile_Delete(QString name) {
+    const QByteArray file = Util_GetIniFileName(name).toUtf8();
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_CfmProfile_Delete(file.constData(), msgCodeName, &ok) != 0) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR,
+                         QStringLiteral("MainUI"), -1);
+        return;
+    }
+    if (ok != 1) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetValue(
+                             Util_FieldToString(msgCodeName, sizeof(msgCodeName))),
+                         QStringLiteral("MainUI"), -1);
+    }
+    (void)UISystemProfile::GetInstance()->Read();
+}
+
+void MainUI::MainUI_ProfileDetail_Show() {
+    if (!ui->cb_linkname->currentText().isEmpty()) {
+        UIContext::GetInstance()->SetNewConnect(false);
+        auto* editor = new ProfileInfoUI(this);
+        editor->Init();
+        connect(editor, SIGNAL(signal_sendNewConnect(QString, QString, LINK_TYPE)), this,
+                SLOT(MainUI_ConnectList_GetSaveReturn_Update(QString, QString, LINK_TYPE)));
+        connect(this, SIGNAL(signal_Set_Savebtn(bool)), editor,
+                SLOT(ProfileInfoUI_Set_Savebtn(bool)));
+        editor->exec();
+        return;
+    }
+    if (UsedSessionCount() >= UI_SESSION_ENTRY_MAX) {
+        Util_ShowWarning(Text("/UI_MAIN/UI_MAIN_PROFILE_MAX"), QStringLiteral("MainUI"), -1);
+        return;
+    }
+    UIContext::GetInstance()->SetNewConnect(true);
+    OpenNewProfileEditor();
+}
+
+void MainUI::MainUI_ConnectList_GetSaveReturn_Update(QString newName, QString oldName,
+                                                     LINK_TYPE type) {
+    if (!UISystemProfile::GetInstance()->Read()) {
+        return;
+    }
+    MainUI_Connection_ListItem_Delete(oldName);
+    MainUI_ConnectList_Insert(newName, type == LINK_TYPE_IPSEC ? 1 : 0);
+    SelectConnection(newName, type);
+}
+
+void MainUI::MainUI_Option_Show() {
+    if (d->optionOpen) {
+        return;
+    }
+    d->optionOpen = true;
+    auto* dialog = new OptionSetUI(this);
+    dialog->Init();
+    connect(dialog, SIGNAL(signal_languageChange()), this, SLOT(MainUI_Language_Changed()));
+    dialog->exec();
+    delete dialog;
+    d->optionOpen = false;
+}
+
+// ---- Tray -------------------------------------------------------------------------------
+
+void MainUI::MainUI_SysTrayIcon_Init() {
+    d->actionShowMain = new QAction(this);
+    d->actionConnect = new QAction(this);
+    d->actionDisconnect = new QAction(this);
+    d->actionPwdChange = new QAction(this);
+    d->actionOption = new QAction(this);
+    d->actionAbout = new QAction(this);
+    d->actionExit = new QAction(this);
+    d->actionHelp = new QAction(this);
+    d->actionFaultReport = new QAction(this);
+    d->actionCancelAutoLogin = new QAction(this);
+
+    const QIcon icon(QFile::exists(UI_ICON32_FILE) ? UI_ICON32_FILE : UI_ICON_APP);
+    d->trayIcon = new QSystemTrayIcon(this);
+    d->trayIcon->setIcon(icon);
+    d->trayIcon->setToolTip(UISystemProfile::GetInstance()->GetProductName());
+
+    d->actionShowMain->setText(Text("/UI_MAIN/UI_MAIN_SHOW_MAINUI"));
+    const QString connectText =
+        Text("/UI_MAIN/UI_MAIN_CONNECT") + " " + ui->cb_linkname->currentText();
+    d->actionConnect->setText(
+        QFontMetrics(d->actionConnect->font()).elidedText(connectText, Qt::ElideRight, 200));
+    d->actionDisconnect->setText(Text("/UI_MAIN/UI_MAIN_DISCONNECT"));
+    d->actionPwdChange->setText(Text("/UI_MAIN/UI_MAIN_PWD_CHANGE"));
+    d->actionFaultReport->setText(Text("/UI_MAIN/UI_MAIN_FAULTREPORT"));
+    d->actionCancelAutoLogin->setText(Text("/UI_MAIN/UI_MAIN_CANCELAUTOLOG"));
+    d->actionOption->setText(Text("/UI_MAIN/UI_MAIN_OPTION"));
+    d->actionAbout->setText(Text("/UI_MAIN/UI_MAIN_ABOUT"));
+    d->actionHelp->setText(Text("/UI_MAIN/UI_MAIN_HELP"));
+    d->actionExit->setText(Text("/UI_MAIN/UI_MAIN_EXIT"));
+
+    d->trayMenu = new QMenu(this);
+    d->trayMenu->addAction(d->actionShowMain);
+    d->trayMenu->addSeparator();
+    d->trayMenu->addAction(d->actionConnect);
+    d->trayMenu->addAction(d->actionDisconnect);
+    d->trayMenu->addSeparator();
+    d->trayMenu->addAction(d->actionPwdChange);
+    d->trayMenu->addAction(d->actionFaultReport);
+    d->trayMenu->addAction(d->actionCancelAutoLogin);
+    d->trayMenu->addSeparator();
+    d->trayMenu->addAction(d->actionOption);
+
+    d->helpMenu = new QMenu(this);
+    if (Util_IsMacOs()) {
+        d->helpMenu->setTitle(Text("/UI_MAIN/UI_MAIN_HELP"));
+        d->helpMenu->addAction(d->actionAbout);
+        d->helpMenu->addAction(d->actionHelp);
+        d->trayMenu->addMenu(d->helpMenu);
+    } else {
+        d->trayMenu->addAction(d->actionAbout);
+        d->trayMenu->addAction(d->actionHelp);
+    }
+    d->trayMenu->addAction(d->actionExit);
+
+    connect(d->actionShowMain, SIGNAL(triggered()), this, SLOT(MainUI_SysTrayIcon_ShowMain()));
+    connect(d->actionConnect, SIGNAL(triggered()), this, SLOT(MainUI_LoginKey_Show()));
+    connect(d->actionDisconnect, SIGNAL(triggered()), this, SLOT(MainUI_Connection_Stop()));
+    connect(d->actionPwdChange, SIGNAL(triggered()), this,
+            SLOT(MainUI_SysTrayIcon_ShowChangePwd()));
+    connect(d->actionFaultReport, SIGNAL(triggered()), this,
+            SLOT(MainUI_SysTrayIcon_ErrorReport()));
+    connect(d->actionCancelAutoLogin, SIGNAL(triggered()), this,
+            SLOT(MainUI_SysTrayIcon_DisAutoLogin()));
+    connect(d->actionOption, SIGNAL(triggered(bool)), this, SLOT(MainUI_Option_Show()));
+    connect(d->actionAbout, SIGNAL(triggered()), this, SLOT(MainUI_SysTrayIcon_ShowAbout()));
+    connect(d->actionHelp, SIGNAL(triggered()), this, SLOT(MainUI_SysTrayIcon_Help()));
+    connect(d->actionExit, SIGNAL(triggered()), this, SLOT(MainUI_SysTrayIcon_ExitMain_Pre()));
+    connect(d->trayIcon, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
+            SLOT(MainUI_SysTrayIcon_Active(QSystemTrayIcon::ActivationReason)));
+
+    d->actionPwdChange->setEnabled(false);
+    d->actionCancelAutoLogin->setEnabled(false);
+    d->trayIcon->setContextMenu(d->trayMenu);
+
+    if (UIContext::GetInstance()->GetPluginMode() == 1) {
+        d->actionDisconnect->setVisible(false);
+        d->actionConnect->setVisible(false);
+        d->actionPwdChange->setVisible(false);
+        d->actionCancelAutoLogin->setVisible(false);
+        d->actionOption->setVisible(false);
+    }
+    MainUI_SysTrayIcon_Refresh();
+}
+
+void MainUI::MainUI_SysTrayIcon_Refresh() {
+    QString state;
+    if (UIContext::GetInstance()->GetLogined()) {
+        state = QStringLiteral("01");
+    } else if (d->listWidget->count() < 2) {
+        state = QStringLiteral("00");
+    } else if (!d->loginKeyUIOpen && !d->loginKeyIPSECUIOpen) {
+        state = QStringLiteral("10");
+    } else {
+        state = QStringLiteral("00");
+    }
+    MainUI_SysTrayIcon_Changed(state);
+}
+
+void MainUI::MainUI_SysTrayIcon_Changed(QString state) {
+    const QString connectText = Text("/UI_MAIN/UI_MAIN_CONNECT");
+    bool connectEnabled = false;
+    bool disconnectEnabled = false;
+    if (state == QLatin1String("10")) {
+        const QString full = connectText + " " + ui->cb_linkname->currentText();
+        d->actionConnect->setText(
+            QFontMetrics(d->actionConnect->font()).elidedText(full, Qt::ElideRight, 200));
+        connectEnabled = true;
+    } else if (state == QLatin1String("01") || state == QLatin1String("00")) {
+        d->actionConnect->setText(connectText);
+        disconnectEnabled = state == QLatin1String("01");
+    } else {
+        return;
+    }
+    d->actionConnect->setEnabled(connectEnabled);
+    d->actionDisconnect->setText(Text("/UI_MAIN/UI_MAIN_DISCONNECT"));
+    d->actionDisconnect->setEnabled(disconnectEnabled);
+}
+
+void MainUI::MainUI_SysTrayIcon_Active(QSystemTrayIcon::ActivationReason reason) {
+    if (UIContext::GetInstance()->GetPluginMode() != 0 || reason != QSystemTrayIcon::DoubleClick) {
+        return;
+    }
+    activateWindow();
+    showNormal();
+}
+
+void MainUI::MainUI_SysTrayIcon_ShowMain() {
+    const int mode = UIContext::GetInstance()->GetPluginMode();
+    if (mode == 0) {
+        activateWindow();
+        showNormal();
+    } else if (mode == 1) {
+        MainUI_Plugin_Show_Main();
+    }
+}
+
+namespace {
+
+// A dialog opened from the tray: at most one at a time (a modal exec runs a nested event
+// loop in which a second tray click can arrive), deleted when it closes.
+template <typename Dialog>
+void RunGuarded(bool& open, QWidget* parent) {
+    if (open) {
+        return;
+    }
+    open = true;
+    auto* dialog = new Dialog(parent);
+    dialog->Init();
+    dialog->exec();
+    delete dialog;
+    open = false;
+}
+
+}  // namespace
+
+void MainUI::MainUI_SysTrayIcon_ShowAbout() { RunGuarded<AboutUI>(d->aboutOpen, this); }
+
+void MainUI::MainUI_SysTrayIcon_ShowChangePwd() {
+    RunGuarded<ChangePwd>(d->changePwdOpen, this);
+}
+
+void MainUI::MainUI_SysTrayIcon_ErrorReport() {
+    RunGuarded<BreakDownSubmit>(d->faultReportOpen, this);
+}
+
+// The document viewer gets the path as one argument and no shell sees it, so blanks,
+// quotes and shell characters in the install path are only characters of a file name.
+void MainUI::MainUI_SysTrayIcon_Help() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Into sysTrayIcon help]"));
+    const QString path =
+        UIContext::GetInstance()->GetResourceDir() +
+        (LanguageSetting::GetInstance()->GetLanguageId() == 2052
+             ? QStringLiteral("help/vantrelo_zh.pdf")
+             : QStringLiteral("help/vantrelo_en.pdf"));
+    if (path.toLocal8Bit().size() >= kHelpPathLimit) {
+        Log(DDM_LOG_WARN, QStringLiteral("[Into sysTrayIcon help][get valid file path error]"));
+        return;
+    }
+    const QString program = Util_IsMacOs() ? QStringLiteral("open") : QStringLiteral("evince");
+    Log(DDM_LOG_INFO, "[Into sysTrayIcon help][ tmp is " + program + " " + path + "]");
+    (void)QProcess::startDetached(program, QStringList{path});
+    Log(DDM_LOG_INFO, QStringLiteral("[Out sysTrayIcon help]"));
+}
+
+void MainUI::MainUI_SysTrayIcon_DisAutoLogin() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Start cancle auto login]"));
+    UISystemProfile* profile = UISystemProfile::GetInstance();
+    const QString key = Util_GetIniFileName(UIContext::GetInstance()->GetConnectName());
+    CFM_SESSION_S* entry = profile->GetSession(key);
+    if (entry == nullptr) {
+        Util_ShowWarning(Text("/RETURN_CFM_MSGCODE/CFM_MSGCODE_SYSCONFIG_READ_SESSION_FAIL"),
+                         QStringLiteral("MainUI"), -1);
+        return;
+    }
+    const QByteArray password(entry->Password,
+                              static_cast<int>(Util_FieldLength(entry->Password,
+                                                                sizeof(entry->Password))));
+    entry->AutoLogin = 0;
+    std::memset(entry->Password, 0, sizeof(entry->Password));
+
+    CFM_SESSION_S copy{};
+    (void)Util_FieldCopy(copy.ProfileName, sizeof(copy.ProfileName), entry->ProfileName,
+                         sizeof(entry->ProfileName));
+    (void)Util_FieldCopy(copy.LastLoginAddr, sizeof(copy.LastLoginAddr), entry->LastLoginAddr,
+                         sizeof(entry->LastLoginAddr));
+    (void)Util_FieldCopy(copy.UserName, sizeof(copy.UserName), entry->UserName,
+                         sizeof(entry->UserName));
+    copy.ConnectionType = entry->ConnectionType;
+    copy.RemPwd = entry->RemPwd;
+    copy.AutoLogin = entry->AutoLogin;
+
+    d->actionCancelAutoLogin->setEnabled(false);
+    profile->SetSession(&copy, key);
+    (void)profile->WriteSession(&copy, 0);
+
+    // The service now keeps no password for the session; this run still may use it.
+    (void)Util_FieldSetBytes(copy.Password, sizeof(copy.Password), password.constData(),
+                             static_cast<size_t>(password.size()));
+    profile->SetSession(&copy, key);
+    emit signal_Main_DisAutoLogin(false);
+    Log(DDM_LOG_INFO, QStringLiteral("[Finish cancle auto login]"));
+}
+
+void MainUI::MainUI_SysTrayIcon_CancelAutoLogin() {}
+
+void MainUI::MainUI_SetDisAutoStatus() { d->actionCancelAutoLogin->setEnabled(false); }
+
+// ---- Service events ---------------------------------------------------------------------
+
+namespace {
+
+struct EndingEvent {
+    const char* arrival;
+    const char* balloonKey;  // null: no balloon
+    const char* boxKey;
+    const char* pluginLine;
+};
+
+const EndingEvent kUrgentLogout = {
+    "[Main ui received urgent logout message]", "/UI_MAIN/UI_MAIN_OFFLINE_FORCED",
+    "/UI_MAIN/UI_MAIN_OFFLINE_FORCED", "++==++into MainUI_UrgentLogout_Message()1"};
+const EndingEvent kReconnectFail = {"[Main ui received ccnemReconn fail message]",
+                                    "/UI_MAIN/UI_MAIN_CNEM_RECONNENT_FAIL",
+                                    "/UI_MAIN/UI_MAIN_CNEM_RECONNENT_FAIL_LOGIN_AGAIN",
+                                    "++==++into MainUI_CnemReconn_Fail_Message()1"};
+const EndingEvent kVnicError = {"[Main ui received vnicError message]", nullptr,
+                                "/UI_MAIN/UI_MAIN_CNEM_VNIC_ERROR",
+                                "++==++into MainUI_VnicError_Message()1"};
+const EndingEvent kDhcpError = {"[Main ui received dhcpError message]", nullptr,
+                                "/UI_MAIN/UI_MAIN_CNEM_DHCP_ERROR",
+                                "++==++into MainUI_DhcpError_Message()1"};
+
+}  // namespace
+
+void MainUI::ShowNotConnected() {
+    UIContext::GetInstance()->SetSettingEnable(true);
+    UIContext::GetInstance()->SetLogined(false);
+    d->actionPwdChange->setEnabled(false);
+    ui->cb_linkname->setEnabled(true);
+    ui->pb_connect->show();
+    ui->pb_disConnect->hide();
+    MainUI_SysTrayIcon_Refresh();
+    show();
+}
+
+#define VT_ENDING_EVENT_SLOT(slot, event)                                                   \
+    void MainUI::slot() {                                                                   \
+        if (UIContext::GetInstance()->GetPluginMode() == 1) {                               \
+            (void)UI_BrowserMutex_Create();                                                 \
+            Log(DDM_LOG_INFO, QLatin1String(event.pluginLine));                             \
+            MainUI_SysTrayIcon_ExitMain();                                                  \
+            return;                                                                         \
+        }                                                                                   \
+        Log(DDM_LOG_INFO, QLatin1String(event.arrival));                                    \
+        MainUI_SSLCache_Clear();                                                            \
+        if (event.balloonKey != nullptr) {                                                  \
+            d->trayIcon->showMessage(UISystemProfile::GetInstance()->GetProductName(),      \
+                                     Text(event.balloonKey), QSystemTrayIcon::Information,  \
+                                     10000);                                                \
+        }                                                                                   \
+        char msgCodeName[256] = {};                                                         \
+        uint32_t ok = 0;                                                                    \
+        (void)UI_SslLogout_Process(msgCodeName, &ok);                                       \
+        Util_ShowWarning(Text(event.boxKey), QString(), -1);                                \
+        ShowNotConnected();                                                                 \
+    }
+
+VT_ENDING_EVENT_SLOT(MainUI_UrgentLogout_Message, kUrgentLogout)
+VT_ENDING_EVENT_SLOT(MainUI_CnemReconn_Fail_Message, kReconnectFail)
+VT_ENDING_EVENT_SLOT(MainUI_VnicError_Message, kVnicError)
+VT_ENDING_EVENT_SLOT(MainUI_DhcpError_Message, kDhcpError)
+
+#undef VT_ENDING_EVENT_SLOT
+
+void MainUI::MainUI_UI_Show_Style(int showType, QString str) {
+    Log(DDM_LOG_INFO, "[Main ui received the show style singal][show type is " +
+                          QString::number(showType) + ",str is " + str + "]");
+    Util_ShowStyle(showType, str);
+    if (showType == 1) {
+        MainUI_Connection_Stop();
+    }
+}
+
+// ---- Disconnect, logout and exit --------------------------------------------------------
+
+void MainUI::MainUI_SSLCache_Clear() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Into ssl cache clear]"));
+    UIContext* context = UIContext::GetInstance();
+    if (context->GetCacheClear() != 0 && context->GetLinkType() == 1) {
+        char msgCodeName[256] = {};
+        uint32_t ok = 0;
+        (void)UI_SslCacheClear_Process(0, msgCodeName, &ok);
+        Log(DDM_LOG_DEBUG, ok == 1 ? QStringLiteral("[Ssl cache clear succed!]")
+                                   : QStringLiteral("[Ssl cache clear failed!]"));
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Out ssl cache clear]"));
+}
+
+void MainUI::MainUI_Connection_Stop() {
+    MainUI_SSLCache_Clear();
+    UIContext* context = UIContext::GetInstance();
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    switch (context->GetLinkType()) {
+    case 1:
+        // While the flag is up the event thread drops the events the logout itself causes.
+        context->SetSslLogout(true);
+        (void)UI_SslLogout_Process(msgCodeName, &ok);
+        context->SetSslLogout(false);
+        break;
+    case 2:
+        (void)UI_IpsecLogout_Process(msgCodeName, &ok);
+        break;
+    default:
+        break;
+    }
+    emit signal_Set_Savebtn(true);
+    context->SetLogined(false);
+    context->SetSettingEnable(true);
+    d->actionPwdChange->setEnabled(false);
+    ui->cb_linkname->setEnabled(true);
+    ui->pb_connect->show();
+    ui->pb_disConnect->hide();
+    MainUI_SysTrayIcon_Refresh();
+    show();
+}
+
+void MainUI::MainUI_Logout() {
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_SslLogout_Process(msgCodeName, &ok) != 0) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR,
+                         QStringLiteral("LoginKeyUI"), -1);
+    } else if (ok != 1) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetValue(
+                             Util_FieldToString(msgCodeName, sizeof(msgCodeName))),
+                         QStringLiteral("LoginKeyUI"), -1);
+    }
+}
+
+void MainUI::MainUI_SysTrayIcon_ExitMain_Pre() {
+    if (UIContext::GetInstance()->GetPluginMode() == 1) {
+        (void)UI_BrowserMutex_Create();
+        UI_BrowserMutex_Release();
+        Log(DDM_LOG_INFO, QStringLiteral("[Plugin exit main][create mutex ok]"));
+    } else if (UIContext::GetInstance()->GetSystemType() == 1) {
+        (void)QFile::remove(QLatin1String(kCertInfoFile));
+    }
+    MainUI_SysTrayIcon_ExitMain();
+}
+
+void MainUI::MainUI_SysTrayIcon_ExitMain() {
+    UIContext* context = UIContext::GetInstance();
+    if (context->GetLogined()) {
+        MainUI_SSLCache_Clear();
+        char msgCodeName[256] = {};
+        uint32_t ok = 0;
+        if (context->GetLinkType() == 1) {
+            (void)UI_SslLogout_Process(msgCodeName, &ok);
+        } else if (context->GetLinkType() == 2) {
+            (void)UI_IpsecLogout_Process(msgCodeName, &ok);
+        }
+    }
+    if (context->GetNativeMessaging()) {
+        context->SetPluginMsgType(2);
+        Util_ShowWarning(QStringLiteral("logout success"), QStringLiteral("MainUI"), 0);
+    }
+    UI_ClientMutex_Release();
+    if (context->GetPluginMode() == 1) {
+        UI_BrowserMutex_Release();
+    }
+    destructor();
+}
+
+void MainUI::destructor() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Start main ui destructor]"));
+    d->trayIcon->hide();
+    if (d->process != nullptr) {
+        d->process->close();
+        delete d->process;
+        d->process = nullptr;
+    }
+    // The event threads are stopped here once they exist.
+
+    delete d->actionShowMain;
+    delete d->actionConnect;
+    delete d->actionDisconnect;
+    delete d->actionPwdChange;
+    delete d->actionOption;
+    delete d->actionAbout;
+    delete d->actionExit;
+    delete d->actionHelp;
+    delete d->actionFaultReport;
+    delete d->actionCancelAutoLogin;
+    delete d->trayMenu;
+    delete d->helpMenu;
+    delete d->trayIcon;
+    ui->cb_linkname->setView(new QListView);  // the combo box lets go of the list widget
+    UI_Main_Disconnect();
+    Log(DDM_LOG_INFO, QStringLiteral("[#################UI exit!#################]"));
+    std::exit(0);
+}
+
+void MainUI::closeEvent(QCloseEvent* event) {
+    Log(DDM_LOG_INFO, QStringLiteral("[into main ui close event]"));
+    UIContext* context = UIContext::GetInstance();
+    if (context->GetLogined()) {
+        const int type = context->GetSystemType();
+        if (type != 0 && type != 1 && (!isActiveWindow() || isHidden())) {
+            MainUI_SysTrayIcon_ExitMain();
+            return;
+        }
+        event->ignore();
+        hide();
+        return;
+    }
+    if (context->GetSystemType() == 1) {
+        (void)QFile::remove(QLatin1String(kCertInfoFile));
+    }
+    MainUI_SysTrayIcon_ExitMain();
+}
+
+// ---- Slots whose behaviour comes with the login launch, the login results, the plugin
+// requests and the client update ----------------------------------------------------------
+
+void MainUI::MainUI_LoginKey_Show() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui login key show][login launch not built yet]"));
+}
+void MainUI::MainUI_PWD_Enable_Update(bool) { NotBuilt("MainUI_PWD_Enable_Update"); }
+void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool) {
+    NotBuilt("MainUI_GlobalLogin_GetLoginReturn_Update");
+}
+void MainUI::MainUI_SetAutoFlagSlot(bool) { NotBuilt("MainUI_SetAutoFlagSlot"); }
+void MainUI::MainUI_FirstLogin_ModifyPSWD() { NotBuilt("MainUI_FirstLogin_ModifyPSWD"); }
+void MainUI::MainUI_UI_GetNewVersion(QString) { NotBuilt("MainUI_UI_GetNewVersion"); }
+void MainUI::MainUI_UI_Update(UISSL_FIRST_CONN*, UIFIRST_CONNECT_CONF_S*) {
+    NotBuilt("MainUI_UI_Update");
+}
+void MainUI::MainUI_Plugin_Login() { NotBuilt("MainUI_Plugin_Login"); }
+void MainUI::MainUI_Plugin_Stop_CNEM() { NotBuilt("MainUI_Plugin_Stop_CNEM"); }
+void MainUI::MainUI_Plugin_Start_CNEM() { NotBuilt("MainUI_Plugin_Start_CNEM"); }
+void MainUI::MainUI_Plugin_ReadEventQueue() { NotBuilt("MainUI_Plugin_ReadEventQueue"); }
+void MainUI::MainUI_SetLoginkeyUIExist() { NotBuilt("MainUI_SetLoginkeyUIExist"); }
+void MainUI::MainUI_SetLoginkeyUIInit() { NotBuilt("MainUI_SetLoginkeyUIInit"); }
+void MainUI::MainUI_SetLoginKeyIPSECUIInit() { NotBuilt("MainUI_SetLoginKeyIPSECUIInit"); }
+void MainUI::MainUI_SetLoginKeyIPSECUIExist() { NotBuilt("MainUI_SetLoginKeyIPSECUIExist"); }
+void MainUI::MainUI_Plugin_HostCheck() { NotBuilt("MainUI_Plugin_HostCheck"); }
+void MainUI::MainUI_Plugin_CacheClear(int) { NotBuilt("MainUI_Plugin_CacheClear"); }
+void MainUI::MainUI_Plugin_GetInfo() { NotBuilt("MainUI_Plugin_GetInfo"); }
+void MainUI::MainUI_Plugin_Logout() { NotBuilt("MainUI_Plugin_Logout"); }
+void MainUI::MainUI_Plugin_Urgent_Logout() { NotBuilt("MainUI_Plugin_Urgent_Logout"); }
+void MainUI::MainUI_Plugin_Show_Main() { NotBuilt("MainUI_Plugin_Show_Main"); }
+void MainUI::MainUI_SetTrayacConnect(bool) { NotBuilt("MainUI_SetTrayacConnect"); }
