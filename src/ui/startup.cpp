@@ -14,6 +14,7 @@
 
 #include "clientmode.h"
 #include "languagesetting.h"
+#include "mainui.h"
 #include "servicelink.h"
 #include "singleapplication.h"
 #include "systemlanguage.h"
@@ -180,6 +181,38 @@ int FrontEnd_Main(int& argc, char** argv) {
     }
     Log(kLevelInfo, QStringLiteral("[Get VanTrelo Version][Version info:") +
                         UISystemProfile::GetInstance()->GetVersion() + QStringLiteral("]"));
+
+    // The window goes before the application object on every way out.
+    MainUI window(nullptr);
+    window.Init();
+    if (ctx->GetPluginMode() == 1) {
+        // A browser drives this client: no window, straight to its SSL VPN login.
+        window.hide();
+        ctx->SetLinkType(1);
+        window.MainUI_LoginKey_Show();
+    } else {
+        UISystemProfile* profile = UISystemProfile::GetInstance();
+        const QString last = profile->GetLastAccessSession();
+        if (last.isEmpty()) {
+            window.show();
+        } else {
+            const CFM_SESSION_S* session = profile->GetSession(last);
+            if (session == nullptr) {
+                Util_ShowWarning(Text("/RETURN_CFM_MSGCODE/CFM_MSGCODE_SYSCONFIG_READ_SESSION_FAIL"),
+                                 QStringLiteral("main"), -1);
+                return -1;
+            }
+            if (session->RemPwd != 0 && session->AutoLogin != 0) {
+                // An automatic login: the window stays hidden behind its login view.
+                Log(kLevelInfo, QStringLiteral("[MainUI start][MainUI hide]"));
+                window.hide();
+                window.MainUI_LoginKey_Show();
+            } else {
+                Log(kLevelInfo, QStringLiteral("[MainUI start][MainUI show]"));
+                window.show();
+            }
+        }
+    }
 
     if (PluginInitReport() == -1) {
         Log(kLevelError, QStringLiteral("[Client Mutex  exception]"));
