@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -34,9 +35,13 @@ constexpr size_t kMaxQueuedSteps = 4096;
 
 int g_signalPipe[2] = {-1, -1};
 volatile sig_atomic_t g_stop = 0;
+// Set when a child (the update program) has ended: the loop reaps only then, instead of
+// asking the kernel on every turn, which is every request.
+volatile sig_atomic_t g_childEnded = 0;
 
 void OnSignal(int sig) {
     if (sig == SIGTERM || sig == SIGINT) g_stop = 1;
+    if (sig == SIGCHLD) g_childEnded = 1;
     int saved = errno;
     char c = char(sig);
     if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &c, 1);
@@ -216,7 +221,11 @@ int Server::Run() {
     while (!g_stop) {
         int64_t now = NowMs();
         if (sc_.exitAfterStartMs && now - start_ >= int64_t(*sc_.exitAfterStartMs)) break;
-        Reap();
+        if (g_childEnded) {
+            // Cleared before reaping: a child that ends meanwhile sets it again.
+            g_childEnded = 0;
+            Reap();
+        }
         // Out-of-order sends and events whose time has come.
         for (size_t i = 0; i < late_.size();) {
             if (late_[i].at <= now) {
@@ -414,12 +423,16 @@ void Server::WriteConn(Conn& c) {
     }
 }
 
-void Server::Enqueue(Conn& c, const Plan& plan, int64_t now) {
-    for (const OutStep& s : plan.steps) {
-        c.pipeline.push_back(Pending{s, -1, 0});
+void Server::Enqueue(Conn& c, Plan plan, int64_t now) {
+    // The plan is this connection's alone: its bytes move along rather than being
+    // copied at every hand-over (a certificate list is tens of kilobytes).
+    for (OutStep& s : plan.steps) {
         c.pipelineBytes += s.bytes.size();
+        c.pipeline.push_back(Pending{std::move(s), -1, 0});
     }
-    for (const LateSend& l : plan.late) late_.push_back({now + int64_t(l.afterMs), c.id, l.bytes});
+    for (LateSend& l : plan.late) {
+        late_.push_back({now + int64_t(l.afterMs), c.id, std::move(l.bytes)});
+    }
     if (OverLimit(c)) return;
     Advance(c, now);
 }
@@ -454,8 +467,13 @@ void Server::Advance(Conn& c, int64_t now) {
                 p.readyAt = now + p.step.trickleMs;
             } else {
                 // The last (or only) piece of the step: the step leaves the pipeline.
-                c.out.assign(p.step.bytes.begin() + long(p.trickled), p.step.bytes.end());
+                // The output is empty here, so a whole step simply becomes it.
                 c.pipelineBytes -= p.step.bytes.size();
+                if (p.trickled == 0) {
+                    c.out.swap(p.step.bytes);
+                } else {
+                    c.out.assign(p.step.bytes.begin() + long(p.trickled), p.step.bytes.end());
+                }
                 c.pipeline.pop_front();
             }
             WriteConn(c);
@@ -471,6 +489,9 @@ void Server::Advance(Conn& c, int64_t now) {
 }
 
 void Server::LogPacket(const Conn& c, const PacketHead& h, const Bytes& payload) {
+    // Describing a packet costs far more than answering it (the hex dump of a large
+    // request alone is twice its size): not worth it when nobody keeps the line.
+    if (!log_.IsOpen()) return;
     rapidjson::Document d;
     d.SetObject();
     auto& a = d.GetAllocator();
@@ -495,6 +516,7 @@ void Server::LogPacket(const Conn& c, const PacketHead& h, const Bytes& payload)
 
 void Server::LogHttps(const std::string& path, const std::string& request,
                       const std::string& mode) {
+    if (!log_.IsOpen()) return;
     rapidjson::Document d;
     d.SetObject();
     auto& a = d.GetAllocator();

@@ -24,6 +24,8 @@ namespace sim {
 class RequestLog {
 public:
     bool Open(const std::string& path);
+    // False when the scenario asked for no log: callers then skip building the line.
+    bool IsOpen() const { return f_ != nullptr; }
     void Write(const rapidjson::Value& line);
     ~RequestLog();
 
@@ -74,7 +76,7 @@ private:
     void HandleInput(Conn& c);
     void WriteConn(Conn& c);
     void Advance(Conn& c, int64_t now);
-    void Enqueue(Conn& c, const Plan& plan, int64_t now);
+    void Enqueue(Conn& c, Plan plan, int64_t now);
     // Adds bytes to the connection's output and sends what it can; false when the
     // connection is gone, or was closed for holding too much unread output.
     bool Append(Conn& c, const Bytes& bytes);
