@@ -405,6 +405,14 @@ TEST_F(SimProcessTest, AnswersTheSameWithoutARequestLog) {
         }
         EXPECT_TRUE(sync.Silent(50));
         EXPECT_NE(sim.Control("state").find("\"requests\":4,"), std::string::npos);
+        if (logged) {
+            // The greeting and the four requests, each whole in its line.
+            ASSERT_TRUE(sim.WaitLog(5));
+            std::vector<rapidjson::Document> log = sim.Log();
+            ASSERT_EQ(log.size(), 5u);
+            EXPECT_EQ(log[3]["hex"].GetString(), ToHex(Packet(2, 4, 1, 3, 15, certRequest)));
+            EXPECT_EQ(log[4]["hex"].GetString(), ToHex(Packet(2, 4, 1, 8, 12)));
+        }
         EXPECT_EQ(sim.Stop(), 0);
         EXPECT_EQ(::access((dir + "/requests.jsonl").c_str(), F_OK) == 0, logged);
     };

@@ -91,9 +91,14 @@ bool RequestLog::Open(const std::string& path) {
 void RequestLog::Write(const rapidjson::Value& line) {
     std::lock_guard<std::mutex> lock(mu_);
     if (f_ == nullptr) return;
-    std::string s = ToLine(line);
-    s.push_back('\n');
-    std::fwrite(s.data(), 1, s.size(), f_);
+    // One buffer for every line, written straight to the file: a line of a large
+    // packet is over a hundred kilobytes, not worth building anew and copying each time.
+    line_.Clear();
+    rapidjson::Writer<rapidjson::StringBuffer> w(line_);
+    line.Accept(w);
+    line_.Put('\n');
+    std::fwrite(line_.GetString(), 1, line_.GetSize(), f_);
+    // Flushed line by line: tests read the log while the simulator runs.
     std::fflush(f_);
 }
 
@@ -508,9 +513,13 @@ void Server::LogPacket(const Conn& c, const PacketHead& h, const Bytes& payload)
     DescribePayload(RoleName(c.role), h, payload, &d, a);
     uint8_t hb[kHeadSize];
     EncodeHead(h, hb);
-    Bytes raw(hb, hb + kHeadSize);
-    raw.insert(raw.end(), payload.begin(), payload.end());
-    d.AddMember("hex", rapidjson::Value(ToHex(raw).c_str(), a), a);
+    // The whole packet as hex, built once; the line refers to it rather than copying
+    // it, and it outlives the line.
+    std::string hex;
+    hex.reserve(2 * (kHeadSize + payload.size()));
+    AppendHex(&hex, hb, kHeadSize);
+    AppendHex(&hex, payload.data(), payload.size());
+    d.AddMember("hex", rapidjson::StringRef(hex.data(), rapidjson::SizeType(hex.size())), a);
     log_.Write(d);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
 
 #include "sim_engine.h"
 #include "sim_https.h"
@@ -32,6 +33,7 @@ public:
 private:
     std::mutex mu_;
     FILE* f_ = nullptr;
+    rapidjson::StringBuffer line_;
 };
 
 class Server {
