@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include <QApplication>
@@ -17,6 +19,8 @@
 
 #include "languagesetting.h"
 #include "startup.h"
+#include "ui_link_inner.h"
+#include "ui_promote_inner.h"
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "uisystemprofile.h"
@@ -38,6 +42,23 @@ int ListenAsRunningInstance() {
         ADD_FAILURE() << "no listener at " << path;
     }
     return fd;
+}
+
+// Lines of the client's own log files (log name "VanTreloUI", in the per-user log
+// folder) that hold the fragment.
+size_t ClientLogCount(const std::string& fragment) {
+    size_t n = 0;
+    const std::string dir = std::string(getenv("HOME")) + "/.VanTrelo/log/";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (std::string(e->d_name).find("VanTreloUI") == std::string::npos) continue;
+            std::ifstream in(dir + e->d_name);
+            std::string line;
+            while (std::getline(in, line)) n += line.find(fragment) != std::string::npos;
+        }
+        closedir(d);
+    }
+    return n;
 }
 
 struct Refusal {
@@ -86,6 +107,33 @@ TEST(StartFunction, PathAndSecondInstanceRefusalsWithTheirStatuses) {
         EXPECT_TRUE(vt_test::ExitedWith(r, c.status & 0xFF));
         close(running);
     }
+}
+
+// Without the promote service program beside the client nothing answers on the
+// service's port: the user is told the service did not answer, and the start ends.
+TEST(StartFunction, MissingServiceProgramGivesTheNoAnswerBoxAndMinusOne) {
+    vt_test::TempEnv env;
+    const vt_test::ChildResult r = vt_test::RunInChild([] {
+        uiPromoteKillScopeSet(getpid());  // the kill by name reaches nothing of others
+        uiConnectRetrySleepSet([](uint32_t) {});
+        vt_qt_test::BoxDriver driver;
+        driver.ArmForNextApplication();
+        driver.Answer(vt_qt_test::BoxDriver::kEscape);
+        std::string program = "/opt/app/VanTrelo";
+        char* argv[] = {&program[0], nullptr};
+        int argc = 1;
+        const int status = FrontEnd_Main(argc, argv);
+        EXPECT_EQ(status, -1);
+        const QString text = LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR;
+        EXPECT_FALSE(text.isEmpty());
+        EXPECT_EQ(driver.Seen().size(), 1u);
+        if (!driver.Seen().empty()) {
+            EXPECT_EQ(driver.Seen()[0].text.toStdString(), text.toStdString());
+        }
+        EXPECT_EQ(ClientLogCount("[UI and RPC connection failed!]"), 1u);
+        return status & 0xFF;
+    }, 60000);
+    EXPECT_TRUE(vt_test::ExitedWith(r, 255));
 }
 
 // The per-user folders: made when missing, and an existing ".VanTrelo" left as it is.
