@@ -14,7 +14,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QList>
-#include <QListView>
 #include <QListWidget>
 #include <QListWidgetItem>
 #include <QMenu>
@@ -911,7 +910,9 @@ void MainUI::destructor() {
     delete d->trayMenu;
     delete d->helpMenu;
     delete d->trayIcon;
-    ui->cb_linkname->setView(new QListView);  // the combo box lets go of the list widget
+    d->trayIcon = nullptr;
+    // The connection list, the form and the private block stay for the process's end: the
+    // drop-down still uses the list's model until then.
     UI_Main_Disconnect();
     Log(DDM_LOG_INFO, QStringLiteral("[#################UI exit!#################]"));
     std::exit(0);
