@@ -14,3 +14,4 @@
 #include "ui_profile_records.h"
 #include "ui_startup.h"
 #include "ui_sysinfo.h"
+#include "ui_urgent.h"

@@ -1,0 +1,6 @@
+#pragma once
+// Test seam of the single-instance guard.
+
+// Called (when set) after a failed probe, before the listen, while the instance lock is
+// held: a test holds an instance in that window to show what a concurrent start sees.
+void singleApplicationBeforeListenHookSet(void (*hook)());
