@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QImage>
 #include <QPixmap>
@@ -36,12 +37,15 @@
 #include <QToolButton>
 
 #include "ddm_log.h"
+#include "jqr_queue.h"
 #include "languagesetting.h"
 #include "mainui.h"
 #include "mcomboboxitem.h"
 #include "proxysetting.h"
 #include "servicelink.h"
 #include "ui_test/ui_sim.h"
+#include "ui_connect_inner.h"
+#include "ui_link_inner.h"
 #include "uicontext.h"
 #include "uisystemprofile.h"
 #include "vt_qt_test/box_driver.h"
@@ -702,6 +706,52 @@ TEST_F(MainUITest, ProxySettingsRunModallyExceptInPluginMode) {
     ASSERT_EQ(driver.Seen().size(), 1u);
     EXPECT_EQ(driver.Seen()[0].className, QString("ProxySetting"));
     EXPECT_TRUE(driver.Seen()[0].modal);
+}
+
+// A forced logout from the service reaches the window through its urgent thread: the SSL
+// logout goes to the service, the box is shown and the window is left idle; two events
+// queued together are handled one after the other, at least a second apart.
+TEST_F(MainUITest, ServiceEventsReachTheWindowThroughItsThread) {
+    ui_test::SimLink link;
+    const size_t before = link.sim().Log().size();
+    const vt_test::ChildResult r = vt_test::RunInChild(
+        [&]() -> int {
+            uint32_t fast = 0;
+            if (UKO_Queue_Create("FAST", UI_QUEUE_DEPTH, UI_QUEUE_FLAGS, &fast) != 0) return 10;
+            g_fastQueueId = fast;
+            g_linkShutdown = false;
+            auto window = Build(link);
+            // The window is a dialog too; the box driver is to answer only the boxes.
+            window->setProperty("vt_box_driver_seen", true);
+            UIContext::GetInstance()->SetLogined(true);
+            window->findChild<QPushButton*>("pb_connect")->hide();
+            window->hide();
+            driver.Answer("OK");
+            for (int i = 0; i < 2; ++i) {
+                const std::vector<uint8_t> p = ui_test::Packet(4, 2, 2, 1, 0xB0000);
+                if (UI_Queue_Write(g_fastQueueId, p.data(), uint32_t(p.size())) != 0) return 11;
+            }
+            QElapsedTimer clock;
+            clock.start();
+            if (!driver.WaitSeen(1, 20000)) return 12;
+            const qint64 first = clock.elapsed();
+            if (UIContext::GetInstance()->GetLogined()) return 13;
+            if (!window->isVisible()) return 14;
+            if (!window->findChild<QPushButton*>("pb_connect")->isVisible()) return 15;
+            if (driver.Seen()[0].text != KeyText("/UI_MAIN/UI_MAIN_OFFLINE_FORCED")) return 16;
+            driver.Answer("OK");
+            if (!driver.WaitSeen(2, 20000)) return 17;
+            if (clock.elapsed() - first < 900) return 18;  // the thread rests after each event
+            return 0;
+        },
+        60000);
+    EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << vt_test::Describe(r);
+    const auto log = link.sim().Log();
+    size_t logouts = 0;
+    for (size_t i = before; i < log.size(); ++i) {
+        logouts += log[i]["head"]["msgType"].GetUint() == 3 && log[i]["head"]["code"].GetUint() == 8;
+    }
+    EXPECT_EQ(logouts, 2u) << "one SSL logout per event";
 }
 
 }  // namespace
