@@ -4,7 +4,8 @@
 //   (b) the largest exchange of the protocol, the certificate list: a 37,020-byte
 //       request answered with a 37,020-byte reply.
 // Each prints p50 and p99 of the round trip in microseconds and the ratio to the echo.
-// The simulator runs under its tool name from the build's runnable tree.
+// The simulator runs under its tool name from the build's runnable tree. With
+// --request-log it also keeps its request log, as it does under the tests.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -71,10 +72,13 @@ struct Simulator {
     pid_t pid = -1;
     uint16_t promote = 0;
 
-    explicit Simulator(const std::string& dir) {
+    Simulator(const std::string& dir, const std::string& requestLog) {
         const std::string scenario = dir + "/scenario.json";
         const std::string ports = dir + "/ports.json";
-        std::ofstream(scenario) << "{\"portsFile\":\"" << ports << "\",\"promote\":{\"port\":0}}";
+        std::ofstream(scenario) << "{\"portsFile\":\"" << ports << "\",\"promote\":{\"port\":0}"
+                                << (requestLog.empty() ? ""
+                                                       : ",\"requestLog\":\"" + requestLog + "\"")
+                                << "}";
         // The environment is made before the fork: the platform's tasks already run.
         std::string var = "VANTRELO_SIM_SCENARIO=" + scenario;
         std::string home = std::string("HOME=") + dir;
@@ -219,13 +223,16 @@ void Report(const char* name, const Figures& link, const Figures& echo) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool withLog = argc > 1 && std::strcmp(argv[1], "--request-log") == 0;
     const std::string homeDir = BenchHomeMake("bench-ui");
     if (homeDir.empty()) Fail("no temporary folder");
     const char* home = homeDir.c_str();
     if (UKO_Start() != 0) Fail("the platform did not start");
 
-    Simulator sim(home);
+    // The log of a run is hundreds of megabytes of hex: it goes when the run ends.
+    const std::string requestLog = withLog ? homeDir + "/requests.jsonl" : std::string();
+    Simulator sim(home, requestLog);
     int32_t fd = -1;
     uint32_t port = 0, code = 0;
     if (UI_Connect_Open(sim.promote, MARK_RPC, CONNECT_TYPE_ASYNC, &fd) != 0 ||
@@ -244,12 +251,14 @@ int main() {
     const Figures certLink = Percentiles(TimeLink(fd, certs, 24 + kCertPayload));
     const Figures certOnEcho = Percentiles(TimeLinkOnEcho(certs, 24 + kCertPayload));
     const Figures certEcho = Percentiles(TimeEcho(24 + kCertPayload, 24 + kCertPayload));
-    std::printf("%d round trips each after %d warm-up rounds\n", kRounds, kWarmUp);
+    std::printf("%d round trips each after %d warm-up rounds%s\n", kRounds, kWarmUp,
+                withLog ? ", the simulator keeping its request log" : "");
     Report("head-only, simulator", headLink, headEcho);
     Report("head-only, echo peer", headOnEcho, headEcho);
     Report("certificate list 37,020 B, simulator", certLink, certEcho);
     Report("certificate list 37,020 B, echo peer", certOnEcho, certEcho);
 
     UI_Socket_CloseAll();
+    if (withLog) (void)unlink(requestLog.c_str());
     return 0;
 }

@@ -4,9 +4,11 @@
 
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -365,6 +367,67 @@ TEST_F(SimProcessTest, UpdateRequestIsRecordedAndStartsTheUpdateProgram) {
     ASSERT_EQ(log.size(), 4u);
     EXPECT_STREQ(log[3]["record"].GetString(), "UIUPDATE_START_S");
     EXPECT_STREQ(log[3]["fields"]["acLoginName"].GetString(), "alice");
+}
+
+// Without a request log the simulator skips describing what it receives: it must
+// still answer byte for byte what it answers with one, scripted shapes included.
+TEST_F(SimProcessTest, AnswersTheSameWithoutARequestLog) {
+    const std::string certs =
+        R"("engine":{"certificates":[{"name":"alice@example","text":"CERT:alice"},)"
+        R"({"name":"bob@example","text":"CERT:bob"}]})";
+    auto exchange = [&](bool logged, std::vector<Bytes>* wire) {
+        const std::string dir = Dir() + (logged ? "/logged" : "/quiet");
+        ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+        std::string scenario = "{" + certs +
+                               R"(,"portsFile":"@DIR@/ports.json","controlPort":0,)"
+                               R"("promote":{"port":0})" +
+                               (logged ? R"(,"requestLog":"@DIR@/requests.jsonl")" : "") + "}";
+        SimProcess sim(scenario, dir);
+        ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
+        ASSERT_EQ(sim.Control("script set 3 15 [{\"delayMs\":20},{\"trickle\":true,\"trickleMs\":1,"
+                              "\"truncateTo\":8}]"),
+                  "OK");
+        ASSERT_EQ(sim.Control("script set 8 12 {\"lateAfterMs\":20}"), "OK");
+        Client sync(sim.Port("engine"));
+        sync.Send(Packet(2, 4, 1, 1, 0x10006));
+        // The certificate-list request as the front end sends it, three times (the
+        // plain reply after the two scripted ones), then the host check answered late.
+        const Bytes certRequest(36996, 0x5A);
+        for (int i = 0; i < 3; ++i) sync.Send(Packet(2, 4, 1, 3, 15, certRequest));
+        for (int i = 0; i < 4; ++i) {
+            // A late reply overtakes whatever is on its way: it is asked for alone.
+            if (i == 3) sync.Send(Packet(2, 4, 1, 8, 12));
+            Bytes head, payload;
+            ASSERT_TRUE(sync.RecvBytes(24, &head)) << "reply " << i;
+            ASSERT_TRUE(sync.RecvBytes(Get32(head, 20), &payload)) << "reply " << i;
+            head.insert(head.end(), payload.begin(), payload.end());
+            wire->push_back(head);
+        }
+        EXPECT_TRUE(sync.Silent(50));
+        EXPECT_NE(sim.Control("state").find("\"requests\":4,"), std::string::npos);
+        if (logged) {
+            // The greeting and the four requests, each whole in its line.
+            ASSERT_TRUE(sim.WaitLog(5));
+            std::vector<rapidjson::Document> log = sim.Log();
+            ASSERT_EQ(log.size(), 5u);
+            EXPECT_EQ(log[3]["hex"].GetString(), ToHex(Packet(2, 4, 1, 3, 15, certRequest)));
+            EXPECT_EQ(log[4]["hex"].GetString(), ToHex(Packet(2, 4, 1, 8, 12)));
+        }
+        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_EQ(::access((dir + "/requests.jsonl").c_str(), F_OK) == 0, logged);
+    };
+    std::vector<Bytes> logged, quiet;
+    exchange(true, &logged);
+    exchange(false, &quiet);
+    ASSERT_EQ(logged.size(), 4u);
+    ASSERT_EQ(quiet.size(), 4u);
+    EXPECT_EQ(logged[0].size(), 24u + 36996u);   // delayed, whole
+    EXPECT_EQ(logged[1].size(), 24u + 8u);       // trickled and cut short
+    EXPECT_EQ(logged[2], logged[0]);
+    const std::string bob = "CERT:bob";
+    EXPECT_NE(std::search(logged[0].begin(), logged[0].end(), bob.begin(), bob.end()),
+              logged[0].end());
+    for (size_t i = 0; i < logged.size(); ++i) EXPECT_EQ(quiet[i], logged[i]) << "reply " << i;
 }
 
 // Listening sockets of this machine bound to the given port, from /proc/net/tcp.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -34,9 +35,13 @@ constexpr size_t kMaxQueuedSteps = 4096;
 
 int g_signalPipe[2] = {-1, -1};
 volatile sig_atomic_t g_stop = 0;
+// Set when a child (the update program) has ended: the loop reaps only then, instead of
+// asking the kernel on every turn, which is every request.
+volatile sig_atomic_t g_childEnded = 0;
 
 void OnSignal(int sig) {
     if (sig == SIGTERM || sig == SIGINT) g_stop = 1;
+    if (sig == SIGCHLD) g_childEnded = 1;
     int saved = errno;
     char c = char(sig);
     if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &c, 1);
@@ -86,9 +91,14 @@ bool RequestLog::Open(const std::string& path) {
 void RequestLog::Write(const rapidjson::Value& line) {
     std::lock_guard<std::mutex> lock(mu_);
     if (f_ == nullptr) return;
-    std::string s = ToLine(line);
-    s.push_back('\n');
-    std::fwrite(s.data(), 1, s.size(), f_);
+    // One buffer for every line, written straight to the file: a line of a large
+    // packet is over a hundred kilobytes, not worth building anew and copying each time.
+    line_.Clear();
+    rapidjson::Writer<rapidjson::StringBuffer> w(line_);
+    line.Accept(w);
+    line_.Put('\n');
+    std::fwrite(line_.GetString(), 1, line_.GetSize(), f_);
+    // Flushed line by line: tests read the log while the simulator runs.
     std::fflush(f_);
 }
 
@@ -216,7 +226,11 @@ int Server::Run() {
     while (!g_stop) {
         int64_t now = NowMs();
         if (sc_.exitAfterStartMs && now - start_ >= int64_t(*sc_.exitAfterStartMs)) break;
-        Reap();
+        if (g_childEnded) {
+            // Cleared before reaping: a child that ends meanwhile sets it again.
+            g_childEnded = 0;
+            Reap();
+        }
         // Out-of-order sends and events whose time has come.
         for (size_t i = 0; i < late_.size();) {
             if (late_[i].at <= now) {
@@ -414,12 +428,16 @@ void Server::WriteConn(Conn& c) {
     }
 }
 
-void Server::Enqueue(Conn& c, const Plan& plan, int64_t now) {
-    for (const OutStep& s : plan.steps) {
-        c.pipeline.push_back(Pending{s, -1, 0});
+void Server::Enqueue(Conn& c, Plan plan, int64_t now) {
+    // The plan is this connection's alone: its bytes move along rather than being
+    // copied at every hand-over (a certificate list is tens of kilobytes).
+    for (OutStep& s : plan.steps) {
         c.pipelineBytes += s.bytes.size();
+        c.pipeline.push_back(Pending{std::move(s), -1, 0});
     }
-    for (const LateSend& l : plan.late) late_.push_back({now + int64_t(l.afterMs), c.id, l.bytes});
+    for (LateSend& l : plan.late) {
+        late_.push_back({now + int64_t(l.afterMs), c.id, std::move(l.bytes)});
+    }
     if (OverLimit(c)) return;
     Advance(c, now);
 }
@@ -454,8 +472,13 @@ void Server::Advance(Conn& c, int64_t now) {
                 p.readyAt = now + p.step.trickleMs;
             } else {
                 // The last (or only) piece of the step: the step leaves the pipeline.
-                c.out.assign(p.step.bytes.begin() + long(p.trickled), p.step.bytes.end());
+                // The output is empty here, so a whole step simply becomes it.
                 c.pipelineBytes -= p.step.bytes.size();
+                if (p.trickled == 0) {
+                    c.out.swap(p.step.bytes);
+                } else {
+                    c.out.assign(p.step.bytes.begin() + long(p.trickled), p.step.bytes.end());
+                }
                 c.pipeline.pop_front();
             }
             WriteConn(c);
@@ -471,6 +494,9 @@ void Server::Advance(Conn& c, int64_t now) {
 }
 
 void Server::LogPacket(const Conn& c, const PacketHead& h, const Bytes& payload) {
+    // Describing a packet costs far more than answering it (the hex dump of a large
+    // request alone is twice its size): not worth it when nobody keeps the line.
+    if (!log_.IsOpen()) return;
     rapidjson::Document d;
     d.SetObject();
     auto& a = d.GetAllocator();
@@ -487,14 +513,19 @@ void Server::LogPacket(const Conn& c, const PacketHead& h, const Bytes& payload)
     DescribePayload(RoleName(c.role), h, payload, &d, a);
     uint8_t hb[kHeadSize];
     EncodeHead(h, hb);
-    Bytes raw(hb, hb + kHeadSize);
-    raw.insert(raw.end(), payload.begin(), payload.end());
-    d.AddMember("hex", rapidjson::Value(ToHex(raw).c_str(), a), a);
+    // The whole packet as hex, built once; the line refers to it rather than copying
+    // it, and it outlives the line.
+    std::string hex;
+    hex.reserve(2 * (kHeadSize + payload.size()));
+    AppendHex(&hex, hb, kHeadSize);
+    AppendHex(&hex, payload.data(), payload.size());
+    d.AddMember("hex", rapidjson::StringRef(hex.data(), rapidjson::SizeType(hex.size())), a);
     log_.Write(d);
 }
 
 void Server::LogHttps(const std::string& path, const std::string& request,
                       const std::string& mode) {
+    if (!log_.IsOpen()) return;
     rapidjson::Document d;
     d.SetObject();
     auto& a = d.GetAllocator();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
 
 #include "sim_engine.h"
 #include "sim_https.h"
@@ -24,12 +25,15 @@ namespace sim {
 class RequestLog {
 public:
     bool Open(const std::string& path);
+    // False when the scenario asked for no log: callers then skip building the line.
+    bool IsOpen() const { return f_ != nullptr; }
     void Write(const rapidjson::Value& line);
     ~RequestLog();
 
 private:
     std::mutex mu_;
     FILE* f_ = nullptr;
+    rapidjson::StringBuffer line_;
 };
 
 class Server {
@@ -74,7 +78,7 @@ private:
     void HandleInput(Conn& c);
     void WriteConn(Conn& c);
     void Advance(Conn& c, int64_t now);
-    void Enqueue(Conn& c, const Plan& plan, int64_t now);
+    void Enqueue(Conn& c, Plan plan, int64_t now);
     // Adds bytes to the connection's output and sends what it can; false when the
     // connection is gone, or was closed for holding too much unread output.
     bool Append(Conn& c, const Bytes& bytes);

@@ -92,6 +92,8 @@ PacketHead DecodeHead(const uint8_t in[kHeadSize]);
 Bytes BuildPacket(PacketHead head, const Bytes& payload);
 
 std::string ToHex(const uint8_t* p, size_t n);
+// Adds the lower-case hex digits of n bytes to the end of *out.
+void AppendHex(std::string* out, const uint8_t* p, size_t n);
 inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
 // Accepts upper or lower case and ignores blanks; false on odd length or bad digits.
 bool FromHex(const std::string& text, Bytes* out);
