@@ -358,11 +358,15 @@ TEST_F(MainUITest, TrayWithoutProfilesAndInPluginMode) {
         EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 0);
         EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString());
     }
-    UIContext::GetInstance()->SetPluginMode(1);
-    auto window = Build(link);
-    UIContext::GetInstance()->SetPluginMode(0);
-    EXPECT_EQ(MenuEntries(*window),
-              (QStringList{"Show window", "-", "-", "Fault report", "-", "About", "Help", "Exit"}));
+    // A plugin-mode window runs its plugin thread until the process ends: in a child, which
+    // ends without running the process's static destructors under the thread.
+    const vt_test::ChildResult r = vt_test::RunInChild([&] {
+        UIContext::GetInstance()->SetPluginMode(1);
+        auto window = Build(link);
+        EXPECT_EQ(MenuEntries(*window), (QStringList{"Show window", "-", "-", "Fault report", "-",
+                                                     "About", "Help", "Exit"}));
+    });
+    EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << vt_test::Describe(r);
 }
 
 // A stand-in document viewer first on PATH that writes down the arguments it got.
