@@ -33,6 +33,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QFontMetrics>
 #include <QToolButton>
 
@@ -756,6 +757,41 @@ TEST_F(MainUITest, ServiceEventsReachTheWindowThroughItsThread) {
         logouts += log[i]["head"]["msgType"].GetUint() == 3 && log[i]["head"]["code"].GetUint() == 8;
     }
     EXPECT_EQ(logouts, 2u) << "one SSL logout per event";
+}
+
+// The dialogs of the tray run modally with the window as parent and are gone once closed;
+// a second choice while one is open opens no second one.
+TEST_F(MainUITest, TrayDialogsRunModallyOneAtATime) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    Action(*window, "Change password")->setEnabled(true);
+    struct Case {
+        const char* action;
+        const char* dialogClass;
+    } cases[] = {
+        {"About", "AboutUI"}, {"Change password", "ChangePwd"}, {"Fault report", "BreakDownSubmit"},
+        {"Options", "OptionSetUI"},
+    };
+    for (const Case& c : cases) {
+        QAction* action = Action(*window, c.action);
+        ASSERT_NE(action, nullptr) << c.action;
+        driver.Clear();
+        driver.Answer(BoxDriver::kClose);
+        // Chosen again from inside the running dialog's own event loop.
+        QTimer::singleShot(0, action, [action] { action->trigger(); });
+        action->trigger();
+        ASSERT_EQ(driver.Seen().size(), 1u) << c.action;
+        EXPECT_EQ(driver.Seen()[0].className, QString(c.dialogClass));
+        EXPECT_TRUE(driver.Seen()[0].modal) << c.action;
+        EXPECT_TRUE(driver.Seen()[0].hasParent) << c.action;
+        QApplication::processEvents();
+        EXPECT_EQ(driver.Seen().size(), 1u) << c.action << ": no second dialog";
+        bool left = false;
+        for (QObject* child : window->children()) {
+            left = left || QString(child->metaObject()->className()) == c.dialogClass;
+        }
+        EXPECT_FALSE(left) << c.action << ": deleted once closed";
+    }
 }
 
 }  // namespace
