@@ -794,4 +794,29 @@ TEST_F(MainUITest, TrayDialogsRunModallyOneAtATime) {
     }
 }
 
+// A customised client shows its own banner when the install folder holds it, and keeps
+// the built-in one otherwise.
+TEST_F(MainUITest, CustomisedBannerOnlyWhenItsFileExists) {
+    ui_test::SimLink link;
+    const QString install = QString::fromStdString(link.sim().Dir()) + "/install/";
+    const QString banner = install + "image/Customized/common/mcur_background.png";
+    const QString builtIn =
+        QStringLiteral("border-image: url(:/Global/Resources/Bitmap/background_mainwnd.png);");
+    UIContext::GetInstance()->SetInstallDir(install);
+    for (const bool present : {false, true}) {
+        if (present) {
+            ASSERT_TRUE(QDir().mkpath(install + "image/Customized/common"));
+            ASSERT_TRUE(QFile::copy(":/Global/Resources/Bitmap/back.png", banner));
+        }
+        ASSERT_TRUE(UISystemProfile::GetInstance()->Read());
+        UISystemProfile::GetInstance()->SetCustomized("true");
+        auto window = std::make_unique<MainUI>(nullptr);
+        window->Init();
+        EXPECT_EQ(window->findChild<QLabel*>("sw_label")->styleSheet(),
+                  present ? "border-image: url(" + banner + ");" : builtIn);
+    }
+    UISystemProfile::GetInstance()->SetCustomized("");
+    UIContext::GetInstance()->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+}
+
 }  // namespace
