@@ -14,7 +14,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QList>
-#include <QListView>
 #include <QListWidget>
 #include <QListWidgetItem>
 #include <QMenu>
@@ -30,17 +29,16 @@
 #include "languagesetting.h"
 #include "optionsetui.h"
 #include "profileinfoui.h"
+#include "pluginthread.h"
 #include "proxysetting.h"
 #include "ui_mainui.h"
 #include "UIConstants"
 #include "servicelink.h"
 #include "uicontext.h"
 #include "uisystemprofile.h"
+#include "urgentthread.h"
 #include "util.h"
 #include "utilhelpers.h"
-
-class UrgentThread;
-class PluginThread;
 
 class MainUIPrivate {
 public:
@@ -136,7 +134,42 @@ void MainUI::InitWidget() {
     context->SetSettingEnable(true);
     context->SetNewConnect(true);
 
+    d->urgentThread = new UrgentThread();
     d->process = new QProcess(this);
+    connect(d->urgentThread, SIGNAL(signal_Exit()), this, SLOT(MainUI_SysTrayIcon_ExitMain_Pre()));
+    connect(d->urgentThread, SIGNAL(signal_UrgentLogout()), this,
+            SLOT(MainUI_UrgentLogout_Message()));
+    connect(d->urgentThread, SIGNAL(signal_VnicError()), this, SLOT(MainUI_VnicError_Message()));
+    connect(d->urgentThread, SIGNAL(signal_DhcpError()), this, SLOT(MainUI_DhcpError_Message()));
+    connect(d->urgentThread, SIGNAL(signal_CnemRconn_Fail()), this,
+            SLOT(MainUI_CnemReconn_Fail_Message()));
+    connect(d->urgentThread, SIGNAL(signal_UI_Show_Style(int, QString)), this,
+            SLOT(MainUI_UI_Show_Style(int, QString)));
+    d->urgentThread->start();
+
+    if (context->GetPluginMode() == 1) {
+        // The thread records each request's type (and a login's texts) for the slot that
+        // answers it: it waits until that slot has run before it takes the next request.
+        const Qt::ConnectionType oneByOne = Qt::BlockingQueuedConnection;
+        d->pluginThread = new PluginThread();
+        connect(d->pluginThread, SIGNAL(signal_Plugin_Login()), this, SLOT(MainUI_Plugin_Login()),
+                oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_Plugin_Urgent_Logout()), this,
+                SLOT(MainUI_Plugin_Urgent_Logout()), oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_Plugin_Logout()), this,
+                SLOT(MainUI_Plugin_Logout()), oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_StopCNEM()), this, SLOT(MainUI_Plugin_Stop_CNEM()),
+                oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_StartCNEM()), this,
+                SLOT(MainUI_Plugin_Start_CNEM()), oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_Plugin_HostCheck()), this,
+                SLOT(MainUI_Plugin_HostCheck()), oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_Plugin_CacheClear(int)), this,
+                SLOT(MainUI_Plugin_CacheClear(int)), oneByOne);
+        connect(d->pluginThread, SIGNAL(signal_Plugin_Get_Info()), this,
+                SLOT(MainUI_Plugin_GetInfo()), oneByOne);
+        d->pluginThread->start();
+    }
 
     ui->cb_linkname->setStyleSheet(QLatin1String(kComboStyle));
 
@@ -896,7 +929,28 @@ void MainUI::destructor() {
         delete d->process;
         d->process = nullptr;
     }
-    // The event threads are stopped here once they exist.
+    // The urgent thread waits in the service link and runs no event loop: exit(0) only
+    // marks it, and the process's end stops it.
+    const int systemType = UIContext::GetInstance()->GetSystemType();
+    if (d->urgentThread != nullptr) {
+        if (systemType == 2) {
+            d->urgentThread->exit(0);
+        } else if (systemType == 0) {
+            d->urgentThread->terminate();
+        }
+    }
+    if (d->pluginThread != nullptr) {
+        d->pluginThread->terminate();
+        (void)d->pluginThread->wait(1000);
+    }
+    if (d->urgentThread != nullptr && d->urgentThread->isFinished()) {
+        delete d->urgentThread;
+        d->urgentThread = nullptr;
+    }
+    if (d->pluginThread != nullptr && d->pluginThread->isFinished()) {
+        delete d->pluginThread;
+        d->pluginThread = nullptr;
+    }
 
     delete d->actionShowMain;
     delete d->actionConnect;
@@ -911,7 +965,9 @@ void MainUI::destructor() {
     delete d->trayMenu;
     delete d->helpMenu;
     delete d->trayIcon;
-    ui->cb_linkname->setView(new QListView);  // the combo box lets go of the list widget
+    d->trayIcon = nullptr;
+    // The connection list, the form and the private block stay for the process's end: the
+    // drop-down still uses the list's model until then.
     UI_Main_Disconnect();
     Log(DDM_LOG_INFO, QStringLiteral("[#################UI exit!#################]"));
     std::exit(0);

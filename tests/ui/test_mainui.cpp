@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QImage>
 #include <QPixmap>
@@ -32,16 +33,20 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QFontMetrics>
 #include <QToolButton>
 
 #include "ddm_log.h"
+#include "jqr_queue.h"
 #include "languagesetting.h"
 #include "mainui.h"
 #include "mcomboboxitem.h"
 #include "proxysetting.h"
 #include "servicelink.h"
 #include "ui_test/ui_sim.h"
+#include "ui_connect_inner.h"
+#include "ui_link_inner.h"
 #include "uicontext.h"
 #include "uisystemprofile.h"
 #include "vt_qt_test/box_driver.h"
@@ -354,11 +359,15 @@ TEST_F(MainUITest, TrayWithoutProfilesAndInPluginMode) {
         EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 0);
         EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString());
     }
-    UIContext::GetInstance()->SetPluginMode(1);
-    auto window = Build(link);
-    UIContext::GetInstance()->SetPluginMode(0);
-    EXPECT_EQ(MenuEntries(*window),
-              (QStringList{"Show window", "-", "-", "Fault report", "-", "About", "Help", "Exit"}));
+    // A plugin-mode window runs its plugin thread until the process ends: in a child, which
+    // ends without running the process's static destructors under the thread.
+    const vt_test::ChildResult r = vt_test::RunInChild([&] {
+        UIContext::GetInstance()->SetPluginMode(1);
+        auto window = Build(link);
+        EXPECT_EQ(MenuEntries(*window), (QStringList{"Show window", "-", "-", "Fault report", "-",
+                                                     "About", "Help", "Exit"}));
+    });
+    EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << vt_test::Describe(r);
 }
 
 // A stand-in document viewer first on PATH that writes down the arguments it got.
@@ -702,6 +711,112 @@ TEST_F(MainUITest, ProxySettingsRunModallyExceptInPluginMode) {
     ASSERT_EQ(driver.Seen().size(), 1u);
     EXPECT_EQ(driver.Seen()[0].className, QString("ProxySetting"));
     EXPECT_TRUE(driver.Seen()[0].modal);
+}
+
+// A forced logout from the service reaches the window through its urgent thread: the SSL
+// logout goes to the service, the box is shown and the window is left idle; two events
+// queued together are handled one after the other, at least a second apart.
+TEST_F(MainUITest, ServiceEventsReachTheWindowThroughItsThread) {
+    ui_test::SimLink link;
+    const size_t before = link.sim().Log().size();
+    const vt_test::ChildResult r = vt_test::RunInChild(
+        [&]() -> int {
+            uint32_t fast = 0;
+            if (UKO_Queue_Create("FAST", UI_QUEUE_DEPTH, UI_QUEUE_FLAGS, &fast) != 0) return 10;
+            g_fastQueueId = fast;
+            g_linkShutdown = false;
+            auto window = Build(link);
+            // The window is a dialog too; the box driver is to answer only the boxes.
+            window->setProperty("vt_box_driver_seen", true);
+            UIContext::GetInstance()->SetLogined(true);
+            window->findChild<QPushButton*>("pb_connect")->hide();
+            window->hide();
+            driver.Answer("OK");
+            for (int i = 0; i < 2; ++i) {
+                const std::vector<uint8_t> p = ui_test::Packet(4, 2, 2, 1, 0xB0000);
+                if (UI_Queue_Write(g_fastQueueId, p.data(), uint32_t(p.size())) != 0) return 11;
+            }
+            QElapsedTimer clock;
+            clock.start();
+            if (!driver.WaitSeen(1, 20000)) return 12;
+            const qint64 first = clock.elapsed();
+            if (UIContext::GetInstance()->GetLogined()) return 13;
+            if (!window->isVisible()) return 14;
+            if (!window->findChild<QPushButton*>("pb_connect")->isVisible()) return 15;
+            if (driver.Seen()[0].text != KeyText("/UI_MAIN/UI_MAIN_OFFLINE_FORCED")) return 16;
+            driver.Answer("OK");
+            if (!driver.WaitSeen(2, 20000)) return 17;
+            if (clock.elapsed() - first < 900) return 18;  // the thread rests after each event
+            return 0;
+        },
+        60000);
+    EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << vt_test::Describe(r);
+    const auto log = link.sim().Log();
+    size_t logouts = 0;
+    for (size_t i = before; i < log.size(); ++i) {
+        logouts += log[i]["head"]["msgType"].GetUint() == 3 && log[i]["head"]["code"].GetUint() == 8;
+    }
+    EXPECT_EQ(logouts, 2u) << "one SSL logout per event";
+}
+
+// The dialogs of the tray run modally with the window as parent and are gone once closed;
+// a second choice while one is open opens no second one.
+TEST_F(MainUITest, TrayDialogsRunModallyOneAtATime) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    Action(*window, "Change password")->setEnabled(true);
+    struct Case {
+        const char* action;
+        const char* dialogClass;
+    } cases[] = {
+        {"About", "AboutUI"}, {"Change password", "ChangePwd"}, {"Fault report", "BreakDownSubmit"},
+        {"Options", "OptionSetUI"},
+    };
+    for (const Case& c : cases) {
+        QAction* action = Action(*window, c.action);
+        ASSERT_NE(action, nullptr) << c.action;
+        driver.Clear();
+        driver.Answer(BoxDriver::kClose);
+        // Chosen again from inside the running dialog's own event loop.
+        QTimer::singleShot(0, action, [action] { action->trigger(); });
+        action->trigger();
+        ASSERT_EQ(driver.Seen().size(), 1u) << c.action;
+        EXPECT_EQ(driver.Seen()[0].className, QString(c.dialogClass));
+        EXPECT_TRUE(driver.Seen()[0].modal) << c.action;
+        EXPECT_TRUE(driver.Seen()[0].hasParent) << c.action;
+        QApplication::processEvents();
+        EXPECT_EQ(driver.Seen().size(), 1u) << c.action << ": no second dialog";
+        bool left = false;
+        for (QObject* child : window->children()) {
+            left = left || QString(child->metaObject()->className()) == c.dialogClass;
+        }
+        EXPECT_FALSE(left) << c.action << ": deleted once closed";
+    }
+}
+
+// A customised client shows its own banner when the install folder holds it, and keeps
+// the built-in one otherwise.
+TEST_F(MainUITest, CustomisedBannerOnlyWhenItsFileExists) {
+    ui_test::SimLink link;
+    const QString install = QString::fromStdString(link.sim().Dir()) + "/install/";
+    const QString banner = install + "image/Customized/common/mcur_background.png";
+    const QString builtIn =
+        QStringLiteral("border-image: url(:/Global/Resources/Bitmap/background_mainwnd.png);");
+    UIContext::GetInstance()->SetInstallDir(install);
+    for (const bool present : {false, true}) {
+        if (present) {
+            ASSERT_TRUE(QDir().mkpath(install + "image/Customized/common"));
+            ASSERT_TRUE(QFile::copy(":/Global/Resources/Bitmap/back.png", banner));
+        }
+        ASSERT_TRUE(UISystemProfile::GetInstance()->Read());
+        UISystemProfile::GetInstance()->SetCustomized("true");
+        auto window = std::make_unique<MainUI>(nullptr);
+        window->Init();
+        EXPECT_EQ(window->findChild<QLabel*>("sw_label")->styleSheet(),
+                  present ? "border-image: url(" + banner + ");" : builtIn);
+    }
+    UISystemProfile::GetInstance()->SetCustomized("");
+    UIContext::GetInstance()->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
 }
 
 }  // namespace
