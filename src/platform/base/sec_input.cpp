@@ -98,7 +98,7 @@ struct ScanSpec {
     bool bSuppress = false;
     bool bWidthGiven = false;
     int32_t iWidth = 0;      // characters still allowed when bWidthGiven
-    int iSizeCode = 1;       // -1 hh, 0 h, 1 none, 2 l, 3 ll L j q t z
+    int64_t iSizeCode = 1;   // -1 hh, 0 h, 1 none, 2 l, 3 ll L j q t z
     bool b64Bit = false;     // l, ll, L, j, q, t, z, I, I64; always for p
     int iCharWidth = 0;      // < 0 narrow, > 0 wide, 0 not decided by a modifier
     bool bNegative = false;
@@ -107,13 +107,12 @@ struct ScanSpec {
     uint32_t uiDestLeft = 0;  // characters the destination still takes
 };
 
-// Size codes beyond these say nothing new; the clamp keeps absurd modifier runs defined.
-constexpr int kSizeCodeMin = -8;
-constexpr int kSizeCodeMax = 8;
-
+// Every modifier counts, however many there are: a run of "h" can be undone by later
+// "l" or "L", and the sum alone says what the caller's destination holds. A cap would
+// turn such a run into a wider store than the format asks for. The count is 64-bit, so
+// no format that fits in memory can make it wrap.
 void SizeCodeAdd(ScanSpec* dir, int delta) {
-    int code = dir->iSizeCode + delta;
-    dir->iSizeCode = code < kSizeCodeMin ? kSizeCodeMin : (code > kSizeCodeMax ? kSizeCodeMax : code);
+    dir->iSizeCode += delta;
 }
 
 // Takes the next character of a field, unless the width is used up. The character in

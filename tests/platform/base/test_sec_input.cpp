@@ -267,6 +267,9 @@ const FloatCase kFloatCases[] = {
     {".", "%f%n", -1, FloatKind::kNone, 0, -1},
     {"-", "%f%n", -1, FloatKind::kNone, 0, -1},
     {"e5", "%f%n", 0, FloatKind::kNone, 0, -1},
+    // Modifiers add up however long the run: twelve "h" and six "L" are no modifier at all.
+    {"5", "%hhhhhhhhhhhhLLLLLLf%n", 1, FloatKind::kFloat, 5.0L, 1},
+    {"5", "%hhhhhhhhhhhhLLLLLLLf%n", 1, FloatKind::kLongDouble, 5.0L, 1},
 };
 
 long double StoredFloat(FloatKind kind, const Dest& dest) {
