@@ -135,7 +135,7 @@ void CpuTickPrevStore(uint64_t uvReading) {
     ukoCpuTickPrevSet(static_cast<uint32_t>(uvReading), static_cast<uint32_t>(uvReading >> 32));
 }
 
-// Step 4 of a VCLK cycle, under the clock lock: the elapsed ticks, or false when the
+// The measuring part of a VCLK cycle, under the clock lock: the elapsed ticks, or false when the
 // counter has gone back and the cycle counts nothing.
 bool VclkMeasure(uint32_t* puiElapsed) {
     OS_CLOCK_ELAPSE_HOOK_PF elapse = HookGet(g_elapseHook);
