@@ -1,0 +1,188 @@
+#!/bin/sh
+# Renders what a user sees of the front end to PNG files: the main window in English and
+# in Chinese, and the tray menu opened in each language. Usage:
+#
+#     ./scripts/render-pictures.sh [FOLDER]      (default: docs)
+#
+# Writes FOLDER/mainui_en.png, mainui_zh.png, tray_menu_en.png and tray_menu_zh.png.
+#
+# The runnable tree in build/bin is built first when needed (output in
+# build/render-build.log, shown only on failure). Everything runs on a private virtual
+# display (Xvfb) with trayer as tray host, never on the caller's desktop, so the pictures
+# do not depend on anyone's theme. HOME, TMPDIR and XDG_CONFIG_HOME point at a fresh
+# temporary folder, so the front end, and the simulator it starts as its service, write
+# nothing into the real home.
+#
+# The language is the one stored in the service's configuration, as a user who chose it
+# in the options would have it; "Office" is the last used connection, as after a
+# login. Both are set through the simulator's scenario file, which the front end's
+# service inherits through the environment.
+set -eu
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+
+out="${1:-docs}"
+case "$out" in
+    /*) ;;
+    *) out="$root/$out" ;;
+esac
+mkdir -p "$out"
+
+./scripts/install-deps.sh >/dev/null
+
+mkdir -p build
+log=build/render-build.log
+if ! { cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_TESTS=OFF &&
+       cmake --build build -j "$(nproc)"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "render: the build failed; its output is above and in $log" >&2
+    exit 1
+fi
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vt-render-XXXXXX")"
+xvfb=""
+tray=""
+app=""
+
+# Stops the front end and the service it started (its child), waiting for both.
+stop_app() {
+    if [ -n "$app" ]; then
+        pkill -TERM -P "$app" 2>/dev/null || true
+        kill "$app" 2>/dev/null || true
+        wait "$app" 2>/dev/null || true
+        app=""
+    fi
+}
+cleanup() {
+    stop_app
+    [ -n "$tray" ] && kill "$tray" 2>/dev/null || true
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+    echo "render: $*" >&2
+    exit 1
+}
+
+# The service's port is fixed; another run of the front end or the simulator may hold it
+# for a while.
+port_busy() {
+    ss -ltnH 'sport = :29191' 2>/dev/null | grep -q .
+}
+wait_port_free() {
+    i=0
+    while port_busy; do
+        i=$((i + 1))
+        [ "$i" -le 600 ] || fail "port 29191 stays taken (ss -ltnp | grep 29191 shows by whom)"
+        sleep 0.1
+    done
+}
+
+# A virtual display on the first free number from 99.
+n=99
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do
+    n=$((n + 1))
+done
+Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+i=0
+while [ ! -e "/tmp/.X11-unix/X$n" ]; do
+    i=$((i + 1))
+    if [ "$i" -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
+        xvfb=""
+        fail "Xvfb did not start on :$n"
+    fi
+    sleep 0.1
+done
+export DISPLAY=":$n"
+unset WAYLAND_DISPLAY
+trayer --edge top --align right --widthtype request --height 24 --transparent false \
+       >/dev/null 2>&1 &
+tray=$!
+
+# The visible windows of the front end, one "id x y width height" line each.
+app_windows() {
+    for w in $(xdotool search --onlyvisible --pid "$app" 2>/dev/null); do
+        # A window may go between the search and this question: it is then skipped.
+        X="" Y="" WIDTH="" HEIGHT=""
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
+        [ -n "$HEIGHT" ] && echo "$w $X $Y $WIDTH $HEIGHT"
+    done
+}
+
+# Waits up to 30 s for a visible window of the front end that satisfies the awk test.
+wait_window() {
+    i=0
+    while :; do
+        found="$(app_windows | awk "$1" | head -n 1)"
+        [ -n "$found" ] && { echo "$found"; return 0; }
+        i=$((i + 1))
+        [ "$i" -le 300 ] && kill -0 "$app" 2>/dev/null || return 1
+        sleep 0.1
+    done
+}
+
+# render LANG_ID SUFFIX: one run of the front end in that stored language.
+render() {
+    lang_id=$1
+    suffix=$2
+    home="$work/home-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}}\n' "$lang_id" \
+        >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    icon="$(wait_window '$4 < 64 && $5 < 64')" ||
+        fail "no tray icon ($suffix): is trayer running?"
+    sleep 1  # let the window and the icon paint
+    set -- $main
+    import -display "$DISPLAY" -window "$1" "$out/mainui_$suffix.png" ||
+        fail "no picture of the main window ($suffix)"
+
+    # The context menu opens at the pointer on a right click on the tray icon: clicked
+    # near the icon's lower edge, the menu leaves the icon in sight.
+    set -- $icon
+    ix=$2 iy=$3 iw=$4 ih=$5
+    xdotool mousemove $((ix + iw / 2)) $((iy + ih - 2)) click 3
+    menu="$(wait_window '$4 >= 64 && !($4 == 400 && $5 == 270)')" ||
+        fail "the tray menu ($suffix) did not open"
+    sleep 0.5
+    set -- $menu
+    mx=$2 my=$3 mw=$4 mh=$5
+    # The menu and the icon it belongs to, with a small margin, inside the screen.
+    x0=$(( (mx < ix ? mx : ix) - 8 ))
+    y0=$(( (my < iy ? my : iy) - 8 ))
+    x1=$(( (mx + mw > ix + iw ? mx + mw : ix + iw) + 8 ))
+    y1=$(( (my + mh > iy + ih ? my + mh : iy + ih) + 8 ))
+    [ "$x0" -ge 0 ] || x0=0
+    [ "$y0" -ge 0 ] || y0=0
+    [ "$x1" -le 1280 ] || x1=1280
+    [ "$y1" -le 800 ] || y1=800
+    import -display "$DISPLAY" -window root \
+           -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$out/tray_menu_$suffix.png" ||
+        fail "no picture of the tray menu ($suffix)"
+    xdotool key Escape
+
+    stop_app
+    echo "render: $out/mainui_$suffix.png and $out/tray_menu_$suffix.png"
+}
+
+render 1033 en
+render 2052 zh
