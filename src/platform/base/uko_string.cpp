@@ -470,9 +470,9 @@ uint64_t UKO_StrToULL(const char* pscStr, char** ppscEnd, int32_t iRadix) {
 
 namespace {
 
-// Significant digits kept of a number: 19 always fit an unsigned 64-bit value exactly,
-// and digits beyond them lie below what a double can tell apart. Later digits only
-// count as powers of ten.
+// Significant digits kept of a long number: 19 always fit an unsigned 64-bit value
+// exactly, and digits beyond them lie below what a double can tell apart. Later digits
+// only count as powers of ten.
 constexpr int kSignificantDigitsMax = 19;
 
 // The powers of ten that a double holds exactly; with them one multiplication or
@@ -517,12 +517,26 @@ double ScaleByPowerOfTen(uint64_t digits, int64_t power) {
 
 }  // namespace
 
-// The digits are gathered as an integer and a power of ten that counts what they stand
-// for: integer digits beyond the kept ones raise it, fraction digits lower it, and the
-// zeros that lead a fraction only lower it, so "0." and three hundred zeros and a 5 is
-// still 5 x 10^-301 and not a digit dropped off the end. The exponent joins the same
-// power, which is applied once: a long integer part with a negative exponent never
-// passes through infinity on its way back.
+// A number is read the plain way whenever that way is sound: every digit extends a
+// double value, every fraction digit multiplies a double divisor by 10, the quotient is
+// taken once, and the exponent multiplies or divides by 10 once per unit. Stored
+// settings and callers have always received exactly these values, last-place rounding
+// included, so they must not move.
+//
+// That arithmetic only holds for numbers of ordinary length. Past 22 fraction digits
+// the divisor is no longer exact, and each further digit adds a rounding to value and
+// divisor; past some 309 digits they leave a double's range: a long fraction would be
+// infinity over infinity (NaN), zeros leading a fraction would spend the divisor's
+// range on nothing, and a long integer part would read as infinity before a negative
+// exponent could bring it back. Such texts are instead gathered as up to 19
+// significant digits and a power of ten that counts what the rest stand for, and that
+// power, exponent included, is applied once, within one unit in the last place of the
+// exact value. A text takes the plain way while it has at most 19 significant digits
+// (the value stays below 10^19, and the counted way would keep every one of them) and
+// at most 22 fraction digits (the divisor stays exact).
+//
+// Either way the exponent loop stops once the value is 0 or infinite: no further step
+// could change it, and an exponent of two billion must not mean two billion steps.
 int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
     if (pscStr == nullptr || pdOut == nullptr) {
         return -1;
@@ -536,22 +550,44 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
         sign = *p == '-' ? -1.0 : 1.0;
         ++p;
     }
+
+    // Both readings are gathered in one walk; the plain one is given up once the text
+    // grows beyond what it carries soundly.
+    bool plain = true;
+    double plainValue = 0.0;
+    double plainDivisor = 1.0;
+    int64_t fractionDigits = 0;
     uint64_t digits = 0;
     int kept = 0;
     int64_t power = 0;
     bool anyDigit = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        anyDigit = true;
-        const int d = *p - '0';
-        if (digits == 0 && d == 0) {
-            continue;  // leading zeros stand for nothing
+    auto takeDigit = [&](int d, bool fraction) {
+        if (fraction && ++fractionDigits > kExactPowerMax) {
+            plain = false;
         }
-        if (kept < kSignificantDigitsMax) {
+        if (digits == 0 && d == 0) {
+            // A leading zero stands for nothing; in a fraction it only moves the point.
+            power -= fraction ? 1 : 0;
+        } else if (kept < kSignificantDigitsMax) {
             digits = digits * 10 + static_cast<uint64_t>(d);
             ++kept;
+            power -= fraction ? 1 : 0;
         } else {
-            ++power;
+            // Past the kept digits an integer digit only raises the power, and a fraction
+            // digit lies below what the result can show.
+            plain = false;
+            power += fraction ? 0 : 1;
         }
+        if (plain) {
+            plainValue = plainValue * 10.0 + d;
+            if (fraction) {
+                plainDivisor *= 10.0;
+            }
+        }
+    };
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        anyDigit = true;
+        takeDigit(*p - '0', false);
     }
     if (*p == '.') {
         ++p;
@@ -559,14 +595,7 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
             return -1;  // "5." and a lone "." are refused
         }
         for (; *p >= '0' && *p <= '9'; ++p) {
-            const int d = *p - '0';
-            if (digits == 0 && d == 0) {
-                --power;
-            } else if (kept < kSignificantDigitsMax) {
-                digits = digits * 10 + static_cast<uint64_t>(d);
-                ++kept;
-                --power;
-            }
+            takeDigit(*p - '0', true);
         }
         anyDigit = true;
     }
@@ -574,23 +603,33 @@ int32_t UKO_StrToDbl(const char* pscStr, double* pdOut) {
         return -1;
     }
 
+    bool up = true;
+    int32_t exponent = 0;
     if (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D') {
         ++p;
         if (*p != '+' && *p != '-') {
             return -1;
         }
-        const bool up = *p == '+';
+        up = *p == '+';
         ++p;
         if (!(*p >= '0' && *p <= '9')) {
             return -1;
         }
-        int32_t exponent = 0;
         if (UKO_SafeStrToInt32(p, &exponent) != 0) {
             return -1;
         }
-        power += up ? exponent : -static_cast<int64_t>(exponent);
     }
-    *pdOut = sign * ScaleByPowerOfTen(digits, power);
+
+    if (!plain) {
+        power += up ? exponent : -static_cast<int64_t>(exponent);
+        *pdOut = sign * ScaleByPowerOfTen(digits, power);
+        return 0;
+    }
+    double value = sign * plainValue / plainDivisor;
+    for (int32_t i = 0; i < exponent && value != 0.0 && std::isfinite(value); ++i) {
+        value = up ? value * 10.0 : value / 10.0;
+    }
+    *pdOut = value;
     return 0;
 }
 
