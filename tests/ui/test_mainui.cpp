@@ -49,6 +49,7 @@
 #include "ui_link_inner.h"
 #include "uicontext.h"
 #include "uisystemprofile.h"
+#include "util.h"
 #include "vt_qt_test/box_driver.h"
 #include "vt_test/child_process.h"
 
@@ -183,6 +184,23 @@ TEST_F(MainUITest, FormTreeSizesAndTextsAfterInit) {
     EXPECT_EQ(combo->currentText(), QString("Branch"));
     EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
     EXPECT_EQ(ui_test::LogCount("[Finsh main ui init]"), 1u);
+}
+
+// The main window is a dialog too, but no box: a test watching for boxes leaves it shown
+// and still finds and answers the boxes that come over it.
+TEST_F(MainUITest, ABoxWatcherLeavesTheShownWindowAlone) {
+    ui_test::SimLink link;
+    auto window = Build(link);
+    window->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(driver.Seen().empty()) << "the fixture's driver has no answer queued";
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(BoxDriver::FindVisibleBox(), nullptr);
+    driver.Answer("OK");
+    Util_ShowWarning(QStringLiteral("over the window"), QString(), -1);
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].text, QString("over the window"));
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainUITest, ListFromSessionsSelectsAndDeletes) {
@@ -726,8 +744,6 @@ TEST_F(MainUITest, ServiceEventsReachTheWindowThroughItsThread) {
             g_fastQueueId = fast;
             g_linkShutdown = false;
             auto window = Build(link);
-            // The window is a dialog too; the box driver is to answer only the boxes.
-            window->setProperty("vt_box_driver_seen", true);
             UIContext::GetInstance()->SetLogined(true);
             window->findChild<QPushButton*>("pb_connect")->hide();
             window->hide();
