@@ -129,10 +129,11 @@ size_t LogCount(const std::string& fragment) {
 
 // ---- Sim -------------------------------------------------------------------------------
 
-Sim::Sim(const std::string& extra, const std::string& promote) {
+Sim::Sim(const std::string& extra, const std::string& promote, uint16_t promotePort) {
     const std::string dir = env_.Tmp();
     std::string scenario = "{\"requestLog\":\"" + dir + "/requests.jsonl\",\"portsFile\":\"" +
-                           dir + "/ports.json\",\"controlPort\":0,\"promote\":{\"port\":0" +
+                           dir + "/ports.json\",\"controlPort\":0,\"promote\":{\"port\":" +
+                           std::to_string(promotePort) +
                            (promote.empty() ? "" : "," + promote) + "}" +
                            (extra.empty() ? "" : "," + extra) + "}";
     const std::string scenarioPath = dir + "/scenario.json";
@@ -348,6 +349,14 @@ bool WaitReadable(int fd, int timeoutMs) {
         if (rc == 0) return false;
         if (errno != EINTR) return false;
     }
+}
+
+int32_t BindAnyPort(int32_t fd, const struct sockaddr* addr, socklen_t len) {
+    sockaddr_in any{};
+    if (addr == nullptr || len != sizeof(any)) return ::bind(fd, addr, len);
+    std::memcpy(&any, addr, sizeof(any));
+    any.sin_port = 0;
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any));
 }
 
 }  // namespace ui_test
