@@ -59,13 +59,14 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-bool OnPath(const char* program) {
+// The program's path on PATH, or the empty text.
+std::string OnPath(const char* program) {
     const char* path = getenv("PATH");
     std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
     for (std::string dir; std::getline(dirs, dir, ':');) {
-        if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return dir + "/" + program;
     }
-    return false;
+    return std::string();
 }
 
 std::string ReadFile(const std::string& path) {
@@ -271,8 +272,9 @@ struct Window {
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!OnPath("Xvfb") || !OnPath("xdotool")) {
-            GTEST_SKIP() << "needs Xvfb and xdotool on PATH (scripts/install-deps.sh installs both)";
+        trayer_ = OnPath("trayer");
+        if (OnPath("Xvfb").empty() || OnPath("xdotool").empty() || trayer_.empty()) {
+            GTEST_SKIP() << "needs Xvfb, xdotool and trayer on PATH (scripts/install-deps.sh installs them)";
         }
         ASSERT_EQ(access(kProgram.c_str(), X_OK), 0) << kProgram;
         dir_ = env_.Root();
@@ -288,11 +290,17 @@ protected:
         display_ = std::make_unique<Display>(dir_);
         ASSERT_FALSE(display_->Name().empty()) << ReadFile(dir_ + "/xvfb.err");
         sweeper_ = std::make_unique<Sweeper>("VANTRELO_SIM_SCENARIO=" + scenario_);
+        // A tray host along the top edge, where the client's tray icon can appear.
+        tray_ = std::make_unique<Process>(
+            std::vector<std::string>{trayer_, "--edge", "top", "--align", "right", "--widthtype", "request",
+                                     "--height", "24"},
+            std::vector<std::string>{"DISPLAY=" + display_->Name()}, dir_ + "/trayer.out", dir_ + "/trayer.err");
     }
     void TearDown() override {
         clients_.clear();   // the clients first,
         sweeper_.reset();   // then the simulators they started,
-        display_.reset();   // then the display.
+        tray_.reset();      // then the tray host
+        display_.reset();   // and the display.
     }
 
     // Starts the client from the runnable tree as a user does: in its folder, no arguments.
@@ -387,18 +395,29 @@ protected:
 
     vt_test::TempEnv env_;
     std::string dir_, runtime_, scenario_;
+    std::string trayer_;
     std::unique_ptr<Display> display_;
     std::unique_ptr<Sweeper> sweeper_;
+    std::unique_ptr<Process> tray_;
     std::vector<std::unique_ptr<Process>> clients_;
 };
 
 // The first start: the service's product names the window, which is 400 x 270 and centred
-// on the screen; the log shows the service's version and the finished window; the
-// per-user configuration folder exists.
+// on the screen; its icon shows in the tray; the log shows the service's version and the
+// finished window; the per-user configuration folder exists.
 TEST_F(ProgramTest, FirstStartShowsTheCentredWindowNamedByTheService) {
     Process& first = StartClient();
     Window w;
     ASSERT_TRUE(WaitWindow(first.Pid(), kProduct, &w)) << ClientErr(0);
+    // The icon is a small window of the client's, embedded in the tray host's bar.
+    EXPECT_TRUE(WaitFor([&] {
+        for (const Window& icon : Windows(first.Pid())) {
+            if (icon.id != w.id && icon.width > 0 && icon.width <= 24 && icon.height > 0 && icon.height <= 24) {
+                return true;
+            }
+        }
+        return false;
+    }, 10000)) << "no tray icon";
     EXPECT_EQ(w.width, 400);
     EXPECT_EQ(w.height, 270);
     EXPECT_EQ(w.x, (kScreenWidth - 400) / 2);
