@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -125,6 +127,22 @@ size_t LogCount(const std::string& fragment) {
         if (line.find(fragment) != std::string::npos) ++n;
     }
     return n;
+}
+
+int64_t LogLineTimeUs(const std::string& line) {
+    // The prefix: "[ MODULE LEVEL  YYYY-MM-DD hh:mm:ss.uuuuuu ]".
+    const size_t close = line.find(" ]");
+    tm t{};
+    long us = 0;
+    for (size_t at = line.find(' '); at != std::string::npos && at < close; at = line.find(' ', at + 1)) {
+        if (sscanf(line.c_str() + at, " %4d-%2d-%2d %2d:%2d:%2d.%6ld", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                   &t.tm_hour, &t.tm_min, &t.tm_sec, &us) == 7) {
+            t.tm_year -= 1900;
+            t.tm_mon -= 1;
+            return int64_t(timegm(&t)) * 1000000 + us;
+        }
+    }
+    return -1;
 }
 
 // ---- Sim -------------------------------------------------------------------------------

@@ -27,6 +27,9 @@ void LinkSetUp();
 std::vector<std::string> LogLines();
 // Lines that contain the fragment.
 size_t LogCount(const std::string& fragment);
+// The time stamp of a program log line ("YYYY-MM-DD hh:mm:ss.uuuuuu" in its prefix) in
+// microseconds, on a scale on which only differences count; -1 when the line has none.
+int64_t LogLineTimeUs(const std::string& line);
 
 // The simulator program in a child process, under a scenario of its own. The scenario
 // always names the request log, the ports file and a control port, and the promote side
