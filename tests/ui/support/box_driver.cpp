@@ -40,11 +40,12 @@ QString WithoutMnemonic(QString caption) {
 }
 
 // A notification bubble is a dialog too, but nobody answers it: it rises, stays and
-// deletes itself, so the driver leaves it alone instead of pressing Escape on it.
+// deletes itself, so the driver leaves it alone instead of pressing Escape on it. The
+// main window is a dialog as well; it is the program itself, never a box to dismiss.
 bool IsBox(QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
     return widget != nullptr && widget->isWindow() && qobject_cast<QDialog*>(widget) != nullptr &&
-           !widget->inherits("BubblingWidget");
+           !widget->inherits("BubblingWidget") && !widget->inherits("MainUI");
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -127,12 +129,29 @@ size_t LogCount(const std::string& fragment) {
     return n;
 }
 
+int64_t LogLineTimeUs(const std::string& line) {
+    // The prefix: "[ MODULE LEVEL  YYYY-MM-DD hh:mm:ss.uuuuuu ]".
+    const size_t close = line.find(" ]");
+    tm t{};
+    long us = 0;
+    for (size_t at = line.find(' '); at != std::string::npos && at < close; at = line.find(' ', at + 1)) {
+        if (sscanf(line.c_str() + at, " %4d-%2d-%2d %2d:%2d:%2d.%6ld", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                   &t.tm_hour, &t.tm_min, &t.tm_sec, &us) == 7) {
+            t.tm_year -= 1900;
+            t.tm_mon -= 1;
+            return int64_t(timegm(&t)) * 1000000 + us;
+        }
+    }
+    return -1;
+}
+
 // ---- Sim -------------------------------------------------------------------------------
 
-Sim::Sim(const std::string& extra, const std::string& promote) {
+Sim::Sim(const std::string& extra, const std::string& promote, uint16_t promotePort) {
     const std::string dir = env_.Tmp();
     std::string scenario = "{\"requestLog\":\"" + dir + "/requests.jsonl\",\"portsFile\":\"" +
-                           dir + "/ports.json\",\"controlPort\":0,\"promote\":{\"port\":0" +
+                           dir + "/ports.json\",\"controlPort\":0,\"promote\":{\"port\":" +
+                           std::to_string(promotePort) +
                            (promote.empty() ? "" : "," + promote) + "}" +
                            (extra.empty() ? "" : "," + extra) + "}";
     const std::string scenarioPath = dir + "/scenario.json";
@@ -348,6 +367,14 @@ bool WaitReadable(int fd, int timeoutMs) {
         if (rc == 0) return false;
         if (errno != EINTR) return false;
     }
+}
+
+int32_t BindAnyPort(int32_t fd, const struct sockaddr* addr, socklen_t len) {
+    sockaddr_in any{};
+    if (addr == nullptr || len != sizeof(any)) return ::bind(fd, addr, len);
+    std::memcpy(&any, addr, sizeof(any));
+    any.sin_port = 0;
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any));
 }
 
 }  // namespace ui_test

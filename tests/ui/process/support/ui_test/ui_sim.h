@@ -5,6 +5,7 @@
 // to it through the link's own functions, and a bare loopback peer for misbehaviour
 // the simulator cannot script.
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -26,15 +27,21 @@ void LinkSetUp();
 std::vector<std::string> LogLines();
 // Lines that contain the fragment.
 size_t LogCount(const std::string& fragment);
+// The time stamp of a program log line ("YYYY-MM-DD hh:mm:ss.uuuuuu" in its prefix) in
+// microseconds, on a scale on which only differences count; -1 when the line has none.
+int64_t LogLineTimeUs(const std::string& line);
 
 // The simulator program in a child process, under a scenario of its own. The scenario
 // always names the request log, the ports file and a control port, and the promote side
 // listens on a free port; members given here are added (promote members too).
 class Sim {
 public:
-    // promote: members of "promote" beside "port":0, e.g. R"("portReply":{"code":"0x10007"})".
+    // promote: members of "promote" beside "port", e.g. R"("portReply":{"code":"0x10007"})".
     // extra: further top-level members, e.g. R"("scripts":[...])".
-    explicit Sim(const std::string& extra = "", const std::string& promote = "");
+    // promotePort: 0 for a free port; a start function under test needs the service's
+    // fixed one (its test then holds that port's lock).
+    explicit Sim(const std::string& extra = "", const std::string& promote = "",
+                 uint16_t promotePort = 0);
     ~Sim();
     Sim(const Sim&) = delete;
     Sim& operator=(const Sim&) = delete;
@@ -105,5 +112,10 @@ std::vector<uint8_t> Head(uint32_t code, uint32_t len);
 
 // Waits until the socket has bytes to read (or the peer closed); false on time-out.
 bool WaitReadable(int fd, int timeoutMs = 5000);
+
+// A bind for the plugin listener's seam (uiPluginBindSet) that takes a free loopback port
+// in place of the fixed first one: the plugins of other tests look for a listener there
+// and must never find the one of a client under test.
+int32_t BindAnyPort(int32_t fd, const struct sockaddr* addr, socklen_t len);
 
 }  // namespace ui_test

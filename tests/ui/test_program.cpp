@@ -1,0 +1,477 @@
+// The client's program from the runnable tree, run as a user runs it: real processes on
+// a virtual X display, each starting the simulator as its promote service, looked at
+// through the window system (xdotool), their logs and their exit statuses. Every process
+// the test starts, and every simulator those start, is ended when the test ends, also
+// when it fails.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vt_test/temp_env.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kProgramDir = VT_TEST_RUNTIME_DIR;  // ends in "/"
+const std::string kProgram = kProgramDir + "VanTrelo";
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 1024;
+// The product name the simulator's configuration gives: the window's title comes from
+// the service, not from the program.
+constexpr char kProduct[] = "Trelo Sim";
+
+int64_t NowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    const int64_t deadline = NowMs() + timeoutMs;
+    while (!done()) {
+        if (NowMs() > deadline) return false;
+        usleep(20 * 1000);
+    }
+    return true;
+}
+
+// The program's path on PATH, or the empty text.
+std::string OnPath(const char* program) {
+    const char* path = getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return dir + "/" + program;
+    }
+    return std::string();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A program started by the test with the environment given (NAME=value entries that
+// replace the inherited ones; "NAME" alone removes one), its output into files. Killed
+// when the object goes, if it still runs.
+class Process {
+public:
+    Process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& outPath, const std::string& errPath) {
+        std::map<std::string, std::string> vars;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            vars[entry.substr(0, entry.find('='))] = entry;
+        }
+        for (const std::string& entry : env) {
+            const size_t eq = entry.find('=');
+            if (eq == std::string::npos) {
+                vars.erase(entry);
+            } else {
+                vars[entry.substr(0, eq)] = entry;
+            }
+        }
+        std::vector<std::string> envText;
+        for (const auto& v : vars) envText.push_back(v.second);
+        std::vector<std::string> argText = argv;
+        std::vector<char*> envp, args;
+        for (std::string& e : envText) envp.push_back(&e[0]);
+        envp.push_back(nullptr);
+        for (std::string& a : argText) args.push_back(&a[0]);
+        args.push_back(nullptr);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in, STDIN_FILENO);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            close_range(3, ~0U, 0);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        close(out);
+        close(err);
+        close(in);
+    }
+    ~Process() { Kill(); }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    bool Running() {
+        if (pid_ <= 0 || ended_) return false;
+        if (waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+        return !ended_;
+    }
+    // Waits for the end; true with the status when it ended in time.
+    bool WaitEnd(int timeoutMs) { return WaitFor([this] { return !Running(); }, timeoutMs); }
+    bool ExitedWith(int code) const { return ended_ && WIFEXITED(status_) && WEXITSTATUS(status_) == code; }
+    std::string HowItEnded() const {
+        if (!ended_) return "still running";
+        if (WIFEXITED(status_)) return "exited with " + std::to_string(WEXITSTATUS(status_));
+        return "killed by signal " + std::to_string(WTERMSIG(status_));
+    }
+    void Kill() {
+        if (Running()) {
+            kill(pid_, SIGKILL);
+            while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+            }
+            ended_ = true;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool ended_ = false;
+};
+
+// A virtual X server on a display no one else uses (the server picks it), ended with the
+// object.
+class Display {
+public:
+    Display(const std::string& dir) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return;
+        const std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+        const std::string err = dir + "/xvfb.err";
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(errFd, STDERR_FILENO);
+            dup2(fds[1], 3);
+            close_range(4, ~0U, 0);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        pollfd p = {fds[0], POLLIN, 0};
+        char c;
+        while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (!number.empty()) name_ = ":" + number;
+    }
+    ~Display() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            if (!WaitFor([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5000)) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+        }
+    }
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+
+    const std::string& Name() const { return name_; }  // empty when the server did not come up
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+// Ends every process whose environment carries the marker (the simulators the clients
+// started, which outlive a killed client), once the test is done with them. The test is
+// their subreaper, so they are reaped here too.
+class Sweeper {
+public:
+    explicit Sweeper(const std::string& marker) : marker_(marker) {
+        (void)prctl(PR_SET_CHILD_SUBREAPER, 1);
+    }
+    ~Sweeper() {
+        WaitFor([this] {
+            while (waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+            bool left = false;
+            for (pid_t pid : Marked()) {
+                kill(pid, SIGKILL);
+                left = true;
+            }
+            return !left;
+        }, 5000);
+        (void)prctl(PR_SET_CHILD_SUBREAPER, 0);
+    }
+    Sweeper(const Sweeper&) = delete;
+    Sweeper& operator=(const Sweeper&) = delete;
+
+    // Live (not yet dead) processes of this user carrying the marker.
+    std::vector<pid_t> Marked() const {
+        std::vector<pid_t> found;
+        DIR* d = opendir("/proc");
+        if (d == nullptr) return found;
+        while (dirent* e = readdir(d)) {
+            char* end = nullptr;
+            const long pid = strtol(e->d_name, &end, 10);
+            if (end == e->d_name || *end != '\0' || pid == getpid()) continue;
+            const std::string env = ReadFile(std::string("/proc/") + e->d_name + "/environ");
+            const std::string stat = ReadFile(std::string("/proc/") + e->d_name + "/stat");
+            const size_t close = stat.rfind(')');
+            const bool dead = close == std::string::npos || close + 2 >= stat.size() ||
+                              stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+            if (!dead && env.find(std::string(1, '\0') + marker_ + std::string(1, '\0')) != std::string::npos) {
+                found.push_back(static_cast<pid_t>(pid));
+            }
+        }
+        closedir(d);
+        return found;
+    }
+
+private:
+    std::string marker_;
+};
+
+// What a shell command prints on standard output.
+std::string Output(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        while (fgets(buf, sizeof(buf), p) != nullptr) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+struct Window {
+    std::string id;
+    std::string name;
+    int x = -1, y = -1, width = -1, height = -1;
+};
+
+// Everything the fixture starts lives under one temporary folder: the home and temporary
+// folders of the clients (shared, as two starts of one user share them), the
+// simulator's scenario, the clients' output.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        trayer_ = OnPath("trayer");
+        if (OnPath("Xvfb").empty() || OnPath("xdotool").empty() || trayer_.empty()) {
+            GTEST_SKIP() << "needs Xvfb, xdotool and trayer on PATH (scripts/install-deps.sh installs them)";
+        }
+        ASSERT_EQ(access(kProgram.c_str(), X_OK), 0) << kProgram;
+        dir_ = env_.Root();
+        runtime_ = dir_ + "/runtime";
+        ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
+        scenario_ = dir_ + "/scenario.json";
+        // The simulator ends by itself after a while, should everything else fail.
+        std::ofstream(scenario_) << R"({"promote":{"exitAfterStartMs":120000},"config":{"ProductName":")"
+                                 << kProduct << R"("}})";
+        // A leak inside the message bus library, which the window system's platform plugin
+        // loads, is not the client's.
+        std::ofstream(dir_ + "/lsan.supp") << "leak:libdbus-1.so\n";
+        display_ = std::make_unique<Display>(dir_);
+        ASSERT_FALSE(display_->Name().empty()) << ReadFile(dir_ + "/xvfb.err");
+        sweeper_ = std::make_unique<Sweeper>("VANTRELO_SIM_SCENARIO=" + scenario_);
+        // A tray host along the top edge, where the client's tray icon can appear.
+        tray_ = std::make_unique<Process>(
+            std::vector<std::string>{trayer_, "--edge", "top", "--align", "right", "--widthtype", "request",
+                                     "--height", "24"},
+            std::vector<std::string>{"DISPLAY=" + display_->Name()}, dir_ + "/trayer.out", dir_ + "/trayer.err");
+    }
+    void TearDown() override {
+        clients_.clear();   // the clients first,
+        sweeper_.reset();   // then the simulators they started,
+        tray_.reset();      // then the tray host
+        display_.reset();   // and the display.
+    }
+
+    // Starts the client from the runnable tree as a user does: in its folder, no arguments.
+    Process& StartClient() {
+        const int n = static_cast<int>(clients_.size());
+        const std::string prefix = dir_ + "/client" + std::to_string(n);
+        // The X platform's keyboard library copies names with strndup and their length,
+        // from buffers without a terminator: legal, but the strict string check of the
+        // sanitizer options counts it as an overflow. The library's, not the client's.
+        const char* asan = getenv("ASAN_OPTIONS");
+        const std::string asanOptions =
+            "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":strict_string_checks=0";
+        clients_.push_back(std::make_unique<Process>(
+            std::vector<std::string>{kProgram},
+            std::vector<std::string>{"DISPLAY=" + display_->Name(), "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR=" + runtime_,
+                                     "VANTRELO_SIM_SCENARIO=" + scenario_, asanOptions,
+                                     "LSAN_OPTIONS=suppressions=" + dir_ + "/lsan.supp:print_suppressions=0"},
+            prefix + ".out", prefix + ".err"));
+        return *clients_.back();
+    }
+    std::string ClientErr(int n) const { return ReadFile(dir_ + "/client" + std::to_string(n) + ".err"); }
+
+    std::string X(const std::string& args) const {
+        return Output("DISPLAY=" + display_->Name() + " xdotool " + args + " 2>/dev/null");
+    }
+    // The visible windows of a process.
+    std::vector<Window> Windows(pid_t pid) const {
+        std::vector<Window> found;
+        std::stringstream ids(X("search --onlyvisible --pid " + std::to_string(pid)));
+        for (std::string id; std::getline(ids, id);) {
+            Window w;
+            w.id = id;
+            w.name = X("getwindowname " + id);
+            if (!w.name.empty() && w.name.back() == '\n') w.name.pop_back();
+            std::stringstream shell(X("getwindowgeometry --shell " + id));
+            for (std::string line; std::getline(shell, line);) {
+                const size_t eq = line.find('=');
+                if (eq == std::string::npos) continue;
+                const int value = atoi(line.c_str() + eq + 1);
+                const std::string key = line.substr(0, eq);
+                if (key == "X") w.x = value;
+                if (key == "Y") w.y = value;
+                if (key == "WIDTH") w.width = value;
+                if (key == "HEIGHT") w.height = value;
+            }
+            found.push_back(w);
+        }
+        return found;
+    }
+    // The one visible window of the process with that title (waits for it to show).
+    bool WaitWindow(pid_t pid, const std::string& title, Window* out, int timeoutMs = 30000) const {
+        return WaitFor([&] {
+            for (const Window& w : Windows(pid)) {
+                if (title.empty() || w.name == title) {
+                    *out = w;
+                    return true;
+                }
+            }
+            return false;
+        }, timeoutMs);
+    }
+
+    // Lines of the clients' log holding the fragment.
+    size_t LogCount(const std::string& fragment) const {
+        size_t n = 0;
+        const std::string dir = env_.Home() + "/.VanTrelo/log/";
+        if (DIR* d = opendir(dir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::stringstream in(ReadFile(dir + e->d_name));
+                for (std::string line; std::getline(in, line);) n += line.find(fragment) != std::string::npos;
+            }
+            closedir(d);
+        }
+        return n;
+    }
+
+    // Whether something accepts connections under the client's instance name.
+    bool InstanceAnswers() const {
+        const std::string path = env_.Tmp() + "/VanTrelo";
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        close(fd);
+        return ok;
+    }
+    bool InstanceNameExists() const {
+        struct stat st {};
+        return lstat((env_.Tmp() + "/VanTrelo").c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    }
+
+    vt_test::TempEnv env_;
+    std::string dir_, runtime_, scenario_;
+    std::string trayer_;
+    std::unique_ptr<Display> display_;
+    std::unique_ptr<Sweeper> sweeper_;
+    std::unique_ptr<Process> tray_;
+    std::vector<std::unique_ptr<Process>> clients_;
+};
+
+// The first start: the service's product names the window, which is 400 x 270 and centred
+// on the screen; its icon shows in the tray; the log shows the service's version and the
+// finished window; the per-user configuration folder exists.
+TEST_F(ProgramTest, FirstStartShowsTheCentredWindowNamedByTheService) {
+    Process& first = StartClient();
+    Window w;
+    ASSERT_TRUE(WaitWindow(first.Pid(), kProduct, &w)) << ClientErr(0);
+    // The icon is a small window of the client's, embedded in the tray host's bar.
+    EXPECT_TRUE(WaitFor([&] {
+        for (const Window& icon : Windows(first.Pid())) {
+            if (icon.id != w.id && icon.width > 0 && icon.width <= 24 && icon.height > 0 && icon.height <= 24) {
+                return true;
+            }
+        }
+        return false;
+    }, 10000)) << "no tray icon";
+    EXPECT_EQ(w.width, 400);
+    EXPECT_EQ(w.height, 270);
+    EXPECT_EQ(w.x, (kScreenWidth - 400) / 2);
+    EXPECT_EQ(w.y, (kScreenHeight - 270) / 2);
+    EXPECT_EQ(LogCount("[Get VanTrelo Version][Version info:7.0.2.33]"), 1u);
+    EXPECT_EQ(LogCount("[Finsh main ui init]"), 1u);
+    struct stat st {};
+    EXPECT_EQ(stat((env_.Home() + "/.VanTrelo/config").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(first.Running()) << first.HowItEnded() << "\n" << ClientErr(0);
+    EXPECT_EQ(ClientErr(0).find("QObject::connect:"), std::string::npos) << ClientErr(0);
+    EXPECT_EQ(ReadFile(dir_ + "/client0.out"), "") << "standard output belongs to a browser extension";
+}
+
+// A second start while the first runs: its box is dismissed with a key press and it ends
+// with 0, before it ever connects to the service; the first runs on as it was, still
+// answering under its name. After the first is killed, its name is left behind; the next
+// start removes it and answers under it again.
+TEST_F(ProgramTest, SecondStartIsRefusedAndAStaleNameIsTakenOver) {
+    Process& first = StartClient();
+    Window before;
+    ASSERT_TRUE(WaitWindow(first.Pid(), kProduct, &before)) << ClientErr(0);
+    ASSERT_TRUE(InstanceAnswers());
+    const size_t connects = LogCount("Start Connect RPC Service");
+
+    Process& second = StartClient();
+    Window box;
+    ASSERT_TRUE(WaitWindow(second.Pid(), "", &box)) << ClientErr(1);
+    EXPECT_TRUE(second.Running()) << "the box waits for the user";
+    X("windowfocus --sync " + box.id);
+    X("key --clearmodifiers Return");
+    ASSERT_TRUE(second.WaitEnd(20000)) << "the box was not dismissed";
+    EXPECT_TRUE(second.ExitedWith(0)) << second.HowItEnded() << "\n" << ClientErr(1);
+    EXPECT_EQ(LogCount("Start Connect RPC Service"), connects) << "the refused start never connects";
+    EXPECT_EQ(LogCount("[ddm log init][VanTreloUI succeed") , 2u) << "the refused start logged its own start";
+
+    EXPECT_TRUE(first.Running()) << first.HowItEnded() << "\n" << ClientErr(0);
+    EXPECT_TRUE(InstanceAnswers()) << "the first still answers under its name";
+    Window after;
+    ASSERT_TRUE(WaitWindow(first.Pid(), kProduct, &after, 2000));
+    EXPECT_EQ(after.id, before.id);
+    EXPECT_EQ(after.x, before.x);
+    EXPECT_EQ(after.y, before.y);
+    EXPECT_EQ(after.width, before.width);
+    EXPECT_EQ(after.height, before.height);
+
+    first.Kill();
+    ASSERT_TRUE(InstanceNameExists()) << "a killed client leaves its name behind";
+    EXPECT_FALSE(InstanceAnswers());
+    Process& third = StartClient();
+    Window w;
+    ASSERT_TRUE(WaitWindow(third.Pid(), kProduct, &w)) << ClientErr(2);
+    EXPECT_TRUE(InstanceAnswers()) << "the new start listens under the name again";
+    EXPECT_TRUE(third.Running()) << third.HowItEnded();
+}
+
+}  // namespace
