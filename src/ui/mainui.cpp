@@ -707,7 +707,10 @@ void MainUI::MainUI_SysTrayIcon_Help() {
     }
     const QString program = Util_IsMacOs() ? QStringLiteral("open") : QStringLiteral("evince");
     Log(DDM_LOG_INFO, "[Into sysTrayIcon help][ tmp is " + program + " " + path + "]");
-    (void)QProcess::startDetached(program, QStringList{path});
+    // Without a viewer nothing opens; the log then says why, for the fault report.
+    if (!QProcess::startDetached(program, QStringList{path})) {
+        Log(DDM_LOG_WARN, "[Into sysTrayIcon help][" + program + " could not be started]");
+    }
     Log(DDM_LOG_INFO, QStringLiteral("[Out sysTrayIcon help]"));
 }
 

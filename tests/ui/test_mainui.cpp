@@ -452,6 +452,12 @@ TEST_F(MainUITest, HelpHandsThePathToTheViewerWithoutAShell) {
     help->trigger();
     EXPECT_EQ(ui_test::LogCount("[Into sysTrayIcon help][get valid file path error]"), 1u);
     UIContext::GetInstance()->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+    // No viewer on the machine: the log says so.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent");
+    help->trigger();
+    qputenv("PATH", path);
+    EXPECT_EQ(ui_test::LogCount("[Into sysTrayIcon help][evince could not be started]"), 1u);
 }
 
 // The four ending events outside plugin mode: the SSL logout goes to the service whatever
