@@ -83,27 +83,8 @@ wait_port_free() {
     done
 }
 
-# A virtual display on the first free number from 99.
-n=99
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do
-    n=$((n + 1))
-done
-Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-i=0
-while [ ! -e "/tmp/.X11-unix/X$n" ]; do
-    i=$((i + 1))
-    if [ "$i" -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-        xvfb=""
-        fail "Xvfb did not start on :$n"
-    fi
-    sleep 0.1
-done
-export DISPLAY=":$n"
-unset WAYLAND_DISPLAY
-trayer --edge top --align right --widthtype request --height 24 --transparent false \
-       >/dev/null 2>&1 &
-tray=$!
+. ./scripts/virtual-display.sh
+start_virtual_display render || exit 1
 
 # The visible windows of the front end, one "id x y width height" line each.
 app_windows() {

@@ -34,12 +34,8 @@ fi
 # No display: a virtual one on the first free number from 99, a tray host on it, the
 # front end, and a picture once its window is up.
 shot="${VT_SCREENSHOT:-$root/build/run-screenshot.png}"
-n=99
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do
-    n=$((n + 1))
-done
-Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+. ./scripts/virtual-display.sh
+xvfb=""
 app=""
 tray=""
 stop() {
@@ -51,24 +47,16 @@ stop() {
     if [ -n "$tray" ]; then
         kill "$tray" 2>/dev/null || true
     fi
-    kill "$xvfb" 2>/dev/null || true
+    if [ -n "$xvfb" ]; then
+        kill "$xvfb" 2>/dev/null || true
+    fi
     wait 2>/dev/null || true
 }
 trap 'stop; exit 0' INT TERM
-i=0
-while [ ! -e "/tmp/.X11-unix/X$n" ]; do
-    i=$((i + 1))
-    if [ "$i" -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-        echo "run: Xvfb did not start on :$n" >&2
-        stop
-        exit 1
-    fi
-    sleep 0.1
-done
-export DISPLAY=":$n"
-trayer --edge top --align right --widthtype request --height 24 --transparent false \
-       >/dev/null 2>&1 &
-tray=$!
+if ! start_virtual_display run; then
+    stop
+    exit 1
+fi
 
 (cd build/bin && exec ./VanTrelo "$@") &
 app=$!
