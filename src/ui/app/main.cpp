@@ -3,7 +3,7 @@
 
 #include <signal.h>
 
-#include "startup.h"
+#include "frontendmain.h"
 
 int main(int argc, char** argv) {
     // A browser or the service may close its end at any time; a write to it must fail,

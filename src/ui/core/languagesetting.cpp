@@ -7,7 +7,7 @@
 #include <QVariant>
 
 #include "ddm_log.h"
-#include "util.h"
+#include "uilog.h"
 
 class LanguageSettingPrivate {
 public:

@@ -1,12 +1,8 @@
 #pragma once
-// The front end's start: from nothing to the running event loop, with every refusal
-// ending the start with its fixed status, and the small steps only the start uses.
-
-// The whole start, for a program's main to call with its arguments: 0 for a second
-// instance and when the front-end state could not be set up, -1 for every other refusal
-// (seen as 255 by the parent), else the event loop's result. Call it once per process,
-// on its first thread.
-int FrontEnd_Main(int& argc, char** argv);
+// The steps of the front end's start that stand below the main window: the per-user
+// folders, the system type, the language, the service connection and the plugin
+// listener. The start itself, which builds the main window, is FrontEnd_Main
+// (frontendmain.h).
 
 // Creates $HOME/.VanTrelo and, with it, its "config" folder (mode 0700). An existing
 // ".VanTrelo" is left as it is, even without "config". Failures are not reported.

@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "uisystemprofile.h"
-#include "util.h"
+#include "uifield.h"
 
 // The numbers and flags are atomics: the event threads read the plugin mode and the
 // SSL-logout flag and store the plugin message type while the main thread works.

@@ -7,7 +7,9 @@
 #include "ddm_log.h"
 #include "languagesetting.h"
 #include "servicelink.h"
-#include "util.h"
+#include "uibox.h"
+#include "uifield.h"
+#include "uilog.h"
 
 class UISystemProfilePrivate {
 public:
@@ -28,7 +30,7 @@ void ShowRequestFailure(const char* replyName) {
             ? LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR
             : LanguageSetting::GetInstance()->GetValue(
                   Util_FieldToString(replyName, UI_MSGCODE_NAME_SIZE));
-    Util_ShowWarning(text, QString(), -1);
+    Util_ShowBox(QMessageBox::Warning, text);
 }
 
 void LogSessions(const CFM_SYSCONFIG_S& config) {

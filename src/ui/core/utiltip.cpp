@@ -19,7 +19,8 @@
 
 #include "servicelink.h"
 #include "uicontext.h"
-#include "util.h"
+#include "uifield.h"
+#include "uilog.h"
 
 namespace {
 

@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "frontendmain.h"
 #include "languagesetting.h"
 #include "mainui.h"
 #include "startup.h"

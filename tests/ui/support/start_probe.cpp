@@ -37,7 +37,7 @@
 #include <QWidget>
 
 #include "mainui.h"
-#include "startup.h"
+#include "frontendmain.h"
 #include "uicontext.h"
 #include "ui_link_inner.h"
 #include "ui_packet.h"
