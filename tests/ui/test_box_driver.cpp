@@ -6,6 +6,11 @@
 #include <gtest/gtest-spi.h>
 
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -127,6 +132,71 @@ TEST(BoxDriverTest, AnAnswerNeverUsedFailsTheTest) {
 namespace {
 
 // The shared main fails a test on a connection Qt could not make by name.
+// A function answer works on the shown dialog as a user would: typed keys reach the
+// field's own signals, and a click on a button by name ends it.
+TEST(BoxDriverTest, AFunctionAnswerTypesIntoFieldsAndClicksByName) {
+    BoxDriver driver;
+    QDialog dialog;
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* field = new QLineEdit(QStringLiteral("old"), &dialog);
+    field->setObjectName(QStringLiteral("le_name"));
+    auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    ok->setObjectName(QStringLiteral("pb_ok"));
+    layout->addWidget(field);
+    layout->addWidget(ok);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    QStringList edits;
+    QObject::connect(field, &QLineEdit::textEdited, [&edits](const QString& t) { edits << t; });
+    bool typed = false;
+    bool clicked = false;
+    driver.AnswerWith(
+        [&](QWidget* box) {
+            EXPECT_FALSE(BoxDriver::TypeInto(box, QStringLiteral("le_missing"), QStringLiteral("x")));
+            typed = BoxDriver::TypeInto(box, QStringLiteral("le_name"), QStringLiteral("ab"));
+            clicked = BoxDriver::ClickButton(box, QStringLiteral("pb_ok"));
+        },
+        QStringLiteral("fill"));
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_TRUE(typed);
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(field->text(), "ab");
+    EXPECT_EQ(edits, QStringList({"a", "ab"}));  // the old text was replaced by the first key
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].answer, "fill");
+}
+
+// A window that ends by itself is only recorded: the driver neither presses Escape nor
+// rejects it.
+TEST(BoxDriverTest, ALetEndAnswerLeavesTheWindowToEndByItself) {
+    BoxDriver driver;
+    driver.AnswerLetEnd();
+    QDialog dialog;
+    dialog.setWindowTitle(QStringLiteral("Progress"));
+    QTimer::singleShot(200, &dialog, [&dialog]() { dialog.done(7); });
+    EXPECT_EQ(dialog.exec(), 7);
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].title, "Progress");
+    EXPECT_FALSE(driver.Seen()[0].ignored);
+}
+
+// Qt's own file dialog, as the static functions open it here, picks the file given.
+TEST(BoxDriverTest, AFileDialogIsAnsweredWithAPath) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("profile.ini"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    BoxDriver driver;
+    driver.AnswerWith([&](QWidget* box) { EXPECT_TRUE(BoxDriver::ChooseFile(box, path)); });
+    driver.Answer(BoxDriver::kEscape);
+    EXPECT_EQ(QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open"), dir.path(),
+                                           QStringLiteral("(*.ini)")),
+              path);
+    EXPECT_TRUE(QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open"), dir.path()).isEmpty());
+    EXPECT_FALSE(BoxDriver::ChooseFile(nullptr, path));
+}
+
 TEST(QtTestMainTest, AFailedConnectByNameFailsTheTest) {
     EXPECT_NONFATAL_FAILURE(
         {

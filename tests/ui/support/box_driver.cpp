@@ -7,6 +7,11 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+#include <QTest>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +24,7 @@ namespace vt_qt_test {
 
 const char BoxDriver::kEscape[] = "<Escape>";
 const char BoxDriver::kClose[] = "<Close>";
+const char BoxDriver::kLetEnd[] = "<LetEnd>";
 
 namespace {
 
@@ -61,10 +67,73 @@ BoxDriver::~BoxDriver() {
     }
     // Answers left over mean a box the test expected never came.
     EXPECT_TRUE(answers_.empty()) << answers_.size() << " queued answer(s) never used, first: "
-                                  << answers_.front().toStdString();
+                                  << answers_.front().answer.toStdString();
 }
 
-void BoxDriver::Answer(const QString& answer) { answers_.push_back(answer); }
+void BoxDriver::Answer(const QString& answer) { answers_.push_back(Queued{answer, Action()}); }
+
+void BoxDriver::AnswerWith(Action action, const QString& label) {
+    answers_.push_back(Queued{label, std::move(action)});
+}
+
+void BoxDriver::AnswerLetEnd() { answers_.push_back(Queued{QLatin1String(kLetEnd), Action()}); }
+
+bool BoxDriver::TypeInto(QWidget* root, const QString& objectName, const QString& text,
+                         bool clearFirst) {
+    if (root == nullptr) {
+        return false;
+    }
+    QWidget* field = nullptr;
+    if (auto* line = root->findChild<QLineEdit*>(objectName)) {
+        if (clearFirst) {
+            line->selectAll();
+        }
+        field = line;
+    } else if (auto* edit = root->findChild<QTextEdit*>(objectName)) {
+        if (clearFirst) {
+            edit->selectAll();
+        }
+        field = edit;
+    } else if (auto* plain = root->findChild<QPlainTextEdit*>(objectName)) {
+        if (clearFirst) {
+            plain->selectAll();
+        }
+        field = plain;
+    }
+    if (field == nullptr) {
+        return false;
+    }
+    field->setFocus(Qt::OtherFocusReason);
+    if (clearFirst && !text.isEmpty()) {
+        // The first typed key replaces the selection.
+        QTest::keyClicks(field, text);
+    } else if (clearFirst) {
+        QTest::keyClick(field, Qt::Key_Delete);
+    } else {
+        QTest::keyClicks(field, text);
+    }
+    return true;
+}
+
+bool BoxDriver::ClickButton(QWidget* root, const QString& objectName) {
+    auto* button = root != nullptr ? root->findChild<QAbstractButton*>(objectName) : nullptr;
+    if (button == nullptr) {
+        return false;
+    }
+    button->click();
+    return true;
+}
+
+bool BoxDriver::ChooseFile(QWidget* box, const QString& path) {
+    auto* dialog = qobject_cast<QFileDialog*>(box);
+    if (dialog == nullptr) {
+        return false;
+    }
+    dialog->selectFile(path);
+    // accept() runs the dialog's own checks (a missing file, an overwrite question).
+    QMetaObject::invokeMethod(dialog, "accept");
+    return true;
+}
 
 void BoxDriver::ArmForNextApplication() {
     g_armed = this;
@@ -186,17 +255,25 @@ void BoxDriver::Handle(QPointer<QWidget> box) {
         return;
     }
     SeenBox seen = Describe(box);
-    QString answer;
+    Queued queued{QLatin1String(kEscape), Action()};
     if (answers_.empty()) {
         ADD_FAILURE() << "unexpected box \"" << seen.title.toStdString() << "\": "
                       << seen.text.toStdString();
-        answer = QLatin1String(kEscape);
     } else {
-        answer = answers_.front();
+        queued = answers_.front();
         answers_.erase(answers_.begin());
     }
+    const QString answer = queued.answer;
     seen.answer = answer;
     seen_.push_back(seen);
+    if (queued.action) {
+        // The test's function decides what becomes of the dialog.
+        queued.action(box.data());
+        return;
+    }
+    if (answer == QLatin1String(kLetEnd)) {
+        return;
+    }
     if (!Respond(box, answer)) {
         ADD_FAILURE() << "box \"" << seen.title.toStdString() << "\" has no button \""
                       << answer.toStdString() << "\"; buttons: "

@@ -1,8 +1,10 @@
 #pragma once
 // Drives the modal boxes and dialogs that code under test opens: each one that becomes
 // visible is recorded (class, icon, title, text, buttons, window flags) and answered
-// with the next queued answer: a click on the button with that caption, Escape, or the
-// window's close button. A box that comes when no answer is queued fails the test and is
+// with the next queued answer: a click on the button with that caption, Escape, the
+// window's close button, a function of the test run on the shown dialog (type into its
+// fields, pick an item or a file, click a button), or nothing at all for a window that
+// ends by itself (a progress window, a box that closes itself). A box that comes when no answer is queued fails the test and is
 // dismissed with Escape, so that a test never hangs on a box nobody expected.
 //
 // The driver watches the application's events, so it works inside the box's own event
@@ -10,6 +12,7 @@
 // to the running QApplication when it is built; ArmForNextApplication attaches it also
 // to one that the code under test builds later itself (a start function run in-process).
 
+#include <functional>
 #include <vector>
 
 #include <QObject>
@@ -39,15 +42,25 @@ class BoxDriver : public QObject {
 public:
     static const char kEscape[];  // answer: the Escape key
     static const char kClose[];   // answer: the window's close button
+    static const char kLetEnd[];  // recorded answer of AnswerLetEnd
 
     BoxDriver();
     ~BoxDriver() override;
     BoxDriver(const BoxDriver&) = delete;
     BoxDriver& operator=(const BoxDriver&) = delete;
 
+    // What a function answer does with the shown dialog. It may leave the dialog open
+    // (a refusal it causes is then the next box, answered by the next answer); whatever
+    // stays open must be ended by a later answer or by the code under test.
+    using Action = std::function<void(QWidget* box)>;
+
     // Queues the answer to the next box: a button caption (mnemonics ignored), kEscape or
     // kClose.
     void Answer(const QString& answer);
+    // Queues a function answer; the record's answer is the label.
+    void AnswerWith(Action action, const QString& label = QStringLiteral("<function>"));
+    // Queues an answer that only records the next box and lets it end by itself.
+    void AnswerLetEnd();
     // Also attaches to every QApplication built later in this process, as it is built.
     void ArmForNextApplication();
     // Attaches to the running application, if any (done when the driver is built).
@@ -65,13 +78,30 @@ public:
     // Gives an answer to a box; false when it has no button with that caption.
     static bool Respond(QWidget* box, const QString& answer);
 
+    // Helpers for function answers (and for tests that drive a dialog they hold).
+    // Types the text into the line edit or text edit of that object name below root, key
+    // by key (so textEdited and the key filters run), after selecting what it holds when
+    // clearFirst; false when there is no such field.
+    static bool TypeInto(QWidget* root, const QString& objectName, const QString& text,
+                         bool clearFirst = true);
+    // Clicks the button of that object name below root (a disabled one does nothing, as
+    // for a user); false when there is no such button.
+    static bool ClickButton(QWidget* root, const QString& objectName);
+    // Answers a file dialog (Qt's own, as Qt shows it here) with the path, which it
+    // selects and accepts; false when box is no file dialog.
+    static bool ChooseFile(QWidget* box, const QString& path);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Handle(QPointer<QWidget> box);
 
-    std::vector<QString> answers_;
+    struct Queued {
+        QString answer;
+        Action action;  // empty for a caption answer
+    };
+    std::vector<Queued> answers_;
     std::vector<SeenBox> seen_;
     QPointer<QObject> app_;
 };
