@@ -264,26 +264,31 @@ TEST_F(Removal, HomeNamesReachTheShellAsOneWordEach) {
 }
 
 // The root runner, asked through a password prompt that the user dismisses (pkexec ends
-// with 126): nothing removed, nothing stopped.
-TEST_F(Removal, DismissedPasswordPromptRemovesNothing) {
+// with 126) or that refuses the user (127): nothing removed, nothing stopped.
+TEST_F(Removal, RefusedPasswordPromptRemovesNothing) {
     Home("u1", true);
     const std::string pkexec = env_.Root() + "/pkexec";
     const std::string asked = env_.Root() + "/pkexec-asked";
-    MakeFile(pkexec, "#!/bin/sh\nprintf '%s\\n' \"$*\" > '" + asked + "'\nexit 126\n");
-    ASSERT_EQ(chmod(pkexec.c_str(), 0755), 0);
     lnxPkexecPathSet(pkexec.c_str());
     lnxRootRunnerAsUserSet(true);
     uninstallRunnerSet(nullptr);
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(UI_ModifyTulmFilePrivileges(), -1);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("ended with status 0x7e00"), std::string::npos) << err;
-    EXPECT_EQ(ReadFile(asked),
-              "/bin/sh -c " + BundlesCommand() + " '" + users_ + "/u1/.VanTrelo'\n");
-    EXPECT_TRUE(g_events.empty());
-    EXPECT_TRUE(Exists(apps_ + "/vantrelo.app/VanTrelo"));
-    EXPECT_TRUE(Exists(users_ + "/u1/.VanTrelo/sysconfig.ini"));
+    for (int status : {126, 127}) {
+        SCOPED_TRACE(status);
+        MakeFile(pkexec, "#!/bin/sh\nprintf '%s\\n' \"$*\" > '" + asked + "'\nexit " +
+                             std::to_string(status) + "\n");
+        ASSERT_EQ(chmod(pkexec.c_str(), 0755), 0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(UI_ModifyTulmFilePrivileges(), -1);
+        const std::string err = testing::internal::GetCapturedStderr();
+        char reason[64];
+        snprintf(reason, sizeof(reason), "ended with status 0x%x", status << 8);
+        EXPECT_NE(err.find(reason), std::string::npos) << err;
+        EXPECT_EQ(ReadFile(asked),
+                  "/bin/sh -c " + BundlesCommand() + " '" + users_ + "/u1/.VanTrelo'\n");
+        EXPECT_TRUE(g_events.empty());
+        EXPECT_TRUE(Exists(apps_ + "/vantrelo.app/VanTrelo"));
+        EXPECT_TRUE(Exists(users_ + "/u1/.VanTrelo/sysconfig.ini"));
+    }
 }
 
 class RemovalAsRoot : public Removal {

@@ -130,7 +130,8 @@ std::vector<std::string> KeptFolders(const std::string& users) {
 }
 
 int Fail(const std::string& reason) {
-    (void)fprintf(stderr, "VanTreloUninstaller: nothing removed: %s\n", reason.c_str());
+    (void)fprintf(stderr, "VanTreloUninstaller: the removal did not end well: %s\n",
+                  reason.c_str());
     return -1;
 }
 
