@@ -4,7 +4,8 @@
 #
 #     ./scripts/render-pictures.sh [FOLDER]      (default: docs)
 #
-# Writes FOLDER/mainui_en.png, mainui_zh.png, tray_menu_en.png and tray_menu_zh.png.
+# Writes FOLDER/mainui_en.png, mainui_zh.png, tray_menu_en.png and tray_menu_zh.png, and
+# the uninstaller's uninstall_confirm_*.png and uninstall_done_*.png (render_uninstaller).
 #
 # The runnable tree in build/bin is built first when needed (output in
 # build/render-build.log, shown only on failure). Everything runs on a private virtual
@@ -165,5 +166,61 @@ render() {
     echo "render: $out/mainui_$suffix.png and $out/tray_menu_$suffix.png"
 }
 
+
+# The uninstaller's windows: the confirmation window of the real program in each
+# language (it is only looked at, never pressed), and the finish window after a real
+# removal inside private mount and process namespaces with tmpfs over /opt and /home
+# (scripts/uninstall-scene.sh), so that nothing of the machine is removed. Without root
+# the namespaces are made in a user namespace; where even that is refused, the finish
+# window is skipped with a message. Writes uninstall_confirm_en.png, _zh.png and
+# uninstall_done_en.png, _zh.png.
+render_uninstaller() {
+    for pair in "en_US.UTF-8 en" "zh_CN.UTF-8 zh"; do
+        set -- $pair
+        home="$work/uninstall-$2"
+        mkdir -p "$home/run"
+        chmod 700 "$home/run"
+        (
+            export HOME="$home" XDG_RUNTIME_DIR="$home/run" XDG_CONFIG_HOME="$home/.config" \
+                   XDG_CACHE_HOME="$home/.cache" LANGUAGE="" LC_ALL="" LC_MESSAGES="" \
+                   LANG="$1" QT_QPA_PLATFORM=xcb
+            exec build/bin/VanTreloUninstaller
+        ) >"$home/output.log" 2>&1 &
+        app=$!
+        window="$(wait_window '$4 == 480 && $5 == 200')" ||
+            { cat "$home/output.log" >&2; fail "the uninstaller's window ($2) did not show"; }
+        sleep 1
+        import -display "$DISPLAY" -window "${window%% *}" "$out/uninstall_confirm_$2.png" ||
+            fail "no picture of the uninstaller's confirmation window ($2)"
+        stop_app
+        echo "render: $out/uninstall_confirm_$2.png"
+    done
+
+    if [ "$(id -u)" = 0 ]; then
+        set -- unshare --mount --pid --fork --mount-proc
+    else
+        set -- unshare --user --map-root-user --mount --pid --fork --mount-proc
+    fi
+    if ! "$@" true 2>/dev/null; then
+        echo "render: no private namespaces here: uninstall_done_*.png skipped" >&2
+        return 0
+    fi
+    for pair in "en_US.UTF-8 en" "zh_CN.UTF-8 zh"; do
+        # The picture comes out on standard output: inside, /home may hide the output
+        # folder.
+        # shellcheck disable=SC2016
+        "$@" sh -c '. "$1"; trap scene_end EXIT
+                    scene_mount "$2" && scene_paths && scene_start "$3" &&
+                        scene_press "$scene_confirm" && scene_wait_finish &&
+                        import -display "$DISPLAY" -window "${scene_finish%% *}" png:-' \
+            sh scripts/uninstall-scene.sh build/bin/VanTreloUninstaller ${pair% *} \
+            >"$work/uninstall_done.png" && [ -s "$work/uninstall_done.png" ] ||
+            fail "no picture of the uninstaller's finish window (${pair#* })"
+        mv "$work/uninstall_done.png" "$out/uninstall_done_${pair#* }.png"
+        echo "render: $out/uninstall_done_${pair#* }.png"
+    done
+}
+
 render 1033 en
 render 2052 zh
+render_uninstaller

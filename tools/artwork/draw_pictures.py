@@ -394,6 +394,21 @@ def pale_banner(s):
             + draw("%s %s" % (place(s), network(nodes, edges, "#1C9AA640", 1.2, 2.4))))
 
 
+def uninstall_picture(badge, glyph):
+    """The uninstaller's windows: the mark with a round badge at its lower right, a minus
+    before the removal and a tick after it, in a 96-unit box."""
+    def painter(s):
+        return (shield_logo(82, s, 2, 2)
+                + draw("%s %s %s %s %s" % (place(s), paint(fill=WHITE), circle(72, 72, 22),
+                                           paint(fill=badge), circle(72, 72, 18.5)))
+                + draw("%s %s %s" % (place(s), paint(stroke=WHITE, width=5.5), glyph)))
+    return painter
+
+
+MINUS = "line 62,72 82,72"
+TICK = polyline([(62, 72.5), (69.5, 80), (82.5, 65)])
+
+
 def about_logo(s):
     """The about box's logo: the mark alone on a transparent ground."""
     return shield_logo(75, s)
@@ -430,6 +445,11 @@ def pictures(bold_font):
         (bitmap + "back.png", 400, 35, bottom_bar),
         (bitmap + "banner.png", 590, 70, pale_banner),
         (bitmap + "morvex_logo.png", 75, 75, about_logo),
+    ]
+    uninstall = "app/mac/src/uninstall/Resources/"
+    items += [
+        (uninstall + "uninstall.png", 96, 96, uninstall_picture(RED, MINUS)),
+        (uninstall + "uninstall_done.png", 96, 96, uninstall_picture(GREEN, TICK)),
     ]
     icons = [
         (icon + "ICON.ico", [16, 32, 48]),

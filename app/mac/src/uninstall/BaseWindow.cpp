@@ -1,0 +1,3 @@
+#include "BaseWindow.h"
+
+BaseWindow::BaseWindow(QWidget* parent) : QWidget(parent) {}
