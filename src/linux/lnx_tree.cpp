@@ -14,6 +14,18 @@
 
 namespace {
 
+// Whether the folder entry is the root of a mount: a bind mount of the same file system
+// has the same device number, so the device alone does not tell. Kernels that cannot say
+// are left to the device check.
+bool IsMountRoot(int dirFd, const char* pcName) {
+    struct statx stx {};
+    if (statx(dirFd, pcName, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &stx) != 0) {
+        return false;
+    }
+    return (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+           (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 // Empties the open folder fd (which it closes): every entry is removed before the next
 // is read again, so a folder changing under the walk is read until it is empty.
 int EmptyFolder(int fd, dev_t dev) {
@@ -56,7 +68,7 @@ int EmptyFolder(int fd, dev_t dev) {
                 }
                 continue;
             }
-            if (st.st_dev != dev) {
+            if (st.st_dev != dev || IsMountRoot(fd, name.c_str())) {
                 result = EXDEV;
                 break;
             }
@@ -105,6 +117,9 @@ int LNX_RemoveAt(int dirFd, const char* pcName) {
     }
     if (!S_ISDIR(st.st_mode)) {
         return unlinkat(dirFd, pcName, 0) != 0 && errno != ENOENT ? errno : 0;
+    }
+    if (IsMountRoot(dirFd, pcName)) {
+        return EXDEV;
     }
     const int fd = openat(dirFd, pcName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
