@@ -45,7 +45,10 @@ protected:
         vt_test::RemoveTree(kExtractDir);
         (void)unlink(kFixedPackage);
         dir_ = env_.Root();
-        helper_ = dir_ + "/helper";
+        // In a folder with a blank, as an install folder may be: the helper must start all
+        // the same.
+        ASSERT_EQ(mkdir((dir_ + "/install folder").c_str(), 0755), 0);
+        helper_ = dir_ + "/install folder/refitter";
         updateHelperPathSet(QString::fromStdString(helper_));
         // The language of the texts the boxes must show.
         (void)mkdir((env_.Home() + "/.VanTrelo").c_str(), 0700);
