@@ -5,7 +5,8 @@
 #     ./scripts/render-pictures.sh [FOLDER]      (default: docs)
 #
 # Writes FOLDER/mainui_en.png, mainui_zh.png, tray_menu_en.png and tray_menu_zh.png, and
-# the uninstaller's uninstall_confirm_*.png and uninstall_done_*.png (render_uninstaller).
+# the uninstaller's uninstall_confirm_*.png and uninstall_done_*.png (render_uninstaller),
+# the update program's update_nopackage_*, update_window_* and update_done_* (en, zh).
 #
 # The runnable tree in build/bin is built first when needed (output in
 # build/render-build.log, shown only on failure). Everything runs on a private virtual
@@ -221,6 +222,23 @@ render_uninstaller() {
     done
 }
 
+# The update program's windows, in private namespaces of their own (it unpacks into the
+# fixed /tmp/VanTrelo and stops the client's programs by name): as root directly, else in
+# a user namespace; without either the pictures are left out.
+render_update() {
+    if [ "$(id -u)" -eq 0 ]; then
+        set -- unshare --mount --pid --fork --mount-proc
+    elif unshare --user --map-root-user true 2>/dev/null; then
+        set -- unshare --user --map-root-user --mount --pid --fork --mount-proc
+    else
+        echo "render: no private namespaces here; the update program's pictures are left out" >&2
+        return 0
+    fi
+    "$@" ./scripts/render-update-pictures.sh "$out" "$root/build/bin" ||
+        fail "the update program's pictures could not be rendered"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
+render_update
