@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include <QByteArray>
@@ -22,6 +23,9 @@
 #include "uicontext.h"
 #include "uisystemprofile.h"
 #include "vt_test/temp_env.h"
+
+// Failed comparisons of texts print the texts.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace report_test {
 
