@@ -12,6 +12,7 @@ qtbase5-dev
 libssl-dev
 rapidjson-dev
 zip
+unzip
 net-tools
 fonts-wqy-microhei
 fonts-takao-gothic

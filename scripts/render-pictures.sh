@@ -238,7 +238,103 @@ render_update() {
         fail "the update program's pictures could not be rendered"
 }
 
+# render_fault_report LANG_ID SUFFIX: the fault report as a user goes through it, in that
+# stored language: "Fault report" chosen in the tray menu, a description typed, the log
+# viewer with the program's log file shown, and the archive dialog after OK. Writes
+# faultreport_SUFFIX.png, logviewer_SUFFIX.png and faultarchive_SUFFIX.png. The archive
+# dialog is left with Escape, so no archive is made.
+render_fault_report() {
+    lang_id=$1
+    suffix=$2
+    case "$suffix" in
+        zh) description="连接成功后隧道断开，无法访问内网。" ;;
+        *) description="The tunnel dropped a minute after the login." ;;
+    esac
+    home="$work/home-fault-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}}\n' "$lang_id" \
+        >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+    wait_window '$4 == 400 && $5 == 270' >/dev/null ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    icon="$(wait_window '$4 < 64 && $5 < 64')" || fail "no tray icon ($suffix)"
+    sleep 1
+
+    # "Fault report" is the fifth enabled entry from the menu's end: Exit, Help, About,
+    # Options, then (past the disabled automatic-login entry) Fault report.
+    set -- $icon
+    xdotool mousemove $(($2 + $4 / 2)) $(($3 + $5 - 2)) click 3
+    wait_window '$4 >= 64 && !($4 == 400 && $5 == 270)' >/dev/null ||
+        fail "the tray menu ($suffix) did not open"
+    sleep 0.5
+    xdotool key Up Up Up Up Up Return
+    report="$(wait_window '$4 == 402 && $5 == 402')" ||
+        fail "the fault report dialog ($suffix) did not open"
+    set -- $report
+    report_id=$1
+    sleep 0.5
+    xdotool windowfocus --sync "$report_id" type --delay 20 "$description"
+    sleep 0.5
+    import -display "$DISPLAY" -window "$report_id" "$out/faultreport_$suffix.png" ||
+        fail "no picture of the fault report dialog ($suffix)"
+
+    # The link is the only blue text of the dialog: it is clicked where that colour is.
+    link="$(convert "$out/faultreport_$suffix.png" -fuzz 12% -fill black \
+                    +opaque 'rgb(0,85,255)' -trim -format '%w %h %X %Y' info:)" ||
+        fail "no link found in the fault report dialog ($suffix)"
+    set -- $link
+    [ "$1" -gt 1 ] || fail "no link found in the fault report dialog ($suffix)"
+    lx=$(($3 + $1 / 2))
+    ly=$(($4 + $2 / 2))
+    set -- $report
+    xdotool mousemove $(($2 + lx)) $(($3 + ly)) click 1
+    viewer="$(wait_window '$4 == 469 && $5 == 424')" ||
+        fail "the log viewer ($suffix) did not open"
+    set -- $viewer
+    viewer_id=$1 vx=$2 vy=$3
+    # The rows come in the folder's own order, which "ls -U" shows too; the 30-pixel
+    # header comes first.
+    row="$(ls -U "$home/.VanTrelo/log" | grep -vx 'error_detail.txt' |
+           grep -n '^VanTrelo_VanTreloUI_[0-9]*\.log$' | head -n 1 | cut -d: -f1)"
+    [ -n "$row" ] || fail "no program log in the log folder ($suffix)"
+    sleep 0.5
+    xdotool mousemove $((vx + 60)) $((vy + 30 + (row - 1) * 30 + 15)) click 1
+    sleep 1
+    import -display "$DISPLAY" -window "$viewer_id" "$out/logviewer_$suffix.png" ||
+        fail "no picture of the log viewer ($suffix)"
+    xdotool windowfocus --sync "$viewer_id" key Escape
+
+    # Tab leaves the description for Cancel, then OK.
+    sleep 0.5
+    xdotool windowfocus --sync "$report_id" key Tab Tab space
+    archive="$(wait_window '$4 == 431 && $5 == 99')" ||
+        fail "the archive dialog ($suffix) did not open"
+    set -- $archive
+    sleep 0.5
+    # The path field shows its end; Home brings its start, with the backslashes, to view.
+    xdotool windowfocus --sync "$1" key Home
+    sleep 0.3
+    import -display "$DISPLAY" -window "$1" "$out/faultarchive_$suffix.png" ||
+        fail "no picture of the archive dialog ($suffix)"
+    xdotool windowfocus --sync "$1" key Escape
+
+    stop_app
+    echo "render: $out/faultreport_$suffix.png, logviewer_$suffix.png and faultarchive_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
 render_update
+render_fault_report 1033 en
+render_fault_report 2052 zh

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ui_cmdrun_inner.h"
 #include "ui_common.h"
@@ -95,6 +96,11 @@ constexpr InfoFile kInfoFiles[] = {
 // "folder/name" in the buffer; false (nothing to create or run) when it does not fit.
 bool JoinPath(char* pcBuf, const char* pcFolder, const char* pcName) {
     return UKO_sprintf_s(pcBuf, kPathBufSize, "%s/%s", pcFolder, pcName) >= 0;
+}
+
+// A word zip cannot take for an option: the same path, relative ones led by "./".
+std::string NotAnOption(const char* pcPath) {
+    return pcPath[0] == '-' ? std::string("./") + pcPath : std::string(pcPath);
 }
 
 }  // namespace
@@ -186,6 +192,31 @@ uint32_t UI_SystemInfo_Set(const char* pcFolder) {
     const uint32_t rc = UI_SystemInfo_Append(resolved);
     (void)UI_SystemInfo_Write(resolved);
     return rc;
+}
+
+uint32_t UI_ErrorReport_Zip(const char* pcTarget, const char* const* ppcFiles, int* piStatus) {
+    if (pcTarget == nullptr || pcTarget[0] == '\0' || ppcFiles == nullptr) {
+        return 1;
+    }
+    std::vector<std::string> words{"zip", "-j", NotAnOption(pcTarget)};
+    for (const char* const* p = ppcFiles; *p != nullptr; ++p) {
+        words.push_back(NotAnOption(*p));
+    }
+    std::vector<const char*> argv;
+    for (const std::string& w : words) {
+        argv.push_back(w.c_str());
+    }
+    argv.push_back(nullptr);
+    // zip lists what it adds on its standard output, which belongs to native messaging.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) {
+        return 1;
+    }
+    // A report of many large logs may take a while; the user waits for it as for a
+    // save, so there is no time limit.
+    const uint32_t rc = uiChildRun(argv.data(), null, false, INT_MAX, piStatus);
+    (void)close(null);
+    return rc == UI_CHILD_OK ? 0 : 1;
 }
 
 uint32_t UI_LogDir_Get(char* pcBuffer, int iSize) {

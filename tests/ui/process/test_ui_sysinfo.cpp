@@ -316,6 +316,55 @@ TEST_F(UiSysInfoTest, ProgramsRunWithoutShell) {
     EXPECT_EQ(uiChildCapture(sleeper, 16, false, 100, &text, &status), UI_CHILD_TIMEOUT);
 }
 
+// The report's zip: a stand-in "zip" first on PATH writes down the arguments it got and
+// where its standard output goes, and ends with the status it is told.
+TEST_F(UiSysInfoTest, ReportZipArgumentsAndStatus) {
+    const std::string bin = tmp_ + "/bin";
+    ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
+    WriteFile(bin + "/zip",
+              "#!/bin/sh\n"
+              "out=$(readlink /proc/$$/fd/1)\n"
+              "{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo \"stdout=$out\"; } >\"$ZIP_RECORD\"\n"
+              "exit \"$ZIP_EXIT\"\n");
+    ASSERT_EQ(chmod((bin + "/zip").c_str(), 0700), 0);
+    const std::string record = tmp_ + "/record";
+    const std::string oldPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    setenv("ZIP_RECORD", record.c_str(), 1);
+
+    const char* const files[] = {"/l/a b.txt", "-x.log", "/l/$(touch pwned)", nullptr};
+    const struct {
+        const char* target;
+        const char* exitCode;
+        const char* args;  // as recorded, one a line
+    } cases[] = {
+        {"/t/r.zip", "0", "-j\n/t/r.zip\n/l/a b.txt\n./-x.log\n/l/$(touch pwned)\n"},
+        {"-TT=x y.zip", "12", "-j\n./-TT=x y.zip\n/l/a b.txt\n./-x.log\n/l/$(touch pwned)\n"},
+    };
+    for (const auto& c : cases) {
+        setenv("ZIP_EXIT", c.exitCode, 1);
+        int status = -1;
+        ASSERT_EQ(UI_ErrorReport_Zip(c.target, files, &status), 0u) << c.target;
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), std::atoi(c.exitCode)) << c.target;
+        EXPECT_EQ(ReadFile(record), std::string(c.args) + "stdout=/dev/null\n") << c.target;
+    }
+    EXPECT_FALSE(Exists("pwned"));
+
+    const char* const none[] = {nullptr};
+    int status = -1;
+    EXPECT_EQ(UI_ErrorReport_Zip(nullptr, files, &status), 1u);
+    EXPECT_EQ(UI_ErrorReport_Zip("", files, &status), 1u);
+    EXPECT_EQ(UI_ErrorReport_Zip("/t/r.zip", nullptr, &status), 1u);
+    setenv("ZIP_EXIT", "0", 1);
+    EXPECT_EQ(UI_ErrorReport_Zip("/t/r.zip", none, nullptr), 0u) << "an empty list is zip's to refuse";
+    setenv("PATH", tmp_.c_str(), 1);
+    EXPECT_EQ(UI_ErrorReport_Zip("/t/r.zip", files, &status), 1u) << "no zip on PATH";
+    setenv("PATH", oldPath.c_str(), 1);
+    unsetenv("ZIP_RECORD");
+    unsetenv("ZIP_EXIT");
+}
+
 TEST_F(UiSysInfoTest, LogFolderFromTheInstallFolder) {
     char buf[1100];
     std::memset(buf, 'x', sizeof(buf));

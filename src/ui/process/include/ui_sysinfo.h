@@ -44,6 +44,15 @@ uint32_t UI_File_Truncate(const char* pcPath);
 uint32_t UI_Command_Run(const char* const* ppcArgv, int iOutFd);
 uint32_t UI_Command_Exec(const char* const* ppcArgv, int iOutFd);
 
+// Packs the files into the zip archive at the target path (created, or added to when
+// it exists) with the program "zip" on PATH, "-j" so that each file goes in under its
+// bare name. zip runs as a child without a shell, its standard output on /dev/null, so
+// the target and the file names are never read as command text; a name that begins
+// with "-" is passed as "./" + name so that zip cannot take it for an option. Blocks
+// until zip ends. 0 when zip ran and ended, *piStatus (when given) its wait status; 1
+// for a NULL or empty target, a NULL list, and when zip could not be started.
+uint32_t UI_ErrorReport_Zip(const char* pcTarget, const char* const* ppcFiles, int* piStatus);
+
 // The front end's log folder, the install folder followed by "/log", into the buffer
 // (at most size bytes with the terminator): 0; 1 with the empty text when the install
 // folder is unknown or the folder does not fit; 1 for a NULL buffer or a size below 1.
