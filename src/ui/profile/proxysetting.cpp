@@ -448,9 +448,12 @@ void ProxySetting::SetAddressAndPortEnabled(bool enabled) {
     ui->le_proxyPort->setEnabled(enabled);
 }
 
-// A stored password is never shown: the field says only whether there is one.
+// A stored password is never shown: the field says only whether there is one. What the
+// user typed before is gone from the field, so the placeholder must not be taken for a
+// typed password (it would replace the stored one).
 void ProxySetting::ShowPasswordPlaceholder() {
     ui->le_proxyPassword->setText(UISystemProfile::GetInstance()->GetProxyPwd().isEmpty()
                                       ? QString()
                                       : QString::fromLatin1(kSecretPlaceholder));
+    d->passwordEdited = false;
 }

@@ -266,7 +266,8 @@ TEST_F(ProxySettingTest, OpeningStateAndCommitPerStoredProxy) {
 }
 
 // The stored password is never shown nor sent back unless the user types one: the
-// placeholder set by the dialog itself does not count as typing.
+// placeholder set by the dialog itself does not count as typing, also after a typed
+// password gave way to it.
 TEST_F(ProxySettingTest, StoredPasswordTravelsOnlyWhenTyped) {
     ui_test::SimLink link(ProxyConfig(3, "10.0.0.1", 443, "puser", "ppass"));
     ASSERT_TRUE(link.Connected());
@@ -280,10 +281,22 @@ TEST_F(ProxySettingTest, StoredPasswordTravelsOnlyWhenTyped) {
         ASSERT_TRUE(BoxDriver::TypeInto(dialog, "le_proxyPassword", "fresh"));
         BoxDriver::ClickButton(dialog, QStringLiteral("pb_Commit"));
     }));
+    // Typed, then replaced by the placeholder when the user goes back to the stored type:
+    // the placeholder is no password.
+    EXPECT_FALSE(RunModal([](QWidget* dialog, Form& form) {
+        ASSERT_TRUE(BoxDriver::TypeInto(dialog, "le_proxyPassword", "typed"));
+        form.type->setCurrentIndex(3);
+        form.type->setCurrentIndex(2);
+        EXPECT_EQ(form.pwd->text(), QString("******"));
+        BoxDriver::ClickButton(dialog, QStringLiteral("pb_Commit"));
+    }));
     std::vector<SysWrite> writes = SysWrites(link.sim());
-    ASSERT_EQ(writes.size(), 2u);
+    ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[0].pwd, "");
     EXPECT_EQ(writes[1].pwd, "fresh");
+    EXPECT_EQ(writes[2].pwd, "");
+    ASSERT_TRUE(UISystemProfile::GetInstance()->Read());
+    EXPECT_EQ(UISystemProfile::GetInstance()->GetProxyPwd(), QString("fresh"));
 }
 
 TEST_F(ProxySettingTest, AddressSyntax) {
