@@ -332,9 +332,84 @@ render_fault_report() {
     echo "render: $out/faultreport_$suffix.png, logviewer_$suffix.png and faultarchive_$suffix.png"
 }
 
+# render_settings_dialogs LANG_ID SUFFIX: the proxy dialog opened from the main window's
+# button, and the options dialog and the about box opened from the tray menu, to
+# FOLDER/proxysetting_SUFFIX.png, optionset_SUFFIX.png and about_SUFFIX.png. The stored
+# configuration holds an HTTPS proxy with an account and a password (shown as "******")
+# and start at login switched on.
+render_settings_dialogs() {
+    lang_id=$1
+    suffix=$2
+    home="$work/home-dialogs-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini", "AutoBoot": 1, "ProxyType": 3, "ProxyAddr": "proxy.example.com", "ProxyPort": 8080, "ProxyUser": "alice", "ProxyPwd": "Passw0rd"}}\n' \
+        "$lang_id" >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    icon="$(wait_window '$4 < 64 && $5 < 64')" ||
+        fail "no tray icon ($suffix): is trayer running?"
+    sleep 1
+
+    # The proxy button sits at the window's lower right corner in both languages.
+    set -- $main
+    xdotool mousemove $(($2 + 375)) $(($3 + 252)) click 1
+    dialog="$(wait_window '$4 >= 300 && $4 <= 406 && $5 >= 150 && $5 <= 240')" ||
+        fail "the proxy dialog ($suffix) did not open; windows: $(app_windows | tr '\n' ';')"
+    sleep 0.5
+    set -- $dialog
+    import -display "$DISPLAY" -window "$1" "$out/proxysetting_$suffix.png" ||
+        fail "no picture of the proxy dialog ($suffix)"
+    # Without a window manager the keys go to the window under the pointer.
+    xdotool mousemove $(($2 + $4 / 2)) $(($3 + $5 / 2)) key Escape
+    sleep 0.5
+
+    # Options and About from the tray menu, chosen with the keyboard: the enabled entries
+    # of an idle client are Show window, Connect, Fault report, Options, About, Help, Exit.
+    for shot in "optionset 4 405 365" "about 5 411 295"; do
+        set -- $shot
+        name=$1 downs=$2 width=$3 height=$4
+        set -- $icon
+        xdotool mousemove $(($2 + $4 / 2)) $(($3 + $5 - 2)) click 3
+        wait_window '$4 >= 64 && !($4 == 400 && $5 == 270)' >/dev/null ||
+            fail "the tray menu ($suffix) did not open"
+        sleep 0.5
+        i=0
+        while [ "$i" -lt "$downs" ]; do
+            xdotool key Down
+            i=$((i + 1))
+        done
+        xdotool key Return
+        dialog="$(wait_window "\$4 == $width && \$5 == $height")" ||
+            fail "the $name window ($suffix) did not open; windows: $(app_windows | tr '\n' ';')"
+        sleep 0.5
+        set -- $dialog
+        import -display "$DISPLAY" -window "$1" "$out/${name}_$suffix.png" ||
+            fail "no picture of the $name window ($suffix)"
+        xdotool mousemove $(($2 + $4 / 2)) $(($3 + $5 / 2)) key Escape
+        sleep 0.5
+    done
+
+    stop_app
+    echo "render: $out/proxysetting_$suffix.png, optionset_$suffix.png and about_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
 render_update
 render_fault_report 1033 en
 render_fault_report 2052 zh
+render_settings_dialogs 1033 en
+render_settings_dialogs 2052 zh

@@ -239,6 +239,23 @@ TEST_F(SimEngine, EmptySecretsKeepTheStoredOnes) {
     Record back(rec::kIpsecProfile, r.payload.data(), r.payload.size());
     EXPECT_EQ(back.Text("acPreSharedKey"), "sharedkey");
     EXPECT_EQ(back.Text("acDescription"), "changed");
+
+    // System write: an empty proxy password keeps the stored one, the rest of the proxy
+    // is taken as written; a new one replaces it.
+    const struct {
+        const char* written;
+        const char* user;
+        const char* kept;
+    } proxy[] = {{"first", "u1", "first"}, {"", "u2", "first"}, {"second", "u3", "second"}};
+    for (const auto& c : proxy) {
+        Record sys = Config(e);
+        sys.SetText("ProxyPwd", c.written);
+        sys.SetText("ProxyUser", c.user);
+        EXPECT_EQ(Ask(e, 9, 1, sys.Wire()).code, 0xD0000u);
+        Record after = Config(e);
+        EXPECT_EQ(after.Text("ProxyPwd"), c.kept) << "written: \"" << c.written << "\"";
+        EXPECT_EQ(after.Text("ProxyUser"), c.user);
+    }
 }
 
 TEST_F(SimEngine, SystemWriteNeverAddsSessions) {

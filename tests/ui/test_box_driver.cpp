@@ -163,6 +163,13 @@ TEST(BoxDriverTest, AFunctionAnswerTypesIntoFieldsAndClicksByName) {
     EXPECT_EQ(edits, QStringList({"a", "ab"}));  // the old text was replaced by the first key
     ASSERT_EQ(driver.Seen().size(), 1u);
     EXPECT_EQ(driver.Seen()[0].answer, "fill");
+
+    // Characters beyond ASCII are typed too, one edit each, a surrogate pair as one.
+    edits.clear();
+    const QString mixed = QString::fromUtf8("aé中😀");
+    EXPECT_TRUE(BoxDriver::TypeInto(&dialog, QStringLiteral("le_name"), mixed));
+    EXPECT_EQ(field->text(), mixed);
+    EXPECT_EQ(edits.size(), 4);
 }
 
 // A window that ends by itself is only recorded: the driver neither presses Escape nor

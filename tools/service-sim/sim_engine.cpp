@@ -474,8 +474,10 @@ Engine::Default Engine::SysConfigWrite(const Bytes& p) {
     Record in(rec::kSysConfig, p.data(), p.size());
     // Global settings are taken as written; the session entries belong to the
     // profiles, so a system write only updates the entries it names and never adds
-    // or removes one. An empty password keeps the stored one.
+    // or removes one. An empty password keeps the stored one, the proxy's as the
+    // sessions': the front end sends a secret only when the user typed it.
     Record next = in;
+    if (in.Text("ProxyPwd").empty()) next.SetText("ProxyPwd", sysConfig_.Text("ProxyPwd"));
     std::copy(sysConfig_.Wire().begin() + 744, sysConfig_.Wire().end(),
               next.MutableWire().begin() + 744);
     for (int i = 0; i < 16; ++i) {

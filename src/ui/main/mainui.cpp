@@ -241,6 +241,8 @@ void MainUI::MainUI_ShowSlot() {
     MainUI_Connection_Stop();
 }
 
+// The dialog is deleted once done with: every click builds a new one, and a kept one
+// would stay behind as a hidden child of the window.
 void MainUI::on_pb_ProxySetting_clicked() {
     auto* dialog = new ProxySetting(this);
     dialog->Init();
@@ -249,6 +251,7 @@ void MainUI::on_pb_ProxySetting_clicked() {
     } else {
         dialog->exec();
     }
+    delete dialog;
 }
 
 void MainUI::on_pb_Help_clicked() { MainUI_SysTrayIcon_Help(); }

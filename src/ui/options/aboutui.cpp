@@ -1,15 +1,40 @@
-// The about box: the product name and the version. Not built yet: it opens empty.
+// The about box: its form, the version line, the texts and the customised logo.
 
 #include "aboutui.h"
 
-#include "ddm_log.h"
-#include "util.h"
+#include <QFile>
+#include <QLabel>
 
-AboutUI::AboutUI(QWidget* parent) : basewidget(parent) {}
+#include "languagesetting.h"
+#include "ui_aboutui.h"
+#include "UIConstants"
+#include "uicontext.h"
+#include "uisystemprofile.h"
+#include "utilhelpers.h"
 
-AboutUI::~AboutUI() = default;
+AboutUI::AboutUI(QWidget* parent) : basewidget(parent), ui(new Ui_AboutUI) {
+    ui->setupUi(this);
+    setFixedSize(width(), height());
+    InitVersion();
+}
 
-void AboutUI::InitWidget() {
-    basewidget::InitWidget();
-    Util_WriteLog(0, DDM_LOG_INFO, QStringLiteral("[AboutUI][not built yet]"));
+AboutUI::~AboutUI() { delete ui; }
+
+void AboutUI::InitVersion() {
+    UISystemProfile* profile = UISystemProfile::GetInstance();
+    ui->l_Versions->setText(profile->GetProductName() + " " +
+                            Util_StripLastSuffix(profile->GetVersion()));
+}
+
+void AboutUI::SetLanguageText() {
+    LanguageSetting* language = LanguageSetting::GetInstance();
+    setWindowTitle(language->GetValue("/UI_ABOUT/UI_ABOUT_TITLE"));
+    ui->l_Description->setText(language->GetValue("/UI_ABOUT/UI_ABOUT_LABEL_Description"));
+}
+
+void AboutUI::SetCustomizedSkin() {
+    const QString path = UIContext::GetInstance()->GetInstallDir() + UI_CUSTOMIZED_BACKGROUND;
+    if (QFile::exists(path)) {
+        ui->sw_label->setStyleSheet("border-image: url(" + path + ");");
+    }
 }

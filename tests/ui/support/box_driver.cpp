@@ -78,6 +78,28 @@ void BoxDriver::AnswerWith(Action action, const QString& label) {
 
 void BoxDriver::AnswerLetEnd() { answers_.push_back(Queued{QLatin1String(kLetEnd), Action()}); }
 
+namespace {
+
+// Qt's key clicks turn each character into a key code and know only ASCII; any other
+// character (an accented letter, an ideograph, a surrogate pair) goes as a key event that
+// carries only its text, as an input method delivers it.
+void TypeKeys(QWidget* field, const QString& text) {
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(field, c.toLatin1());
+            continue;
+        }
+        QString piece(c);
+        if (c.isHighSurrogate() && i + 1 < text.size()) {
+            piece += text.at(++i);
+        }
+        QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, piece, Qt::NoModifier);
+    }
+}
+
+}  // namespace
+
 bool BoxDriver::TypeInto(QWidget* root, const QString& objectName, const QString& text,
                          bool clearFirst) {
     if (root == nullptr) {
@@ -104,13 +126,11 @@ bool BoxDriver::TypeInto(QWidget* root, const QString& objectName, const QString
         return false;
     }
     field->setFocus(Qt::OtherFocusReason);
-    if (clearFirst && !text.isEmpty()) {
-        // The first typed key replaces the selection.
-        QTest::keyClicks(field, text);
-    } else if (clearFirst) {
+    if (clearFirst && text.isEmpty()) {
         QTest::keyClick(field, Qt::Key_Delete);
     } else {
-        QTest::keyClicks(field, text);
+        // With clearFirst, the first typed key replaces the selection.
+        TypeKeys(field, text);
     }
     return true;
 }
