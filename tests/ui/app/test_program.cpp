@@ -282,7 +282,7 @@ protected:
         ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
         scenario_ = dir_ + "/scenario.json";
         // The simulator ends by itself after a while, should everything else fail.
-        std::ofstream(scenario_) << R"({"promote":{"exitAfterStartMs":120000},"config":{"ProductName":")"
+        std::ofstream(scenario_) << R"({"state":null,"promote":{"exitAfterStartMs":120000},"config":{"ProductName":")"
                                  << kProduct << R"("}})";
         // A leak inside the message bus library, which the window system's platform plugin
         // loads, is not the client's.
