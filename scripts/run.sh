@@ -36,10 +36,32 @@ fi
 # the front end has ended: the one named by the pid in the ports file of the scenario
 # written here, and only if that process still carries this scenario. Never by name,
 # which would also stop a simulator of the tests or of another checkout.
+# A scenario of the caller's own (VANTRELO_SIM_SCENARIO) is kept: the one written here
+# is a copy of it with the ports file added, or the caller's ports file when it names
+# one. A file that is not a JSON object is handed on unchanged, for the simulator to
+# refuse; there is then no service to stop.
 work="$(mktemp -d "${TMPDIR:-/tmp}/vt-run-XXXXXX")"
 scenario="$work/scenario.json"
-ports="$work/ports.json"
-printf '{"portsFile": "%s"}\n' "$ports" >"$scenario"
+ports="$(python3 - "${VANTRELO_SIM_SCENARIO:-}" "$scenario" "$work/ports.json" <<'PY'
+import json, shutil, sys
+given, out, ports = sys.argv[1:4]
+try:
+    scenario = json.load(open(given)) if given else {}
+except (OSError, ValueError):
+    scenario = None
+if not isinstance(scenario, dict):
+    try:
+        shutil.copyfile(given, out)
+    except OSError as e:
+        sys.exit("run: the scenario %s cannot be read: %s" % (given, e.strerror))
+    print("")
+else:
+    scenario.setdefault("portsFile", ports)
+    with open(out, "w") as f:
+        json.dump(scenario, f)
+    print(scenario["portsFile"] if isinstance(scenario["portsFile"], str) else "")
+PY
+)" || { rm -rf "$work"; exit 1; }
 export VANTRELO_SIM_SCENARIO="$scenario"
 
 # The front end wants a runtime folder of its user alone; a session without one gets a
@@ -64,7 +86,7 @@ if ! private_folder "${XDG_RUNTIME_DIR:-}"; then
 fi
 
 sim_pid() {
-    [ -s "$ports" ] || return 1
+    [ -n "$ports" ] && [ -s "$ports" ] || return 1
     pid="$(sed -n 's/^{"pid":\([0-9][0-9]*\),.*/\1/p' "$ports")"
     [ -n "$pid" ] && tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" |
         grep -qxF "VANTRELO_SIM_SCENARIO=$scenario" && echo "$pid"
