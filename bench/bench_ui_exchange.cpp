@@ -75,7 +75,7 @@ struct Simulator {
     Simulator(const std::string& dir, const std::string& requestLog) {
         const std::string scenario = dir + "/scenario.json";
         const std::string ports = dir + "/ports.json";
-        std::ofstream(scenario) << "{\"portsFile\":\"" << ports << "\",\"promote\":{\"port\":0}"
+        std::ofstream(scenario) << "{\"portsFile\":\"" << ports << "\",\"state\":null,\"promote\":{\"port\":0}"
                                 << (requestLog.empty() ? ""
                                                        : ",\"requestLog\":\"" + requestLog + "\"")
                                 << "}";

@@ -19,6 +19,7 @@
 # in the options would have it; "Office" is the last used connection, as after a
 # login. Both are set through the simulator's scenario file, which the front end's
 # service inherits through the environment.
+# and dropdown_en.png and dropdown_zh.png (the connection drop-down opened).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -405,6 +406,56 @@ render_settings_dialogs() {
     echo "render: $out/proxysetting_$suffix.png, optionset_$suffix.png and about_$suffix.png"
 }
 
+# render_dropdown LANG_ID SUFFIX: the connection drop-down opened by a click, as a user
+# sees it: the main window and the popup below the drop-down, in one picture.
+render_dropdown() {
+    lang_id=$1
+    suffix=$2
+    home="$work/home-dropdown-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}}\n' "$lang_id" \
+        >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    sleep 1
+    set -- $main
+    wx=$2 wy=$3 ww=$4 wh=$5
+    # The drop-down spans the middle of the window's box in both languages.
+    xdotool mousemove $((wx + 250)) $((wy + 146)) click 1
+    popup="$(wait_window '$4 >= 64 && $5 >= 20 && !($4 == 400 && $5 == 270)')" ||
+        fail "the drop-down ($suffix) did not open"
+    sleep 0.5
+    set -- $popup
+    px=$2 py=$3 pw=$4 ph=$5
+    x0=$(( (px < wx ? px : wx) - 8 ))
+    y0=$(( (py < wy ? py : wy) - 8 ))
+    x1=$(( (px + pw > wx + ww ? px + pw : wx + ww) + 8 ))
+    y1=$(( (py + ph > wy + wh ? py + ph : wy + wh) + 8 ))
+    [ "$x0" -ge 0 ] || x0=0
+    [ "$y0" -ge 0 ] || y0=0
+    [ "$x1" -le 1280 ] || x1=1280
+    [ "$y1" -le 800 ] || y1=800
+    import -display "$DISPLAY" -window root \
+           -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$out/dropdown_$suffix.png" ||
+        fail "no picture of the drop-down ($suffix)"
+    xdotool key Escape
+
+    stop_app
+    echo "render: $out/dropdown_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -413,3 +464,5 @@ render_fault_report 1033 en
 render_fault_report 2052 zh
 render_settings_dialogs 1033 en
 render_settings_dialogs 2052 zh
+render_dropdown 1033 en
+render_dropdown 2052 zh

@@ -37,22 +37,27 @@ TempEnv::TempEnv() {
     root_ = buf;
     home_ = root_ + "/home";
     tmp_ = root_ + "/tmp";
+    runtime_ = root_ + "/run";
     mkdir(home_.c_str(), 0700);
     mkdir(tmp_.c_str(), 0700);
+    mkdir(runtime_.c_str(), 0700);
     mkdir((home_ + "/.config").c_str(), 0700);
 
     oldHome_ = Save("HOME", &hadHome_);
     oldXdg_ = Save("XDG_CONFIG_HOME", &hadXdg_);
     oldTmp_ = Save("TMPDIR", &hadTmp_);
+    oldRuntime_ = Save("XDG_RUNTIME_DIR", &hadRuntime_);
     setenv("HOME", home_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home_ + "/.config").c_str(), 1);
     setenv("TMPDIR", tmp_.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
 }
 
 TempEnv::~TempEnv() {
     Restore("HOME", hadHome_, oldHome_);
     Restore("XDG_CONFIG_HOME", hadXdg_, oldXdg_);
     Restore("TMPDIR", hadTmp_, oldTmp_);
+    Restore("XDG_RUNTIME_DIR", hadRuntime_, oldRuntime_);
     RemoveTree(root_);
 }
 

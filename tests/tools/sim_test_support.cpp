@@ -16,6 +16,8 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #ifndef SIM_PROMOTE_BIN
 #error "SIM_PROMOTE_BIN must name the simulator program"
@@ -275,9 +277,27 @@ bool Link::Ask(uint32_t msgType, uint32_t code, const Bytes& payload, Head* h, B
 
 // ---- simulator process --------------------------------------------------------------
 
-SimProcess::SimProcess(const std::string& scenarioJson, const std::string& dir) : dir_(dir) {
+namespace {
+
+// The scenario with "state": null added when it is a JSON object naming no state file.
+std::string WithFreshState(const std::string& scenario) {
+    rapidjson::Document d;
+    d.Parse(scenario.c_str(), scenario.size());
+    if (d.HasParseError() || !d.IsObject() || d.HasMember("state")) return scenario;
+    d.AddMember("state", rapidjson::Value(), d.GetAllocator());
+    rapidjson::StringBuffer out;
+    rapidjson::Writer<rapidjson::StringBuffer> w(out);
+    d.Accept(w);
+    return std::string(out.GetString(), out.GetSize());
+}
+
+}  // namespace
+
+SimProcess::SimProcess(const std::string& scenarioJson, const std::string& dir, State state)
+    : dir_(dir) {
     std::string scenarioPath = dir + "/scenario.json";
-    WriteFile(scenarioPath, Subst(scenarioJson, dir));
+    const std::string scenario = Subst(scenarioJson, dir);
+    WriteFile(scenarioPath, state == State::kFresh ? WithFreshState(scenario) : scenario);
     std::string portsPath = dir + "/ports.json";
     ::unlink(portsPath.c_str());
     pid_ = ::fork();

@@ -67,8 +67,13 @@ private:
 // The simulator program running in a child process.
 class SimProcess {
 public:
-    // scenarioJson may use the placeholder @DIR@ for the test's temporary folder.
-    explicit SimProcess(const std::string& scenarioJson, const std::string& dir);
+    // scenarioJson may use the placeholder @DIR@ for the test's temporary folder. A
+    // scenario that names no state file of its own gets "state": null, so that every
+    // start begins from the scenario alone; State::kDefaultFile leaves the scenario as
+    // it is, so that the default state file of the home folder is used.
+    enum class State { kFresh, kDefaultFile };
+    explicit SimProcess(const std::string& scenarioJson, const std::string& dir,
+                        State state = State::kFresh);
     ~SimProcess();
     bool Started() const { return started_; }
     // What the simulator wrote to its standard error (for failure messages).

@@ -9,6 +9,9 @@
 #include <cstring>
 #include <sstream>
 
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
 #include "sim_files.h"
 
 namespace sim {
@@ -188,6 +191,113 @@ Engine::Engine(Scenario scenario) : sc_(std::move(scenario)) {
 
 void Engine::Start() {
     for (const auto& p : profiles_) WriteProfileFile(p.first);
+}
+
+namespace {
+
+constexpr unsigned kKeptStateVersion = 1;
+
+// A profile name in the state file: a text when it is UTF-8, else {"hex": ...}.
+bool ReadNameJson(const rapidjson::Value& v, std::string* out) {
+    if (v.IsString()) {
+        out->assign(v.GetString(), v.GetStringLength());
+        return true;
+    }
+    Bytes raw;
+    if (!v.IsObject() || !v.HasMember("hex") || !v["hex"].IsString() ||
+        !FromHex(v["hex"].GetString(), &raw)) {
+        return false;
+    }
+    out->assign(raw.begin(), raw.end());
+    return true;
+}
+
+// A record's wire form from a hex text, which must be exactly the record's size.
+bool ReadRecordHex(const rapidjson::Value& v, const RecordDesc& d, Bytes* out) {
+    return v.IsString() && FromHex(v.GetString(), out) && out->size() == d.size;
+}
+
+}  // namespace
+
+// Records are kept in their wire form, so that a state file holds exactly what the
+// service would send back, whatever the fields' byte orders.
+std::string Engine::KeptStateText() const {
+    rapidjson::Document d;
+    d.SetObject();
+    auto& a = d.GetAllocator();
+    d.AddMember("version", kKeptStateVersion, a);
+    d.AddMember("config", rapidjson::Value(ToHex(sysConfig_.Wire()).c_str(), a), a);
+    rapidjson::Value list(rapidjson::kArrayType);
+    for (const auto& [name, p] : profiles_) {
+        rapidjson::Value e(rapidjson::kObjectType);
+        e.AddMember("name", TextJson(name, a), a);
+        e.AddMember("linkType", p.linkType, a);
+        e.AddMember("record", rapidjson::Value(ToHex(p.record.Wire()).c_str(), a), a);
+        list.PushBack(e, a);
+    }
+    d.AddMember("profiles", list, a);
+    rapidjson::StringBuffer out;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> w(out);
+    d.Accept(w);
+    return std::string(out.GetString(), out.GetSize()) + "\n";
+}
+
+bool Engine::RestoreKeptState(const std::string& text, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        *error = why;
+        return false;
+    };
+    rapidjson::Document d;
+    d.Parse(text.c_str(), text.size());
+    if (d.HasParseError() || !d.IsObject()) return fail("not a JSON object");
+    if (!d.HasMember("version") || !d["version"].IsUint() ||
+        d["version"].GetUint() != kKeptStateVersion) {
+        return fail("unknown version");
+    }
+    Bytes wire;
+    if (!d.HasMember("config") || !ReadRecordHex(d["config"], rec::kSysConfig, &wire)) {
+        return fail("config is not a configuration record");
+    }
+    Record config(rec::kSysConfig, wire.data(), wire.size());
+    if (!d.HasMember("profiles") || !d["profiles"].IsArray()) return fail("profiles missing");
+    std::map<std::string, StoredProfile> profiles;
+    for (const rapidjson::Value& e : d["profiles"].GetArray()) {
+        std::string name;
+        if (!e.IsObject() || !e.HasMember("name") || !ReadNameJson(e["name"], &name) ||
+            !ValidProfileName(name)) {
+            return fail("a profile without a valid name");
+        }
+        if (!e.HasMember("linkType") || !e["linkType"].IsUint() ||
+            (e["linkType"].GetUint() != 1 && e["linkType"].GetUint() != 2)) {
+            return fail("profile " + name + ": link type neither 1 nor 2");
+        }
+        StoredProfile sp;
+        sp.linkType = e["linkType"].GetUint();
+        const RecordDesc& desc = sp.linkType == 1 ? rec::kSslProfile : rec::kIpsecProfile;
+        if (!e.HasMember("record") || !ReadRecordHex(e["record"], desc, &wire)) {
+            return fail("profile " + name + ": record of the wrong size");
+        }
+        sp.record = Record(desc, wire.data(), wire.size());
+        if (!profiles.emplace(name, sp).second) return fail("profile " + name + " twice");
+    }
+    // Every profile has its session entry of its own kind, and every used entry its
+    // profile, as the engine itself keeps them.
+    size_t used = 0;
+    for (int i = 0; i < 16; ++i) {
+        const std::string base = "Sessions[" + std::to_string(i) + "].";
+        const std::string name = config.Text(base + "ProfileName");
+        if (name.empty()) continue;
+        ++used;
+        auto it = profiles.find(name);
+        if (it == profiles.end()) return fail("session " + name + " has no profile");
+        if (config.U32(base + "ConnectionType") != it->second.linkType) {
+            return fail("session " + name + ": connection type differs from its profile");
+        }
+    }
+    if (used != profiles.size()) return fail("a profile without its own session entry");
+    sysConfig_ = config;
+    profiles_ = std::move(profiles);
+    return true;
 }
 
 std::string Engine::ConfigDir() {

@@ -68,6 +68,12 @@ public:
 
     // The whole state as one JSON object.
     rapidjson::Value StateJson(rapidjson::Document::AllocatorType& a) const;
+    // What a real service keeps across restarts, the configuration (with its session
+    // entries) and the profiles, as the text of a state file; and that text read back.
+    // A text that does not describe a consistent state is refused with the reason, and
+    // the engine keeps what it had.
+    std::string KeptStateText() const;
+    bool RestoreKeptState(const std::string& text, std::string* error);
     void NoteUpdateSpawn(long pid, const std::string& error);
     void NoteUpdateExit(long pid, int status);
 

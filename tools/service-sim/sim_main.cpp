@@ -1,6 +1,8 @@
 // The service simulator, installed as promote/VanTreloPromoteService. The front end
 // starts it with no arguments and its own environment; the scenario file is named by
-// the environment variable VANTRELO_SIM_SCENARIO (none: the default demo set-up).
+// the environment variable VANTRELO_SIM_SCENARIO (none: the default demo set-up). As
+// the promote service its notes go to its own log once it is up; under its tool name
+// (tests) they stay on standard error.
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,5 +22,9 @@ int main() {
         }
     }
     sim::Server server(std::move(scenario));
+#ifdef SIM_RUNS_AS_SERVICE
+    // Started by the front end as its service, it lives on in the background.
+    server.DetachOnceUp();
+#endif
     return server.Run();
 }

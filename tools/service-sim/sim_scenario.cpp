@@ -558,6 +558,16 @@ bool ParseScenario(const std::string& json, Scenario* s, std::string* err) {
     o.Str("requestLog", &s->requestLog);
     o.Str("portsFile", &s->portsFile);
     o.OptU32("controlPort", &s->controlPort, 65535);
+    if (const Value* x = o.Get("state")) {
+        if (x->IsNull()) {
+            s->stateFile = std::string();
+        } else if (x->IsString() && x->GetStringLength() > 0) {
+            s->stateFile = std::string(x->GetString(), x->GetStringLength());
+        } else {
+            *err = "scenario: state: a file name or null expected";
+            return false;
+        }
+    }
     if (!o.ok()) return false;
     if (const Value* x = o.Get("promote")) {
         if (!ParsePromote(*x, s, err)) return false;

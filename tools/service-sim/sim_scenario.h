@@ -113,6 +113,9 @@ struct Scenario {
     std::string requestLog;      // JSON lines, one per packet received; empty = none
     std::string portsFile;       // written once every listener is up; empty = none
     std::optional<uint16_t> controlPort;  // 0 = any free port; unset = no control channel
+    // The state file: unset = the default one in the home folder; "" = memory only
+    // (the scenario's "state": null); else that file.
+    std::optional<std::string> stateFile;
 
     // Promote side.
     bool promoteListen = true;

@@ -7,12 +7,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -168,6 +170,43 @@ std::string Server::PortsJson() const {
     return ToLine(d);
 }
 
+Plan Server::Answer(const PacketHead& head, const Bytes& payload) {
+    Plan plan = engine_.HandleRequest(head, payload);
+    state_.Save(engine_);
+    return plan;
+}
+
+std::string Server::OwnLogPath() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') return std::string();
+    return std::string(home) + "/.VanTrelo/log/service-sim.log";
+}
+
+// The log grows by a few lines a run; past this size a start begins it anew.
+constexpr off_t kOwnLogMaxBytes = 1024 * 1024;
+
+void Server::Detach() {
+    const std::string path = OwnLogPath();
+    int logFd = -1;
+    if (!path.empty()) {
+        const std::string home(std::getenv("HOME"));
+        (void)::mkdir((home + "/.VanTrelo").c_str(), 0700);
+        (void)::mkdir((home + "/.VanTrelo/log").c_str(), 0700);
+        struct stat st {};
+        const int trunc = ::stat(path.c_str(), &st) == 0 && st.st_size > kOwnLogMaxBytes ? O_TRUNC : 0;
+        logFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | trunc, 0600);
+    }
+    const int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Without a log file the notes are dropped rather than left on the inherited error.
+    (void)::dup2(logFd >= 0 ? logFd : nullFd, STDERR_FILENO);
+    (void)::dup2(nullFd, STDOUT_FILENO);
+    (void)::dup2(nullFd, STDIN_FILENO);
+    if (logFd >= 0) ::close(logFd);
+    if (nullFd >= 0) ::close(nullFd);
+}
+
 bool Server::WritePortsFile(std::string* err) {
     if (sc_.portsFile.empty()) return true;
     std::string tmp = sc_.portsFile + ".tmp";
@@ -216,11 +255,13 @@ int Server::Run() {
         std::fprintf(stderr, "service-sim: %s\n", err.c_str());
         return 1;
     }
+    state_.Open(sc_.stateFile ? *sc_.stateFile : StateFile::DefaultPath(), &engine_);
     engine_.Start();
     if (!WritePortsFile(&err)) {
         std::fprintf(stderr, "service-sim: %s\n", err.c_str());
         return 1;
     }
+    if (detach_) Detach();
     std::fprintf(stderr, "service-sim: %s\n", PortsJson().c_str());
 
     while (!g_stop) {
@@ -568,13 +609,13 @@ void Server::HandlePacket(Conn& c, const PacketHead& h, const Bytes& payload) {
         LogPacket(c, h, payload);
         bool greeting = h.msgType == kTypePref && h.msgCode == code::kStartTulm;
         if (greeting || c.role != Role::kSync) return;
-        Enqueue(c, engine_.HandleRequest(h, payload), now);
+        Enqueue(c, Answer(h, payload), now);
         return;
     }
     LogPacket(c, h, payload);
     switch (c.role) {
     case Role::kSync:
-        Enqueue(c, engine_.HandleRequest(h, payload), now);
+        Enqueue(c, Answer(h, payload), now);
         break;
     case Role::kPromote:
         if (h.msgCode == code::kStartTulm && !c.portAnswered) {

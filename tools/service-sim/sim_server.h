@@ -18,6 +18,7 @@
 #include "sim_engine.h"
 #include "sim_https.h"
 #include "sim_scenario.h"
+#include "sim_state.h"
 
 namespace sim {
 
@@ -40,8 +41,15 @@ class Server {
 public:
     explicit Server(Scenario scenario);
     ~Server();
+    // Once every listener is up, notes go to the simulator's own log file instead of
+    // the standard error it inherited (see OwnLogPath), and standard input and output
+    // to /dev/null: a simulator left in the background then holds nothing of the
+    // terminal or pipe of whoever started it. Call before Run.
+    void DetachOnceUp() { detach_ = true; }
     // Runs until SIGTERM or SIGINT (or the scenario's exit time); returns the status.
     int Run();
+    // $HOME/.VanTrelo/log/service-sim.log; empty without HOME.
+    static std::string OwnLogPath();
 
 private:
     enum class Role { kPromote, kEngine, kSync, kAsync, kControl };
@@ -99,8 +107,14 @@ private:
     std::string PortsJson() const;
     static const char* RoleName(Role r);
 
+    // The engine's answer to a request; what it changed of the kept state is saved.
+    Plan Answer(const PacketHead& head, const Bytes& payload);
+    void Detach();
+
     Scenario sc_;
     Engine engine_;
+    StateFile state_;
+    bool detach_ = false;
     RequestLog log_;
     HttpsServer https_;
     int promoteFd_ = -1, engineFd_ = -1, controlFd_ = -1;

@@ -14,6 +14,13 @@ namespace {
 
 const QSize MCOMBOBOXITEM_ICON_SIZE(16, 16);
 
+// The icon buttons show their icon on the row's own background and nothing else. A
+// transparent background alone is not enough: a button whose style sheet names no
+// border keeps the platform style's raised panel, drawn from the transparent colour,
+// which comes out as a black square around each icon, and as a whole black square for
+// the new-connection row's button, which has no icon.
+const char kIconButtonStyle[] = "background:transparent;border:none;";
+
 // The row's texts use a very light weight (Qt's scale runs 0 to 99, normal is 50).
 QFont RowFont(int pointSize) {
     QFont font(QStringLiteral("Microsoft YaHei"));
@@ -68,10 +75,10 @@ MComboboxItem::MComboboxItem(QString text, int rowKind, int delay, QWidget* pare
     }
     typeButton.setIcon(typeIcon);
     typeButton.setIconSize(MCOMBOBOXITEM_ICON_SIZE);
-    typeButton.setStyleSheet("background:transparent;");
+    typeButton.setStyleSheet(QLatin1String(kIconButtonStyle));
     removeButton.setIcon(removeIcon);
     removeButton.setIconSize(MCOMBOBOXITEM_ICON_SIZE);
-    removeButton.setStyleSheet("background:transparent;");
+    removeButton.setStyleSheet(QLatin1String(kIconButtonStyle));
     connect(&removeButton, SIGNAL(clicked()), this, SLOT(MComboboxItem_Item_Remove()));
     nameLabel.setText(text);
     nameLabel.setFont(RowFont(10));

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +26,41 @@ constexpr int kProbeTimeoutMs = 500;
 constexpr int kProberReadTimeoutMs = 1000;
 
 void (*g_beforeListenHook)() = nullptr;
+
+// Where the name goes when the session has no private runtime folder. Fixed rather than
+// the caller's TMPDIR: a start with another TMPDIR must still meet the first instance.
+const char kSharedTempFolder[] = "/tmp";
+QString g_sharedTempFolder = QString::fromLatin1(kSharedTempFolder);
+
+// A runtime folder that only this user can enter: a directory of this user, closed to
+// group and others. Anything else (unset, relative, someone else's, open to others)
+// could let another user answer or squat the name.
+bool IsPrivateFolder(const QByteArray& path) {
+    if (path.isEmpty() || path.at(0) != '/') {
+        return false;
+    }
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 0077) == 0;
+}
+
+// The local server's full name, one per user: in the private runtime folder when the
+// session has one, else in the shared temporary folder with the user's id appended. A
+// bare name would sit in the shared temporary folder, where every user would meet the
+// first user's instance, and would follow TMPDIR, where the same user's starts would
+// miss each other.
+QString InstanceServerName(const QString& program) {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (IsPrivateFolder(runtime)) {
+        const QString name = QFile::decodeName(runtime) + QLatin1Char('/') + program;
+        // A name longer than a socket address holds could not be listened on.
+        if (static_cast<size_t>(QFile::encodeName(name).size()) < sizeof(sockaddr_un::sun_path)) {
+            return name;
+        }
+    }
+    return g_sharedTempFolder + QLatin1Char('/') + program + QLatin1Char('-') +
+           QString::number(::geteuid());
+}
 
 // Holds an exclusive lock on the per-user instance lock file for its lifetime. Without
 // the file (no home folder to write) the guard goes on unlocked, as it did before the
@@ -64,8 +101,12 @@ private:
 
 void singleApplicationBeforeListenHookSet(void (*hook)()) { g_beforeListenHook = hook; }
 
+void singleApplicationSharedTempFolderSet(const char* folder) {
+    g_sharedTempFolder = QString::fromLocal8Bit(folder != nullptr ? folder : kSharedTempFolder);
+}
+
 SingleApplication::SingleApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    m_serverName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    m_serverName = InstanceServerName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     _probeInstance();
 }
 

@@ -2,7 +2,8 @@
 // The program's application object, which also keeps a second copy of the front end from
 // running: while it is built it tries to reach a local server named after the running
 // executable's file name; when one answers another instance runs, otherwise this
-// instance becomes that server.
+// instance becomes that server. The name is the user's own: the file name inside
+// $XDG_RUNTIME_DIR when that folder is private, else "<file name>-<uid>" in /tmp.
 //
 // The probe and the listen run under an exclusive lock on a per-user file
 // ($HOME/.VanTrelo/.instance.lock), so two copies started at the same moment cannot both

@@ -4,3 +4,7 @@
 // Called (when set) after a failed probe, before the listen, while the instance lock is
 // held: a test holds an instance in that window to show what a concurrent start sees.
 void singleApplicationBeforeListenHookSet(void (*hook)());
+
+// Replaces the shared temporary folder ("/tmp") that holds the instance name when the
+// session has no private runtime folder (nullptr: "/tmp" again).
+void singleApplicationSharedTempFolderSet(const char* folder);

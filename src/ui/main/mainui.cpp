@@ -3,6 +3,7 @@
 
 #include "mainui.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,7 @@
 #include <QListWidgetItem>
 #include <QMenu>
 #include <QProcess>
+#include <QScrollBar>
 #include <QScreen>
 #include <QSettings>
 #include <QThread>
@@ -94,6 +96,26 @@ QString Text(const char* key) { return LanguageSetting::GetInstance()->GetValue(
 
 // The profile's shown name: its stored name up to the last ".".
 QString ShownName(const QString& stored) { return Util_GetFileBaseName(stored); }
+
+// The rows keep their parts at fixed places whatever their width, so the open list is
+// made at least as wide as the widest row's parts, with the row's left margin mirrored on
+// the right. The drop-down itself follows the window's layout and the language of its
+// label, and may be narrower: its popup would then cut the delete icons.
+void FitListToRows(QListWidget* list, int maxVisibleRows) {
+    int widest = 0;
+    for (int i = 0; i < list->count(); ++i) {
+        const QWidget* row = list->itemWidget(list->item(i));
+        if (row != nullptr) {
+            const QRect parts = row->childrenRect();
+            widest = std::max(widest, parts.right() + 1 + std::max(parts.left(), 0));
+        }
+    }
+    int width = widest + 2 * list->frameWidth();
+    if (list->count() > maxVisibleRows) {
+        width += list->verticalScrollBar()->sizeHint().width();
+    }
+    list->setMinimumWidth(width);
+}
 
 void NotBuilt(const char* what) {
     Log(DDM_LOG_INFO, QStringLiteral("[%1][not built yet]").arg(QLatin1String(what)));
@@ -360,6 +382,7 @@ void MainUI::MainUI_ConnectList_Init() {
                                    ",text is " + name + "]");
         }
     }
+    FitListToRows(d->listWidget, ui->cb_linkname->maxVisibleItems());
     Log(DDM_LOG_INFO, QStringLiteral("[Finish connect list init]"));
 }
 
@@ -373,6 +396,7 @@ void MainUI::MainUI_ConnectList_Insert(QString name, int rowKind) {
     d->listWidget->setItemWidget(item, row);
     const int index = d->listWidget->count() - 1;
     ui->cb_linkname->setItemText(index, name);
+    FitListToRows(d->listWidget, ui->cb_linkname->maxVisibleItems());
     Log(DDM_LOG_DEBUG, "[Connect list insert][index is " + QString::number(index) +
                            ",text is " + name + "]");
 }

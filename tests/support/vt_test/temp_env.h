@@ -1,7 +1,9 @@
 #pragma once
-// Gives a test its own HOME, XDG_CONFIG_HOME and TMPDIR under a fresh temporary
-// folder, so nothing a test does reaches the real home folder. The previous values
-// come back and the folder is removed when the object goes away.
+// Gives a test its own HOME, XDG_CONFIG_HOME, TMPDIR and XDG_RUNTIME_DIR (a private
+// folder, as a session's is) under a fresh temporary folder, so nothing a test does
+// reaches the real home folder, and per-user names such as the front end's instance
+// name are the test's own. The previous values come back and the folder is removed
+// when the object goes away.
 
 #include <string>
 
@@ -17,13 +19,15 @@ public:
     const std::string& Root() const { return root_; }
     const std::string& Home() const { return home_; }
     const std::string& Tmp() const { return tmp_; }
+    const std::string& Runtime() const { return runtime_; }
 
 private:
     std::string root_;
     std::string home_;
     std::string tmp_;
-    std::string oldHome_, oldXdg_, oldTmp_;
-    bool hadHome_ = false, hadXdg_ = false, hadTmp_ = false;
+    std::string runtime_;
+    std::string oldHome_, oldXdg_, oldTmp_, oldRuntime_;
+    bool hadHome_ = false, hadXdg_ = false, hadTmp_ = false, hadRuntime_ = false;
 };
 
 // Removes a folder and everything under it (no symlinks followed).

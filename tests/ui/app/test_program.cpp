@@ -282,7 +282,7 @@ protected:
         ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
         scenario_ = dir_ + "/scenario.json";
         // The simulator ends by itself after a while, should everything else fail.
-        std::ofstream(scenario_) << R"({"promote":{"exitAfterStartMs":120000},"config":{"ProductName":")"
+        std::ofstream(scenario_) << R"({"state":null,"promote":{"exitAfterStartMs":120000},"config":{"ProductName":")"
                                  << kProduct << R"("}})";
         // A leak inside the message bus library, which the window system's platform plugin
         // loads, is not the client's.
@@ -379,7 +379,7 @@ protected:
 
     // Whether something accepts connections under the client's instance name.
     bool InstanceAnswers() const {
-        const std::string path = env_.Tmp() + "/VanTrelo";
+        const std::string path = runtime_ + "/VanTrelo";
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -390,7 +390,7 @@ protected:
     }
     bool InstanceNameExists() const {
         struct stat st {};
-        return lstat((env_.Tmp() + "/VanTrelo").c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+        return lstat((runtime_ + "/VanTrelo").c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     }
 
     vt_test::TempEnv env_;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -30,6 +31,7 @@
 #include "urgentthread.h"
 #include "vt_test/child_process.h"
 #include "vt_test/temp_env.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -96,6 +98,10 @@ TEST(UrgentThread, EachEventGivesItsSignalUnderTheFlagsOfTheMoment) {
             got.Add("UI_Show_Style(" + std::to_string(type) + "," + text.toStdString() + ")");
         });
         QObject::connect(thread, &UrgentThread::signal_Exit, &receiver, [&] { got.Add("Exit"); });
+        // The thread's kernel id, taken in the thread itself, to see when it waits.
+        std::atomic<pid_t> tid{0};
+        QObject::connect(thread, &QThread::started, &receiver, [&] { tid = vt_test::ThisThreadId(); },
+                         Qt::DirectConnection);
         thread->start(QThread::InheritPriority);
 
         UIContext* ctx = UIContext::GetInstance();
@@ -132,11 +138,14 @@ TEST(UrgentThread, EachEventGivesItsSignalUnderTheFlagsOfTheMoment) {
                 }
             }
             passes += b.codes.size();
-            // Every pass logs its event; the batch is done when the last one has, and its
-            // signal (queued before the log line of the next pass) has been delivered.
+            // Every pass logs its event before it reads the flags, so the last line of the
+            // batch only says that its pass has begun. The pass is over once the thread
+            // waits on the queue again, after its pause: only then may the next batch's
+            // flags be set, and the signal it queued be delivered.
             ASSERT_TRUE(SpinUntil([&] {
                 return ui_test::LogCount("[Urgent thread run][message type is ") >= passes;
             }));
+            ASSERT_TRUE(vt_test::WaitUntilBlocked(tid, nullptr, 0, 30000));
             QCoreApplication::processEvents();
             EXPECT_EQ(got.seen, b.expected);
         }

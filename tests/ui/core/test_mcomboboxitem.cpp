@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -79,6 +81,55 @@ TEST(MComboboxItem, PositionsFollowTheSystemType) {
         EXPECT_EQ(row.findChildren<QPushButton*>().at(1)->geometry(), QRect(c.removeX, 5, 20, 20));
     }
     UIContext::GetInstance()->SetSystemType(2);
+}
+
+// The icons sit on the row's own background: each icon button paints its icon and
+// nothing around it, in every state a button of the open list can be in, and a button
+// without an icon paints nothing at all. The row is drawn onto a transparent picture, so
+// any pixel a button paints outside its icon shows as not transparent.
+TEST(MComboboxItem, IconButtonsPaintOnlyTheirIcon) {
+    const struct {
+        const char* what;
+        bool underMouse;
+        bool down;
+    } states[] = {{"idle", false, false}, {"under the mouse", true, false}, {"pressed", false, true}};
+    for (int rowKind : {0, 1, 2}) {
+        for (const auto& state : states) {
+            SCOPED_TRACE(std::string("row kind ") + std::to_string(rowKind) + ", " + state.what);
+            MComboboxItem row("name", rowKind, 0, nullptr);
+            row.resize(240, 30);
+            const QList<QPushButton*> buttons = row.findChildren<QPushButton*>();
+            ASSERT_EQ(buttons.size(), 2);
+            for (QPushButton* button : buttons) {
+                button->setAttribute(Qt::WA_UnderMouse, state.underMouse);
+                button->setDown(state.down);
+            }
+            QImage picture(row.size(), QImage::Format_ARGB32_Premultiplied);
+            picture.fill(Qt::transparent);
+            row.render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+            for (QPushButton* button : buttons) {
+                const QRect area = button->geometry();
+                // The icon centred in its button; a pressed button may shift it by a pixel.
+                QRect icon;
+                if (!button->icon().isNull()) {
+                    icon = QRect(QPoint(), button->iconSize());
+                    icon.moveCenter(area.center());
+                    icon.adjust(-1, -1, 1, 1);
+                }
+                int painted = 0;
+                int drawn = 0;
+                for (int y = area.top(); y <= area.bottom(); ++y) {
+                    for (int x = area.left(); x <= area.right(); ++x) {
+                        const bool opaque = qAlpha(picture.pixel(x, y)) != 0;
+                        (icon.contains(x, y) ? drawn : painted) += opaque ? 1 : 0;
+                    }
+                }
+                EXPECT_EQ(painted, 0) << (button->icon().isNull() ? "button without icon" : "icon button")
+                                      << " at x " << area.x();
+                EXPECT_EQ(drawn > 0, !button->icon().isNull()) << "the icon itself is shown";
+            }
+        }
+    }
 }
 
 TEST(MComboboxItem, GatewayRowDelayText) {

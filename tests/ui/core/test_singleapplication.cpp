@@ -1,6 +1,7 @@
 // The single-instance guard with real processes: every instance is a forked child that
-// builds its own application object under the test's private HOME and TMPDIR (the local
-// server's name lives in TMPDIR), and reports what it found on a pipe.
+// builds its own application object under the test's private HOME and TMPDIR, and reports
+// what it found on a pipe. The shared temporary folder, which holds the instance name when
+// there is no private runtime folder, is the test's own too.
 
 #include <gtest/gtest.h>
 
@@ -32,10 +33,17 @@ struct Instance {
     int out = -1;  // what the instance reports, one line each
 };
 
+// What a start changes in its child before it builds the application object: another
+// user (uid 0: the test's own), and environment variables set, or unset when empty.
+struct As {
+    uid_t uid = 0;
+    std::vector<std::pair<std::string, std::string>> env;
+};
+
 // Starts an instance in a child: it builds the application object, writes "other" or
 // "first", and then either ends or, when serve is true, runs its event loop (answering
 // later probes) until it is killed.
-Instance Start(bool serve) {
+Instance Start(bool serve, const As& as = {}) {
     int p[2];
     if (pipe(p) != 0) {
         ADD_FAILURE() << "no pipe";
@@ -44,6 +52,17 @@ Instance Start(bool serve) {
     const pid_t pid = fork();
     if (pid == 0) {
         close(p[0]);
+        for (const auto& [name, value] : as.env) {
+            if (value.empty()) {
+                unsetenv(name.c_str());
+            } else {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
+        }
+        if (as.uid != 0 && (setgid(as.uid) != 0 || setuid(as.uid) != 0)) {
+            (void)!write(p[1], "no setuid\n", 10);
+            _exit(1);
+        }
         static char name[] = "ui_singleapplication";
         static char* argv[] = {name, nullptr};
         static int argc = 1;
@@ -87,6 +106,16 @@ class SingleApplicationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(mkdir((env_.Home() + "/.VanTrelo").c_str(), 0700), 0);
+        // A shared temporary folder of the test's own, open to every user as /tmp is.
+        shared_ = env_.Root() + "/shared-tmp";
+        ASSERT_EQ(mkdir(shared_.c_str(), 0700), 0);
+        ASSERT_EQ(chmod(shared_.c_str(), 01777), 0);
+        singleApplicationSharedTempFolderSet(shared_.c_str());
+        // Each start chooses its runtime folder; none is inherited from the caller.
+        const char* runtime = getenv("XDG_RUNTIME_DIR");
+        hadRuntime_ = runtime != nullptr;
+        oldRuntime_ = hadRuntime_ ? runtime : "";
+        unsetenv("XDG_RUNTIME_DIR");
     }
     void TearDown() override {
         for (pid_t pid : g_started) {
@@ -96,10 +125,27 @@ protected:
             }
         }
         g_started.clear();
+        singleApplicationSharedTempFolderSet(nullptr);
+        if (hadRuntime_) setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
     }
-    std::string SocketPath() const { return env_.Tmp() + "/ui_singleapplication"; }
+    // The name of the test user's instance when there is no private runtime folder.
+    std::string SocketPath() const { return shared_ + "/ui_singleapplication-" + std::to_string(geteuid()); }
     std::string LockPath() const { return env_.Home() + "/.VanTrelo/.instance.lock"; }
+    // A folder of the test's own, with that mode.
+    std::string Folder(const std::string& name, mode_t mode) const {
+        const std::string path = env_.Root() + "/" + name;
+        EXPECT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+        EXPECT_EQ(chmod(path.c_str(), mode), 0) << path;
+        return path;
+    }
+    static bool IsSocket(const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    }
     vt_test::TempEnv env_;
+    std::string shared_;
+    bool hadRuntime_ = false;
+    std::string oldRuntime_;
 };
 
 TEST_F(SingleApplicationTest, SecondStartSeesTheFirstWhichServesOn) {
@@ -180,6 +226,71 @@ TEST_F(SingleApplicationTest, ConcurrentStartWaitsForTheFirstsListen) {
     close(probed[0]);
     End(second, 0);
     End(first);
+}
+
+// The name is the user's own. With a private runtime folder it lies there, whatever the
+// start's TMPDIR; without one, or with one that is not private (open to others, or not a
+// folder at all), it is the program's name and the user's id in the shared temporary
+// folder, again whatever TMPDIR says. Either way the same user's second start, with
+// another TMPDIR, is refused.
+TEST_F(SingleApplicationTest, NameIsPerUserAndASecondStartIsRefusedWhateverItsTmpdir) {
+    const std::string otherTmp = Folder("other-tmp", 0700);
+    const std::string priv = Folder("runtime", 0700);
+    const std::string open = Folder("runtime-open", 0755);
+    const struct {
+        const char* what;
+        std::string runtime;  // XDG_RUNTIME_DIR of both starts ("" unset)
+        std::string name;     // where the first start listens
+    } cases[] = {
+        {"private runtime folder", priv, priv + "/ui_singleapplication"},
+        {"no runtime folder", "", SocketPath()},
+        {"runtime folder open to others", open, SocketPath()},
+        {"runtime folder that is not a folder", "/dev/null", SocketPath()},
+        {"relative runtime folder", "runtime", SocketPath()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Instance first = Start(true, {0, {{"XDG_RUNTIME_DIR", c.runtime}}});
+        ASSERT_EQ(Report(first), "first");
+        EXPECT_TRUE(IsSocket(c.name)) << c.name;
+        EXPECT_FALSE(IsSocket(env_.Tmp() + "/ui_singleapplication")) << "never the bare name in TMPDIR";
+
+        Instance second = Start(false, {0, {{"XDG_RUNTIME_DIR", c.runtime}, {"TMPDIR", otherTmp}}});
+        EXPECT_EQ(Report(second), "other");
+        End(second, 0);
+        End(first);
+        unlink(c.name.c_str());
+    }
+}
+
+// Two users on one machine: each starts a first instance of their own, and each one's
+// second start meets their own first. Needs root to start the other user's instances.
+TEST_F(SingleApplicationTest, TwoUsersEachRunTheirOwnInstance) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "starting a second user's instance needs root";
+    }
+    const uid_t other = 65534;  // a user id that owns nothing of the test's
+    const std::string otherHome = Folder("other-home", 0700);
+    ASSERT_EQ(mkdir((otherHome + "/.VanTrelo").c_str(), 0700), 0);
+    ASSERT_EQ(chown(otherHome.c_str(), other, other), 0);
+    ASSERT_EQ(chown((otherHome + "/.VanTrelo").c_str(), other, other), 0);
+    ASSERT_EQ(chmod(env_.Root().c_str(), 0755), 0);  // the other user reaches the shared folder
+    const As otherUser{other, {{"HOME", otherHome}, {"TMPDIR", shared_}}};
+
+    Instance mine = Start(true);
+    ASSERT_EQ(Report(mine), "first");
+    Instance theirs = Start(true, otherUser);
+    EXPECT_EQ(Report(theirs), "first") << "another user's instance is not this user's";
+    EXPECT_TRUE(IsSocket(shared_ + "/ui_singleapplication-" + std::to_string(other)));
+
+    Instance mineAgain = Start(false);
+    EXPECT_EQ(Report(mineAgain), "other");
+    Instance theirsAgain = Start(false, otherUser);
+    EXPECT_EQ(Report(theirsAgain), "other");
+    End(mineAgain, 0);
+    End(theirsAgain, 0);
+    End(theirs);
+    End(mine);
 }
 
 }  // namespace

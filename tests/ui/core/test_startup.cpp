@@ -57,7 +57,8 @@ int ListenAsRunningInstance() {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    const std::string path = std::string(getenv("TMPDIR")) + "/ui_startup";
+    // The instance name lives in the private runtime folder the test environment gives.
+    const std::string path = std::string(getenv("XDG_RUNTIME_DIR")) + "/ui_startup";
     std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 8) != 0) {
         ADD_FAILURE() << "no listener at " << path;

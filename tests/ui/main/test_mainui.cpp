@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -654,6 +655,42 @@ TEST_F(MainUITest, PressOnTheDropDownRebuildsOnlyWhileNotLoggedIn) {
     EXPECT_EQ(UIContext::GetInstance()->GetConnectName(), QString("b.c"));
     EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
     first = saved;
+}
+
+// The open list holds every row whole, in both languages and with the program's font:
+// the popup is at least as wide as the widest row's parts, however narrow the drop-down
+// itself is laid out. The list is opened as a user opens it, by a press on the drop-down,
+// which rebuilds it first.
+TEST_F(MainUITest, OpenListHoldsEveryRowWhole) {
+    ui_test::SimLink link(R"("config": {"LastAccessSession": "Office.ini"})");
+    const QFont oldFont = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("TakaoPGothic"), 12));
+    for (int language : {1033, 2052}) {
+        SCOPED_TRACE(language);
+        LanguageSetting::GetInstance()->Init(language, QStringLiteral(VT_TEST_RUNTIME_DIR));
+        auto window = Build(link);
+        window->show();
+        auto* combo = window->findChild<QComboBox*>("cb_linkname");
+        Click(combo);
+        ASSERT_TRUE(combo->view()->isVisible()) << "the press opens the list";
+        ASSERT_EQ(RowTexts(combo).size(), 3);
+        QWidget* viewport = combo->view()->viewport();
+        int widest = 0;
+        for (int i = 0; i < 3; ++i) {
+            MComboboxItem* row = Row(combo, i);
+            ASSERT_NE(row, nullptr);
+            for (QWidget* part : row->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                const QRect inList(part->mapTo(viewport, QPoint(0, 0)), part->size());
+                widest = std::max(widest, inList.right() + 1);
+                EXPECT_TRUE(viewport->rect().contains(inList))
+                    << row->MComboboxItem_Text_Get().toStdString() << ": part at " << inList.x() << ".."
+                    << inList.right() << " of a list " << viewport->width() << " wide";
+            }
+        }
+        EXPECT_GE(combo->view()->window()->width(), widest) << "the popup is as wide as the rows";
+        combo->hidePopup();
+    }
+    QApplication::setFont(oldFont);
 }
 
 // Rows the profile editor reports: a new profile is appended and selected (an unknown

@@ -121,7 +121,7 @@ public:
         dir_ = env_.Tmp();
         const std::string scenario = "{\"requestLog\":\"" + dir_ +
                                      "/requests.jsonl\",\"portsFile\":\"" + dir_ +
-                                     "/ports.json\",\"controlPort\":0" +
+                                     "/ports.json\",\"state\":null,\"controlPort\":0" +
                                      (scenarioExtra.empty() ? "" : "," + scenarioExtra) + "}";
         WriteFile(dir_ + "/scenario.json", scenario);
         setenv("VANTRELO_SIM_SCENARIO", (dir_ + "/scenario.json").c_str(), 1);

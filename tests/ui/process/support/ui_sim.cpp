@@ -150,7 +150,7 @@ int64_t LogLineTimeUs(const std::string& line) {
 Sim::Sim(const std::string& extra, const std::string& promote, uint16_t promotePort) {
     const std::string dir = env_.Tmp();
     std::string scenario = "{\"requestLog\":\"" + dir + "/requests.jsonl\",\"portsFile\":\"" +
-                           dir + "/ports.json\",\"controlPort\":0,\"promote\":{\"port\":" +
+                           dir + "/ports.json\",\"state\":null,\"controlPort\":0,\"promote\":{\"port\":" +
                            std::to_string(promotePort) +
                            (promote.empty() ? "" : "," + promote) + "}" +
                            (extra.empty() ? "" : "," + extra) + "}";
