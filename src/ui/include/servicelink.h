@@ -7,6 +7,7 @@
 #include "ui_auth.h"
 #include "ui_cfm.h"
 #include "ui_connect.h"
+#include "ui_env.h"
 #include "ui_https.h"
 #include "ui_language.h"
 #include "ui_ipsec.h"
@@ -17,4 +18,5 @@
 #include "ui_proxy.h"
 #include "ui_startup.h"
 #include "ui_sysinfo.h"
+#include "ui_update.h"
 #include "ui_urgent.h"

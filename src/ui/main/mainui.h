@@ -91,9 +91,9 @@ private slots:
     void MainUI_FirstLogin_ModifyPSWD();
     void on_pb_ProxySetting_clicked();
     void on_pb_Help_clicked();
-    void MainUI_UI_GetNewVersion(QString newClientPath);
-    void MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
-                          UIFIRST_CONNECT_CONF_S* firstConnectReturn);
+    QString MainUI_UI_GetNewVersion(QString newClientPath);
+    int MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
+                         UIFIRST_CONNECT_CONF_S* firstConnectReturn);
     void MainUI_Plugin_Login();
     void MainUI_Plugin_Stop_CNEM();
     void MainUI_Plugin_Start_CNEM();
@@ -123,6 +123,8 @@ private:
     void OpenNewProfileEditor();
     // Not logged in, settings editable, drop-down enabled, Connect shown.
     void ShowNotConnected();
+    // The box that offers the gateway's package of an unknown kind for a download by hand.
+    void MainUI_UpdateFailed_Message(const QString& url);
 
     Ui_MainUI* ui;
     MainUIPrivate* d;
