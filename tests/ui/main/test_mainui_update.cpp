@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 
@@ -82,10 +83,11 @@ protected:
         context->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
         context->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
         LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
-        dir_ = std::make_unique<vt_test::TempEnv>();
+        dir_ = std::make_unique<QTemporaryDir>();
+        ASSERT_TRUE(dir_->isValid());
         package_ = QByteArray(kPackageSize, '\0');
         for (int i = 0; i < kPackageSize; ++i) package_[i] = static_cast<char>(i * 7 + i / 251);
-        const std::string file = dir_->Tmp() + "/package.bin";
+        const std::string file = dir_->filePath("package.bin").toStdString();
         std::ofstream(file, std::ios::binary).write(package_.constData(), package_.size());
         link_ = std::make_unique<ui_test::SimLink>(
             R"("https":{"port":0,"files":[)"
@@ -168,7 +170,7 @@ protected:
                            "YES");
     }
 
-    std::unique_ptr<vt_test::TempEnv> dir_;
+    std::unique_ptr<QTemporaryDir> dir_;  // beside the test's own HOME, which stays
     QByteArray package_;
     std::unique_ptr<ui_test::SimLink> link_;
     std::unique_ptr<MainUI> window_;
@@ -358,7 +360,7 @@ TEST_F(MainUIUpdateTest, HandOverWithoutAPromoteConnectionKeepsTheClientUsable) 
 }
 
 TEST_F(MainUIUpdateTest, NewVersionIsReadFromASettingsFile) {
-    const QString path = QString::fromStdString(dir_->Tmp()) + "/version.ini";
+    const QString path = dir_->filePath("version.ini");
     ASSERT_TRUE(WriteAll(path, "[GLOBAL]\nClientVersion=7.0.3.1\n"));
     QString version;
     ASSERT_TRUE(QMetaObject::invokeMethod(window_.get(), "MainUI_UI_GetNewVersion",
