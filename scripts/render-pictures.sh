@@ -19,7 +19,9 @@
 # in the options would have it; "Office" is the last used connection, as after a
 # login. Both are set through the simulator's scenario file, which the front end's
 # service inherits through the environment.
-# and dropdown_en.png and dropdown_zh.png (the connection drop-down opened).
+# and dropdown_en.png and dropdown_zh.png (the connection drop-down opened), and the
+# client update's question and progress window, update_question_*.png and
+# update_progress_*.png (render_update_download).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -456,6 +458,58 @@ render_dropdown() {
     echo "render: $out/dropdown_$suffix.png"
 }
 
+# render_update_download LANG_ID SUFFIX: a client update offered before a login. The
+# simulator reports a newer client and names a package on its own HTTPS server that
+# stalls after 40 % of its bytes; Connect brings the question (update_question_SUFFIX.png),
+# YES the progress window, caught while the download waits (update_progress_SUFFIX.png).
+# The partial package is removed from /tmp afterwards.
+render_update_download() {
+    lang_id=$1
+    suffix=$2
+    home="$work/home-update-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    name="vt-render-update-$$-$suffix.tar.gz"
+    head -c 3000000 /dev/urandom >"$home/package.bin"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}, "engine": {"versionMS": "0x00070000", "versionLS": "0x00020022", "packageUrl": "https://127.0.0.1:{https}/app/%s"}, "https": {"port": 0, "files": [{"path": "/app/%s", "file": "%s", "mode": "stall", "stallAfterBytes": 1200000}]}}\n' \
+        "$lang_id" "$name" "$name" "$home/package.bin" >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    sleep 1
+    # Connect comes first in the window's focus chain.
+    set -- $main
+    xdotool mousemove $(($2 + $4 / 2)) $(($3 + 20)) windowfocus --sync "$1" key space
+    question="$(wait_window '$4 == 426 && $5 == 80')" ||
+        fail "the update question ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    sleep 0.5
+    set -- $question
+    import -display "$DISPLAY" -window "$1" "$out/update_question_$suffix.png" ||
+        fail "no picture of the update question ($suffix)"
+    # YES is the default button.
+    xdotool mousemove $(($2 + $4 / 2)) $(($3 + 10)) windowfocus --sync "$1" key Return
+    progress="$(wait_window '$4 >= 150 && $5 >= 50 && !($4 == 400 && $5 == 270) && !($4 == 426 && $5 == 80)')" ||
+        fail "the progress window ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    sleep 2  # the download reaches its stall and the bar paints
+    set -- $progress
+    import -display "$DISPLAY" -window "$1" "$out/update_progress_$suffix.png" ||
+        fail "no picture of the progress window ($suffix)"
+
+    stop_app
+    rm -f "/tmp/$name"
+    echo "render: $out/update_question_$suffix.png and $out/update_progress_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -466,3 +520,5 @@ render_settings_dialogs 1033 en
 render_settings_dialogs 2052 zh
 render_dropdown 1033 en
 render_dropdown 2052 zh
+render_update_download 1033 en
+render_update_download 2052 zh
