@@ -490,17 +490,22 @@ render_update_download() {
     # Connect comes first in the window's focus chain.
     set -- $main
     xdotool mousemove $(($2 + $4 / 2)) $(($3 + 20)) windowfocus --sync "$1" key space
-    question="$(wait_window '$4 == 426 && $5 == 80')" ||
+    wait_window '$4 == 426 && $5 == 80' >/dev/null ||
         fail "the update question ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    # Asked again once it has settled: a window may be replaced while it first maps.
     sleep 0.5
+    question="$(wait_window '$4 == 426 && $5 == 80')" ||
+        fail "the update question ($suffix) went away"
     set -- $question
     import -display "$DISPLAY" -window "$1" "$out/update_question_$suffix.png" ||
         fail "no picture of the update question ($suffix)"
     # YES is the default button.
     xdotool mousemove $(($2 + $4 / 2)) $(($3 + 10)) windowfocus --sync "$1" key Return
-    progress="$(wait_window '$4 >= 150 && $5 >= 50 && !($4 == 400 && $5 == 270) && !($4 == 426 && $5 == 80)')" ||
+    progress_test='$4 >= 150 && $5 >= 50 && !($4 == 400 && $5 == 270) && !($4 == 426 && $5 == 80)'
+    wait_window "$progress_test" >/dev/null ||
         fail "the progress window ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
     sleep 2  # the download reaches its stall and the bar paints
+    progress="$(wait_window "$progress_test")" || fail "the progress window ($suffix) went away"
     set -- $progress
     import -display "$DISPLAY" -window "$1" "$out/update_progress_$suffix.png" ||
         fail "no picture of the progress window ($suffix)"
