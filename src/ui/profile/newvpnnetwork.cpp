@@ -22,6 +22,8 @@ void Warn(const char* key) {
 }  // namespace
 
 NewVPNNetwork::NewVPNNetwork(QWidget* parent) : basewidget(parent), ui(new Ui_NewVPNNetwork) {
+    // The base's form has named the dialog after itself; a form names only a nameless one.
+    setObjectName(QString());
     ui->setupUi(this);
 }
 
@@ -117,16 +119,12 @@ void NewVPNNetwork::on_pb_ok_clicked() {
         return;
     }
     // Leading ones, then zeros: then m - 1 fills exactly the zeros. All zeros passes too,
-    // as the subtraction wraps. A mask without its first octet is no address at all and
-    // would read as 0.0.0.0, a route that catches all traffic: it is refused.
-    bool maskShaped = false;
-    if (!maskEdit->Part(0)->text().isEmpty()) {
-        bool isIPv4 = false;
-        const uint32_t m = QHostAddress(maskEdit->text()).toIPv4Address(&isIPv4);
-        const uint32_t value = isIPv4 ? m : 0u;
-        maskShaped = ((value - 1u) | value) == 0xFFFFFFFFu;
-    }
-    if (!maskShaped) {
+    // as the subtraction wraps. A text that does not read as an address (no first octet,
+    // or a part such as "08" that the reader takes for a bad octal number) would count
+    // as 0.0.0.0, a route that catches all traffic: it is refused.
+    bool isIPv4 = false;
+    const uint32_t m = QHostAddress(maskEdit->text()).toIPv4Address(&isIPv4);
+    if (!isIPv4 || ((m - 1u) | m) != 0xFFFFFFFFu) {
         Warn("/UI_NEWVPNNETWORK/UI_NEWVPNNETWORK_MASK_ERROR");
         return;
     }
