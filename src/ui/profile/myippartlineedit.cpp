@@ -39,10 +39,16 @@ void MyIpPartLineEdit::HandOver(MyIpPartLineEdit* target) {
 }
 
 void MyIpPartLineEdit::keyPressEvent(QKeyEvent* event) {
+    const bool dotEndsPreviousOctet = enteredByFullOctet;
+    enteredByFullOctet = false;
     switch (event->key()) {
         case Qt::Key_Period:
-            // A dot in an empty part would leave an empty octet behind: it is swallowed.
-            if (text().isEmpty()) {
+            // A dot in an empty part would leave an empty octet behind, and the dot that
+            // a user types after three digits belongs to the octet that has already moved
+            // the focus on: passed on, it would push the typing one part too far whenever
+            // this part holds text (a proposed mask, an address typed over). Both are
+            // swallowed.
+            if (text().isEmpty() || dotEndsPreviousOctet) {
                 return;
             }
             HandOver(nextPart);
@@ -62,6 +68,7 @@ void MyIpPartLineEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void MyIpPartLineEdit::focusInEvent(QFocusEvent* event) {
+    enteredByFullOctet = false;
     emit getfocus();
     selectAll();
     QLineEdit::focusInEvent(event);
@@ -78,6 +85,9 @@ void MyIpPartLineEdit::text_edited(QString tempText) {
     const int cap = firstOctet ? 223 : 255;
     if (value <= cap) {
         HandOver(nextPart);
+        if (nextPart != nullptr) {
+            nextPart->enteredByFullOctet = true;
+        }
         return;
     }
     LanguageSetting* language = LanguageSetting::GetInstance();

@@ -44,4 +44,7 @@ private:
     QRegExpValidator* validator;
     MyIpPartLineEdit* nextPart = nullptr;
     MyIpPartLineEdit* previousPart = nullptr;
+    // Set while the focus has just come from a full octet of the previous part and no key
+    // has been pressed here yet: a "." now ends that octet and must not move on again.
+    bool enteredByFullOctet = false;
 };
