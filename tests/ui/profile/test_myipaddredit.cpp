@@ -222,9 +222,10 @@ TEST_F(IpAddrEditTest, AnOctetAboveItsCapIsWarnedAndCapped) {
         // A closed box leaves no window active here, where no window manager gives the
         // activation back.
         ASSERT_TRUE(ShowActive(&window));
-        edit->setText("");
+        edit->setText("1.2.3.4");
         part[0]->setObjectName(c.firstOctet ? "ip_part1_" : "");
         part[c.index]->setFocus(Qt::OtherFocusReason);
+        part[c.index]->selectAll();
         BoxDriver driver;
         QWidget* boxParent = nullptr;
         if (c.key != nullptr) {
@@ -240,6 +241,8 @@ TEST_F(IpAddrEditTest, AnOctetAboveItsCapIsWarnedAndCapped) {
         EXPECT_EQ(window.focusWidget(), part[c.focus]) << label;
         if (c.key == nullptr) {
             EXPECT_TRUE(driver.Seen().empty()) << label;
+            EXPECT_EQ(part[c.focus]->selectedText(), part[c.focus]->text()) << label;
+            EXPECT_FALSE(part[c.focus]->text().isEmpty());
             continue;
         }
         ASSERT_EQ(driver.Seen().size(), 1u) << label;
