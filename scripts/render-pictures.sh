@@ -456,6 +456,27 @@ render_dropdown() {
     echo "render: $out/dropdown_$suffix.png"
 }
 
+# render_route_network: the route network dialog, which the profile dialog opens from its
+# route list, shown alone by tools/render/render_dialog in each language with the network
+# 192.168.1.0 entered and the mask it proposes, to FOLDER/newvpnnetwork_en.png and
+# newvpnnetwork_zh.png. The dialog asks nothing of the service.
+render_route_network() {
+    for pair in "1033 en" "2052 zh"; do
+        set -- $pair
+        home="$work/home-route-$2"
+        mkdir -p "$home/tmp" "$home/run"
+        chmod 700 "$home/run"
+        (
+            export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+                   XDG_RUNTIME_DIR="$home/run" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+            exec build/tools/render/render_dialog newvpnnetwork "$1" "$root/build/bin/" \
+                 "$out/newvpnnetwork_$2.png"
+        ) >"$home/output.log" 2>&1 ||
+            { cat "$home/output.log" >&2; fail "no picture of the route network dialog ($2)"; }
+        echo "render: $out/newvpnnetwork_$2.png"
+    done
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -466,3 +487,4 @@ render_settings_dialogs 1033 en
 render_settings_dialogs 2052 zh
 render_dropdown 1033 en
 render_dropdown 2052 zh
+render_route_network
