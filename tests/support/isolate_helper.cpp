@@ -4,6 +4,8 @@
 //   procs          prints the process numbers /proc shows, one line
 //   linger SECONDS leaves a grandchild behind that keeps every inherited descriptor and
 //                  ends by itself after SECONDS; ends at once itself
+//   hold FD SECONDS
+//                  writes one byte to the inherited descriptor FD, then waits SECONDS
 //   exit CODE      ends with CODE
 //   signal SIG     ends by the signal SIG
 
@@ -78,6 +80,13 @@ int Linger(int seconds) {
     return 0;
 }
 
+int Hold(int fd, int seconds) {
+    const char ready = 'H';
+    if (write(fd, &ready, 1) != 1) return 1;
+    alarm(static_cast<unsigned>(seconds));
+    for (;;) pause();
+}
+
 int Signal(int sig) {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -94,8 +103,9 @@ int main(int argc, char** argv) {
     if (what == "listen") return Listen(n);
     if (what == "procs") return Procs();
     if (what == "linger") return Linger(n);
+    if (what == "hold") return Hold(n, argc > 3 ? std::atoi(argv[3]) : 0);
     if (what == "exit") return n;
     if (what == "signal") return Signal(n);
-    std::fprintf(stderr, "isolate_helper: listen PORT | procs | linger SECONDS | exit CODE | signal SIG\n");
+    std::fprintf(stderr, "isolate_helper: listen PORT | procs | linger SECONDS | hold FD SECONDS | exit CODE | signal SIG\n");
     return 2;
 }

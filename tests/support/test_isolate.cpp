@@ -228,6 +228,34 @@ TEST(IsolateTest, WhatTheProgramLeavesRunningEndsWithIt) {
     EXPECT_TRUE(ended) << "the lingering grandchild still holds the pipe";
 }
 
+// A launcher killed while its program runs (CTest's time-out kills only the launcher)
+// takes the namespace with it: the program, which would wait a minute, is gone too.
+TEST(IsolateTest, AKilledLauncherLeavesNothingRunning) {
+    vt_test::TempEnv env;
+    if (!NamespacesPossible(env)) GTEST_SKIP() << "no namespaces can be made here";
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    std::string launcher = kLauncher, helper = kHelper, hold = "hold", fd = std::to_string(pipeFds[1]),
+                seconds = "60";
+    char* argv[] = {&launcher[0], &helper[0], &hold[0], &fd[0], &seconds[0], nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        fcntl(pipeFds[1], F_SETFD, 0);
+        execv(argv[0], argv);
+        _exit(126);
+    }
+    close(pipeFds[1]);
+    pollfd p = {pipeFds[0], POLLIN, 0};
+    char c = 0;
+    const bool running = poll(&p, 1, 30000) == 1 && read(pipeFds[0], &c, 1) == 1 && c == 'H';
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(running) << "the program never ran";
+    const bool ended = poll(&p, 1, 10000) == 1 && read(pipeFds[0], &c, 1) == 0;
+    close(pipeFds[0]);
+    EXPECT_TRUE(ended) << "the program outlived its launcher";
+}
+
 // The launcher ends as the program did: its exit code, or its signal, in either way of
 // running it.
 TEST(IsolateTest, TheProgramsStatusComesBack) {
