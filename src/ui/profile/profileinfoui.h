@@ -18,6 +18,8 @@ class ProfileInfoUIPrivate;
 
 class ProfileInfoUI : public basewidget {
     Q_OBJECT
+    // The tests read the form and the private record through this peer.
+    friend struct ProfileInfoUITestPeer;
 
 public:
     // Builds the form, hides the route rows it never shows, and takes UIContext's
