@@ -32,6 +32,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QRadioButton>
@@ -1208,6 +1209,926 @@ TEST(ProfileForm, ObjectNameOnlyWhenNoneIsSet) {
     EXPECT_EQ(named.objectName(), QString("mine"));
     ProfileInfoUI dialog(nullptr);
     EXPECT_EQ(dialog.objectName(), QString("basewidget"));
+}
+
+
+// ---- The dialog ------------------------------------------------------------------------
+
+const QString kMenuCurrent = QStringLiteral(
+    "QPushButton{padding-left:10px;text-align : left;font: 11pt;color:rgb(255, 255, 255);"
+    "background-color:rgb(194, 34, 51)}QPushButton:hover{color:0px; background-color:rgb(211, "
+    "36, 57)}QPushButton:pressed{color:0px; background-color:rgb(211, 36, 57)}");
+const QString kMenuOther = QStringLiteral(
+    "QPushButton{padding-left:10px;text-align : left;font: 11pt;color:rgb(255, 255, 255);"
+    "background-color:rgb(79, 78, 78)}QPushButton:hover{color:0px; background-color:rgb(211, "
+    "36, 57)}QPushButton:pressed{color:0px; background-color:rgb(211, 36, 57)}");
+const QString kSubCurrent = QStringLiteral(
+    "QPushButton{text-align : left; border:0px; font: 10pt; color: rgb(255, 255, 255); }");
+const QString kSubOther = QStringLiteral(
+    "QPushButton{text-align : left; border:0px; font: 10pt; color: rgb(79, 78, 78); }");
+const QString kSubOff = QStringLiteral(
+    "QPushButton{text-align : left; border:0px; font: 10pt; color: rgb(132, 132, 132); }");
+
+Ui_ProfileInfoUI* F(ProfileInfoUI& dialog) { return ProfileInfoUITestPeer::Form(dialog); }
+ProfileInfoUIPrivate* D(ProfileInfoUI& dialog) { return ProfileInfoUITestPeer::Private(dialog); }
+
+std::string NotBuiltLine(const char* slot) { return std::string("[") + slot + "][not built yet]"; }
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui_test::LinkSetUp();
+        UIContext* context = UIContext::GetInstance();
+        context->SetPluginMode(0);
+        context->SetSystemType(2);
+        context->SetConnectName(QString());
+        context->SetLinkType(LINK_TYPE_NONE);
+        context->SetLogined(false);
+        context->SetNewConnect(true);
+        context->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+        context->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+        LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
+    }
+    void TearDown() override {
+        UIContext::GetInstance()->SetPluginMode(0);
+        UIContext::GetInstance()->SetLogined(false);
+        uiSyncTimeoutDivisorSet(1);
+        (void)DDM_LogLevelSet(DDM_LOG_INFO);
+    }
+    // A dialog built and initialised as the main window does it.
+    static std::unique_ptr<ProfileInfoUI> Open() {
+        auto dialog = std::make_unique<ProfileInfoUI>(nullptr);
+        dialog->Init();
+        return dialog;
+    }
+    // Shows the dialog as the user would see it; the box driver records it and leaves it
+    // open.
+    void ShowLaidOut(QWidget& dialog) {
+        driver.AnswerLetEnd();
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QApplication::processEvents();
+    }
+    BoxDriver driver;
+};
+
+TEST(ProfilePrivate, StartsEmpty) {
+    ProfileInfoUIPrivate d;
+    EXPECT_EQ(d.ipsecScrollMark, -1);
+    EXPECT_TRUE(d.profileFileName.isEmpty());
+    for (const QString* style : {&d.menuStyleCurrent, &d.menuStyleOther, &d.subMenuStyleCurrent,
+                                 &d.subMenuStyleOther, &d.subMenuStyleDisabled}) {
+        EXPECT_TRUE(style->isEmpty());
+    }
+    for (QPixmap* icon : {d.sslIcon, d.ipsecIcon, d.inputIcon, d.outputIcon, d.redDotIcon,
+                          d.grayDotIcon}) {
+        EXPECT_EQ(icon, nullptr);
+    }
+    EXPECT_FALSE(d.tunnelPasswordEdited);
+    EXPECT_FALSE(d.preSharedKeyEdited);
+    EXPECT_EQ(d.defaultGatewayIndex, -1);
+    for (const QString* last :
+         {&d.lastAcceptedConnectNameSSL, &d.lastAcceptedConnectNameIPSEC,
+          &d.lastAcceptedDescriptionMsgSSL, &d.lastAcceptedDescriptionMsgIPSEC,
+          &d.lastAcceptedLocalGatewayName, &d.lastAcceptedRemoteGatewayName}) {
+        EXPECT_TRUE(last->isEmpty());
+    }
+}
+
+TEST_F(DialogTest, ConstructionSetsTheRecordAndLeavesNoLeak) {
+    UIContext::GetInstance()->SetConnectName(QStringLiteral("Office"));
+    for (int round = 0; round < 2; ++round) {
+        ProfileInfoUI dialog(nullptr);
+        ProfileInfoUIPrivate* d = D(dialog);
+        EXPECT_EQ(d->ipsecScrollMark, 0);
+        EXPECT_EQ(d->profileFileName, QString("Office.ini"));
+        EXPECT_FALSE(d->tunnelPasswordEdited);
+        EXPECT_FALSE(d->preSharedKeyEdited);
+        EXPECT_EQ(d->defaultGatewayIndex, -1);
+        struct Icon {
+            QPixmap* pixmap;
+            QString path;
+        } icons[] = {{d->sslIcon, UI_ICON_PROFILE_SSL},       {d->ipsecIcon, UI_ICON_PROFILE_IPSEC},
+                     {d->inputIcon, UI_ICON_PROFILE_INPUT},   {d->outputIcon, UI_ICON_PROFILE_OUTPUT},
+                     {d->redDotIcon, UI_ICON_PROFILE_REDDOT}, {d->grayDotIcon, UI_ICON_PROFILE_GRAYDOT}};
+        for (const Icon& icon : icons) {
+            ASSERT_NE(icon.pixmap, nullptr) << icon.path.toStdString();
+            EXPECT_EQ(icon.pixmap->toImage(), QPixmap(icon.path).toImage()) << icon.path.toStdString();
+        }
+        // Routes are entered by hand only: mode and DNS suffix never show; the list waits.
+        Ui_ProfileInfoUI* f = F(dialog);
+        EXPECT_TRUE(f->l_routerDNS->isHidden() && f->le_routerDNS->isHidden() &&
+                    f->w_RouteMode->isHidden());
+        for (QWidget* w : {static_cast<QWidget*>(f->l_routerTip), static_cast<QWidget*>(f->tw_router),
+                           static_cast<QWidget*>(f->tb_routerAdd),
+                           static_cast<QWidget*>(f->tb_routerDel)}) {
+            EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        }
+    }
+#ifdef VT_TEST_LEAK_CHECK
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "a dialog left memory behind";
+#endif
+}
+
+TEST_F(DialogTest, MetaObjectHasTheFiftyThreeMethodsInOrder) {
+    const char* methods[] = {
+        "signal_newconnect(QString,LINK_TYPE)",
+        "signal_sendNewConnect(QString,QString,LINK_TYPE)",
+        "ProfileInfoUI_MenuSSL_Click()",
+        "ProfileInfoUI_MenuIPSec_Click()",
+        "ProfileInfoUI_MenuInput_Click()",
+        "ProfileInfoUI_MenuOutput_Click()",
+        "ProfileInfoUI_IPSecL2TPSetting_Click()",
+        "ProfileInfoUI_IPSecIPSecSetting_Click()",
+        "ProfileInfoUI_ScrollIPSec_Changed(int)",
+        "ProfileInfoUI_sign_certificate_select()",
+        "ProfileInfoUI_encryption_certificate_select()",
+        "ProfileInfoUI_Gmalgorithm_Click()",
+        "ProfileInfoUI_sign_certificate_clear()",
+        "ProfileInfoUI_encrypto_certificate_clear()",
+        "ProfileInfoUI_GmSSL_Status_Set(bool)",
+        "ProfileInfoUI_BestAdd_Click()",
+        "ProfileInfoUI_SSLConnect_DelServer()",
+        "ProfileInfoUI_SSLConnect_AddServer(QString,QString)",
+        "ProfileInfoUI_NewVPNNetwork_Show()",
+        "ProfileInfoUI_IPSECConnect_DelIP()",
+        "ProfileInfoUI_IPSECConnect_AddIP(QString,QString)",
+        "ProfileInfoUI_IPSec_Use()",
+        "ProfileInfoUI_Tunnel_Use()",
+        "ProfileInfoUI_autoBest()",
+        "ProfileInfoUI_Router_Use()",
+        "on_rb_ModeConfig_clicked()",
+        "on_rb_HandConfig_clicked()",
+        "ProfileInfoUI_PreSharedKey_Use()",
+        "ProfileInfoUI_USBKey_Use()",
+        "ProfileInfoUI_IKEPFS_Use()",
+        "ProfileInfoUI_SSLConnectName_Set(QString)",
+        "ProfileInfoUI_IpsecConnectName_Set(QString)",
+        "ProfileInfoUI_SSLConnect_WriteInit(QString)",
+        "ProfileInfoUI_IPSECConnect_WriteInit(QString)",
+        "ProfileInfoUI_Connect_ReadInit(QString)",
+        "ProfileInfoUI_Connect_Create()",
+        "ProfileInfoUI_Connect_Save()",
+        "ProfileInfoUI_IPSec_MainMode_Choice()",
+        "ProfileInfoUI_IPSec_AggressiveMode_Choice()",
+        "ProfileInfoUI_IPSec_ID_Choice(int)",
+        "ProfileInfoUI_Profile_Input()",
+        "on_le_tunnelPassword_textEdited(QString)",
+        "on_le_statusConfirm_textEdited(QString)",
+        "on_pb_SetPriorGateway_clicked()",
+        "on_cb_LNSServer_stateChanged(int)",
+        "on_le_connectNameSSL_textChanged(QString)",
+        "on_le_connectNameIPSEC_textChanged(QString)",
+        "on_le_descriptionMsgSSL_textChanged(QString)",
+        "on_le_descriptionMsgIPSEC_textChanged(QString)",
+        "on_le_localGatewayName_textChanged(QString)",
+        "on_le_remoteGatewayName_textChanged(QString)",
+        "ProfileInfoUI_Set_Savebtn(bool)",
+        "ProfileInfoUI_Set_OKbtn(bool)",
+    };
+    const QMetaObject& meta = ProfileInfoUI::staticMetaObject;
+    EXPECT_STREQ(meta.superClass()->className(), "basewidget");
+    ASSERT_EQ(meta.methodCount() - meta.methodOffset(), int(std::size(methods)));
+    for (int i = 0; i < int(std::size(methods)); ++i) {
+        const QMetaMethod m = meta.method(meta.methodOffset() + i);
+        EXPECT_EQ(m.methodSignature().toStdString(), methods[i]) << "index " << i;
+        EXPECT_EQ(m.methodType(), i < 2 ? QMetaMethod::Signal : QMetaMethod::Slot) << methods[i];
+        EXPECT_EQ(m.access(), QMetaMethod::Public) << methods[i];
+    }
+}
+
+TEST_F(DialogTest, NewProfileOpensOnTheSSLPage) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    ProfileInfoUIPrivate* d = D(*dialog);
+    ShowLaidOut(*dialog);
+    EXPECT_EQ(f->stackedWidget->currentIndex(), 0);
+    EXPECT_TRUE(f->pb_ok->isVisible());
+    EXPECT_FALSE(f->pb_save->isVisible());
+    EXPECT_FALSE(f->pb_output->isVisible());
+    EXPECT_FALSE(f->w_menuIPSec->isVisible());
+    EXPECT_TRUE(f->le_connectNameSSL->isEnabled());
+    EXPECT_TRUE(f->le_connectNameIPSEC->isEnabled());
+
+    // The choices a new profile starts with.
+    EXPECT_EQ(f->cb_ESPAuthAlgo->currentText(), QString("SHA2-256"));
+    EXPECT_EQ(f->cb_ESPEncryAlgo->currentText(), QString("AES-256"));
+    EXPECT_EQ(f->cb_DHGroup->currentText(), QString("Group5 (1536 bit)"));
+    EXPECT_EQ(f->cb_authAlgo->currentText(), QString("SHA2-256"));
+    EXPECT_EQ(f->cb_encryAlgo->currentText(), QString("AES-256"));
+    EXPECT_EQ(f->cb_tunnelMode->currentIndex(), 2);
+    EXPECT_TRUE(f->rb_encapTransferMode->isChecked());
+    EXPECT_FALSE(f->rb_encapTunnelMode->isChecked());
+    EXPECT_TRUE(f->cb_LNSServer->isChecked());
+    EXPECT_EQ(f->tw_serverAddress->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(f->l_statusConfirm->text(),
+              LanguageSetting::GetInstance()->GetValue(
+                  "/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_STATUSCONFIRM"));
+
+    // IPSec starts off; the GM, route-cover and certificate rows are not shown.
+    EXPECT_TRUE(f->w_best->isHidden());
+    EXPECT_TRUE(f->w_ipsec->isHidden());
+    EXPECT_FALSE(f->w_ipsecEnable->isEnabled());
+    for (const char* name :
+         {"label_3", "label_4", "sign_certificate", "pb_sign_certificate", "pb_sign_clear",
+          "encryption_certificate", "pb_encryption_certificate", "pb_encrypto_clear",
+          "cb_routecover", "l_tunnelModeTip3", "cb_Certificate", "Certificate_file",
+          "l_tunnelModeTip_2", "label_Certificate", "Certificate_password", "label_14"}) {
+        EXPECT_TRUE(Find(dialog.get(), name)->isHidden()) << name;
+    }
+    EXPECT_FALSE(f->cb_gmalgorithm->isHidden());
+
+    // Menu looks: the SSL entry is current; the sub-menu starts on L2TP with IPSec off.
+    EXPECT_EQ(d->menuStyleCurrent, kMenuCurrent);
+    EXPECT_EQ(d->menuStyleOther, kMenuOther);
+    EXPECT_EQ(d->subMenuStyleCurrent, kSubCurrent);
+    EXPECT_EQ(d->subMenuStyleOther, kSubOther);
+    EXPECT_EQ(d->subMenuStyleDisabled, kSubOff);
+    EXPECT_EQ(f->pb_SSL->styleSheet(), kMenuCurrent);
+    for (QPushButton* other : {f->pb_IPSec, f->pb_input, f->pb_output}) {
+        EXPECT_EQ(other->styleSheet(), kMenuOther) << other->objectName().toStdString();
+    }
+    EXPECT_EQ(f->pb_ipsecL2TP->styleSheet(), kSubCurrent);
+    EXPECT_EQ(f->pb_ipsecIPSec->styleSheet(), kSubOff);
+    EXPECT_TRUE(SameImage(f->pb_SSL->icon(), UI_ICON_PROFILE_SSL));
+    EXPECT_TRUE(SameImage(f->pb_IPSec->icon(), UI_ICON_PROFILE_IPSEC));
+    EXPECT_TRUE(SameImage(f->pb_input->icon(), UI_ICON_PROFILE_INPUT));
+    EXPECT_TRUE(SameImage(f->pb_output->icon(), UI_ICON_PROFILE_OUTPUT));
+
+    // The name names the file, and the other page's name follows.
+    ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_connectNameSSL", "abc"));
+    EXPECT_EQ(f->le_connectNameIPSEC->text(), QString("abc"));
+    EXPECT_EQ(d->profileFileName, QString("abc.ini"));
+
+    dialog->ProfileInfoUI_Set_OKbtn(false);
+    EXPECT_FALSE(f->pb_ok->isEnabled());
+    dialog->ProfileInfoUI_Set_OKbtn(true);
+    EXPECT_TRUE(f->pb_ok->isEnabled());
+    f->pb_cancel->click();
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+// The entries below the sub-menu move with it at once, and the layout places them the
+// same way once it has run.
+TEST_F(DialogTest, SubMenuShowsOnceAndTheImportEntryMovesBack) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    ShowLaidOut(*dialog);
+    const int underIPSec = f->pb_IPSec->geometry().bottom() + 1;
+    ASSERT_EQ(f->pb_input->y(), underIPSec);
+
+    f->pb_IPSec->click();
+    EXPECT_EQ(f->stackedWidget->currentIndex(), 1);
+    EXPECT_EQ(f->pb_IPSec->styleSheet(), kMenuCurrent);
+    EXPECT_EQ(f->pb_SSL->styleSheet(), kMenuOther);
+    QApplication::processEvents();
+    ASSERT_TRUE(f->w_menuIPSec->isVisible());
+    const int underMenu = f->w_menuIPSec->geometry().bottom() + 1;
+    EXPECT_EQ(f->w_menuIPSec->y(), underIPSec);
+    EXPECT_EQ(f->pb_input->y(), underMenu);
+
+    f->pb_IPSec->click();  // finds the sub-menu visible: nothing moves
+    EXPECT_EQ(f->pb_input->y(), underMenu);
+    QApplication::processEvents();
+    EXPECT_EQ(f->pb_input->y(), underMenu);
+
+    f->pb_input->click();
+    EXPECT_EQ(f->stackedWidget->currentIndex(), 2);
+    EXPECT_FALSE(f->w_menuIPSec->isVisible());
+    EXPECT_EQ(f->pb_input->y(), underIPSec);
+    QApplication::processEvents();
+    EXPECT_EQ(f->pb_input->y(), underIPSec);
+    EXPECT_EQ(f->pb_input->styleSheet(), kMenuCurrent);
+    EXPECT_EQ(f->pb_IPSec->styleSheet(), kMenuOther);
+
+    // Back and forth through the SSL entry, which hides the sub-menu too.
+    f->pb_IPSec->click();
+    QApplication::processEvents();
+    f->pb_SSL->click();
+    QApplication::processEvents();
+    EXPECT_EQ(f->stackedWidget->currentIndex(), 0);
+    EXPECT_FALSE(f->w_menuIPSec->isVisible());
+    EXPECT_EQ(f->pb_input->y(), underIPSec);
+}
+
+void ExpectSubMenu(Ui_ProfileInfoUI* f, bool ipsecCurrent) {
+    EXPECT_EQ(f->pb_ipsecIPSec->styleSheet(), ipsecCurrent ? kSubCurrent : kSubOther);
+    EXPECT_EQ(f->pb_ipsecL2TP->styleSheet(), ipsecCurrent ? kSubOther : kSubCurrent);
+    EXPECT_TRUE(SameImage(f->pb_ipsecIPSec->icon(),
+                          ipsecCurrent ? UI_ICON_PROFILE_REDDOT : UI_ICON_PROFILE_GRAYDOT));
+    EXPECT_TRUE(SameImage(f->pb_ipsecL2TP->icon(),
+                          ipsecCurrent ? UI_ICON_PROFILE_GRAYDOT : UI_ICON_PROFILE_REDDOT));
+}
+
+TEST_F(DialogTest, SubMenuFollowsTheScrollAcrossTheIPSecBoundary) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    ShowLaidOut(*dialog);
+    f->pb_IPSec->click();
+    // What switching IPSec on will do (built with the IPSec choices).
+    f->cb_useIPSEC->setChecked(true);
+    f->w_ipsec->show();
+    f->pb_ipsecIPSec->setEnabled(true);
+    QApplication::processEvents();
+    QScrollBar* bar = f->scrollArea_ipsec->verticalScrollBar();
+    const int boundary = f->groupBox->y() + f->groupBox->height() + 5;
+    ASSERT_GT(boundary, 5);
+    ASSERT_GE(bar->maximum(), boundary);
+
+    bar->setValue(boundary - 1);
+    EXPECT_EQ(f->pb_ipsecL2TP->styleSheet(), kSubCurrent) << "below the boundary";
+    bar->setValue(boundary);
+    ExpectSubMenu(f, true);
+    bar->setValue(bar->maximum());
+    ExpectSubMenu(f, true);
+    bar->setValue(boundary - 1);
+    ExpectSubMenu(f, false);
+    bar->setValue(0);
+    ExpectSubMenu(f, false);
+
+    f->pb_ipsecIPSec->click();
+    EXPECT_EQ(bar->value(), boundary);
+    ExpectSubMenu(f, true);
+    f->pb_ipsecL2TP->click();
+    EXPECT_EQ(bar->value(), 0);
+    ExpectSubMenu(f, false);
+
+    // With IPSec off, scrolling leaves the highlight alone, and the IPSec entry looks off.
+    f->cb_useIPSEC->setChecked(false);
+    const int mark = D(*dialog)->ipsecScrollMark;
+    bar->setValue(boundary);
+    EXPECT_EQ(f->pb_ipsecL2TP->styleSheet(), kSubCurrent);
+    EXPECT_EQ(D(*dialog)->ipsecScrollMark, mark);
+    f->pb_ipsecL2TP->click();
+    EXPECT_EQ(f->pb_ipsecIPSec->styleSheet(), kSubOff);
+    EXPECT_TRUE(SameImage(f->pb_ipsecIPSec->icon(), UI_ICON_PROFILE_GRAYDOT));
+}
+
+// The parts of the dialog built by the next issues are connected already: each slot
+// says in the log that it was reached.
+TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    struct Case {
+        const char* slot;
+        std::function<void()> fire;
+    } cases[] = {
+        {"ProfileInfoUI_MenuOutput_Click", [&] { emit f->pb_output->clicked(); }},
+        {"ProfileInfoUI_BestAdd_Click", [&] { emit f->tb_add->clicked(); }},
+        {"ProfileInfoUI_SSLConnect_DelServer", [&] { emit f->tb_bestDel->clicked(); }},
+        {"ProfileInfoUI_NewVPNNetwork_Show", [&] { emit f->tb_routerAdd->clicked(); }},
+        {"ProfileInfoUI_IPSECConnect_DelIP", [&] { emit f->tb_routerDel->clicked(); }},
+        {"ProfileInfoUI_IPSec_Use", [&] { emit f->cb_useIPSEC->clicked(); }},
+        {"ProfileInfoUI_PreSharedKey_Use", [&] { emit f->rb_preShareKey->clicked(); }},
+        {"ProfileInfoUI_Router_Use", [&] { emit f->cb_HandConfig->clicked(); }},
+        {"ProfileInfoUI_USBKey_Use", [&] { emit f->rb_digitalSignature->clicked(); }},
+        {"ProfileInfoUI_IKEPFS_Use", [&] { emit f->cb_usePFS->clicked(); }},
+        {"ProfileInfoUI_Tunnel_Use", [&] { emit f->cb_useTunnel->clicked(true); }},
+        {"ProfileInfoUI_autoBest", [&] { emit f->cb_autoBest->clicked(true); }},
+        {"ProfileInfoUI_Connect_Create", [&] { emit f->pb_ok->clicked(); }},
+        {"ProfileInfoUI_Connect_Save", [&] { emit f->pb_save->clicked(); }},
+        {"ProfileInfoUI_IPSec_MainMode_Choice", [&] { emit f->rb_negoMainMode->clicked(); }},
+        {"ProfileInfoUI_IPSec_AggressiveMode_Choice", [&] { emit f->rb_negoBarMode->clicked(); }},
+        {"ProfileInfoUI_IPSec_ID_Choice", [&] { f->cb_IDType->setCurrentIndex(1); }},
+        {"ProfileInfoUI_Profile_Input", [&] { emit f->pb_inputProfile->clicked(true); }},
+        {"on_rb_ModeConfig_clicked", [&] { emit f->rb_ModeConfig->clicked(); }},
+        {"on_rb_HandConfig_clicked", [&] { emit f->rb_HandConfig->clicked(); }},
+        {"on_pb_SetPriorGateway_clicked", [&] { emit f->pb_SetPriorGateway->clicked(); }},
+        {"on_cb_LNSServer_stateChanged", [&] { f->cb_LNSServer->setChecked(false); }},
+        {"on_le_tunnelPassword_textEdited", [&] { emit f->le_tunnelPassword->textEdited("x"); }},
+        {"on_le_statusConfirm_textEdited", [&] { emit f->le_statusConfirm->textEdited("x"); }},
+    };
+    for (const Case& c : cases) {
+        const std::string line = NotBuiltLine(c.slot);
+        const size_t before = ui_test::LogCount(line);
+        c.fire();
+        EXPECT_EQ(ui_test::LogCount(line), before + 1) << c.slot;
+    }
+    // Stubs do nothing beyond their line: the LNS switch left the IPSec server alone.
+    EXPECT_TRUE(f->le_IPSECServer->isEnabled());
+}
+
+// ---- Edit mode against the simulator -----------------------------------------------------
+
+size_t SpecifyRequests(ui_test::SimLink& link, const char* name) {
+    size_t count = 0;
+    for (const rapidjson::Document& line : link.sim().Log()) {
+        if (line.HasMember("head") && line["head"]["msgType"].GetUint() == 9 &&
+            line["head"]["code"].GetUint() == 11 && line.HasMember("text") &&
+            line["text"].IsString() && std::string(line["text"].GetString()) == name) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void OpenOn(const char* name, LINK_TYPE type) {
+    UIContext* context = UIContext::GetInstance();
+    context->SetNewConnect(false);
+    context->SetConnectName(QString::fromUtf8(name));
+    context->SetLinkType(type);
+}
+
+TEST_F(DialogTest, EditOfAnSSLProfileShowsOnlyItsPage) {
+    ui_test::SimLink link;
+    ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
+    ASSERT_EQ(DDM_LogLevelSet(DDM_LOG_DEBUG), 0u);
+    OpenOn("Office", LINK_TYPE_SSL);
+    const std::string nameLine = "[ProfileInfo ui set link name state][linkName :Office]";
+    const size_t names = ui_test::LogCount(nameLine);
+    const size_t reads = ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read"));
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    EXPECT_EQ(SpecifyRequests(link, "Office.ini"), 1u);
+    EXPECT_EQ(ui_test::LogCount(nameLine), names + 1);
+    EXPECT_EQ(ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read")), reads + 1);
+    EXPECT_EQ(f->le_connectNameSSL->text(), QString("Office"));
+    EXPECT_FALSE(f->le_connectNameSSL->isEnabled());
+    // Put in while the form's L2TP/IPSec page is in view: the twin does not follow.
+    EXPECT_TRUE(f->le_connectNameIPSEC->text().isEmpty());
+    EXPECT_EQ(dialog->windowTitle(),
+              LanguageSetting::GetInstance()->GetValue("/UI_PROFILEINFO/UI_PROFILEINFO_TITLE_NOCREATE"));
+    EXPECT_TRUE(driver.Seen().empty());
+
+    ShowLaidOut(*dialog);
+    EXPECT_EQ(f->stackedWidget->currentIndex(), 0);
+    EXPECT_TRUE(f->pb_IPSec->isHidden());
+    EXPECT_TRUE(f->w_menuIPSec->isHidden());
+    EXPECT_TRUE(f->pb_input->isHidden());
+    EXPECT_TRUE(f->pb_output->isVisible());
+    EXPECT_EQ(f->pb_output->y(), f->pb_SSL->geometry().bottom() + 1);
+    EXPECT_EQ(f->pb_output->styleSheet(), kMenuOther);
+    EXPECT_EQ(f->pb_SSL->styleSheet(), kMenuCurrent);
+    EXPECT_TRUE(f->pb_save->isVisible());
+    EXPECT_TRUE(f->pb_save->isEnabled());
+    EXPECT_FALSE(f->pb_ok->isVisible());
+}
+
+TEST_F(DialogTest, EditOfAnIPSecProfileShowsItsPageWithTheSubMenu) {
+    ui_test::SimLink link;
+    ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
+    OpenOn("Branch", LINK_TYPE_IPSEC);
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    EXPECT_EQ(SpecifyRequests(link, "Branch.ini"), 1u);
+    EXPECT_EQ(f->le_connectNameIPSEC->text(), QString("Branch"));
+    EXPECT_FALSE(f->le_connectNameIPSEC->isEnabled());
+    // The form's L2TP/IPSec page is in view while the name is put in: its twin follows.
+    EXPECT_EQ(f->le_connectNameSSL->text(), QString("Branch"));
+    EXPECT_TRUE(driver.Seen().empty());
+
+    ShowLaidOut(*dialog);
+    EXPECT_EQ(f->stackedWidget->currentIndex(), 1);
+    EXPECT_TRUE(f->pb_SSL->isHidden());
+    EXPECT_TRUE(f->pb_input->isHidden());
+    EXPECT_EQ(f->pb_IPSec->y(), 0);
+    EXPECT_TRUE(f->w_menuIPSec->isVisible());
+    EXPECT_EQ(f->w_menuIPSec->y(), f->pb_IPSec->geometry().bottom() + 1);
+    EXPECT_EQ(f->pb_output->y(), f->w_menuIPSec->geometry().bottom() + 1);
+    EXPECT_EQ(f->pb_IPSec->styleSheet(), kMenuCurrent);
+}
+
+// Logged in, save waits for the main window's word that the connection is down.
+TEST_F(DialogTest, SaveFollowsTheMainWindowWhileLoggedIn) {
+    ui_test::SimLink link(R"("config": {"LastAccessSession": "Office.ini"})");
+    ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
+    ASSERT_TRUE(UISystemProfile::GetInstance()->Read());
+    MainUI window(nullptr);
+    window.Init();
+    UIContext::GetInstance()->SetLogined(true);
+    bool checked = false;
+    driver.AnswerWith([&](QWidget* box) {
+        auto* dialog = qobject_cast<ProfileInfoUI*>(box);
+        ASSERT_NE(dialog, nullptr);
+        QPushButton* save = F(*dialog)->pb_save;
+        EXPECT_TRUE(save->isVisible());
+        EXPECT_FALSE(save->isEnabled());
+        emit window.signal_Set_Savebtn(true);
+        EXPECT_TRUE(save->isEnabled());
+        emit window.signal_Set_Savebtn(false);
+        EXPECT_FALSE(save->isEnabled());
+        checked = true;
+        EXPECT_TRUE(BoxDriver::ClickButton(dialog, "pb_cancel"));
+    });
+    ASSERT_TRUE(QMetaObject::invokeMethod(&window, "MainUI_ProfileDetail_Show"));
+    EXPECT_TRUE(checked);
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].className, QString("ProfileInfoUI"));
+}
+
+TEST_F(DialogTest, UnansweredKindQueryOpensOnTheSSLPageWithSave) {
+    struct Case {
+        int pluginMode;
+        size_t boxes;
+    } cases[] = {{0, 1}, {1, 0}};
+    for (const Case& c : cases) {
+        ui_test::SimLink link(R"("scripts": [{"msgType": 9, "code": 11,
+                                              "replies": [{"noReply": true}]}])");
+        ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
+        uiSyncTimeoutDivisorSet(200);  // 40 s become 200 ms
+        UIContext::GetInstance()->SetPluginMode(c.pluginMode);
+        OpenOn("Office", LINK_TYPE_SSL);
+        driver.Clear();
+        if (c.boxes != 0) {
+            driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
+        }
+        const size_t reads = ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read"));
+        auto dialog = Open();
+        Ui_ProfileInfoUI* f = F(*dialog);
+        ASSERT_EQ(driver.Seen().size(), c.boxes) << "plugin mode " << c.pluginMode;
+        if (c.boxes != 0) {
+            EXPECT_EQ(driver.Seen()[0].text, LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR);
+            EXPECT_EQ(driver.Seen()[0].icon, int(QMessageBox::Warning));
+        }
+        EXPECT_EQ(ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read")), reads);
+        ShowLaidOut(*dialog);
+        EXPECT_EQ(f->stackedWidget->currentIndex(), 0);
+        EXPECT_TRUE(f->pb_save->isVisible());
+        EXPECT_FALSE(f->pb_ok->isVisible());
+        for (QWidget* entry : {static_cast<QWidget*>(f->pb_SSL), static_cast<QWidget*>(f->pb_IPSec),
+                               static_cast<QWidget*>(f->pb_input),
+                               static_cast<QWidget*>(f->pb_output)}) {
+            EXPECT_TRUE(entry->isVisible()) << entry->objectName().toStdString();
+        }
+        UIContext::GetInstance()->SetPluginMode(0);
+    }
+}
+
+TEST_F(DialogTest, UnknownProfileShowsTheServiceRefusal) {
+    ui_test::SimLink link;
+    ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
+    OpenOn("Nobody", LINK_TYPE_SSL);
+    driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
+    const size_t reads = ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read"));
+    auto dialog = Open();
+    ASSERT_EQ(driver.Seen().size(), 1u);
+    EXPECT_EQ(driver.Seen()[0].text,
+              LanguageSetting::GetInstance()->GetValue(
+                  "/RETURN_CFM_MSGCODE/CFM_MSGCODE_PROFILE_SPECIFY_FAIL"));
+    EXPECT_FALSE(driver.Seen()[0].text.isEmpty());
+    EXPECT_EQ(F(*dialog)->stackedWidget->currentIndex(), 0);
+    EXPECT_EQ(ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read")), reads);
+}
+
+// ---- Texts ---------------------------------------------------------------------------------
+
+// Where each language text goes. what: "caption" (label, button, group box title),
+// "item" (list item at index), "header" (list column at index), "tip" (tool tip).
+struct KeyUse {
+    const char* widget;
+    const char* what;
+    int index;
+    const char* key;  // in the section UI_PROFILEINFO
+};
+
+const KeyUse kKeyUses[] = {
+    {"l_statusConfirm", "caption", 0, "UI_PROFILEINFO_LABEL_STATUSCONFIRM"},
+    {"l_Mac", "caption", 0, "UI_PROFILEINFO_IPSECSADURATION_MAC"},
+    {"pb_ipsecL2TP", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_IPSECL2TP"},
+    {"pb_ipsecIPSec", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_IPSECIPSEC"},
+    {"pb_input", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_INPUT"},
+    {"pb_output", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_OUTPUT"},
+    {"l_connectNameSSL", "caption", 0, "UI_PROFILEINFO_LABEL_CONNECTNAMESSL"},
+    {"l_descriptionMsgSSL", "caption", 0, "UI_PROFILEINFO_LABEL_DESCRIPTIONMSGSSL"},
+    {"l_gatewayAddress", "caption", 0, "UI_PROFILEINFO_LABEL_GATEWAYADDRESS"},
+    {"l_port", "caption", 0, "UI_PROFILEINFO_LABEL_PORTSSL"},
+    {"l_tunnelMode", "caption", 0, "UI_PROFILEINFO_LABEL_TUNNELMODE"},
+    {"cb_tunnelMode", "item", 0, "UI_PROFILEINFO_COMBOBOX_DEPENDTUNNELMODE"},
+    {"cb_tunnelMode", "item", 1, "UI_PROFILEINFO_COMBOBOX_QUICKTUNNELMODE"},
+    {"cb_tunnelMode", "item", 2, "UI_PROFILEINFO_COMBOBOX_ADAPTIONTUNNELMODE"},
+    {"cb_autoBest", "caption", 0, "UI_PROFILEINFO_CHECKBOX_AUTOBEST"},
+    {"tw_serverAddress", "header", 0, "UI_PROFILEINFO_TREEWIDGET_IP"},
+    {"tw_serverAddress", "header", 1, "UI_PROFILEINFO_TREEWIDGET_PORT"},
+    {"tw_serverAddress", "header", 2, "UI_PROFILEINFO_TREEWIDGET_DEFAULT"},
+    {"gb_l2tpSetting", "caption", 0, "UI_PROFILEINFO_LABEL_L2TPSETTING"},
+    {"l_connectNameIPSEC", "caption", 0, "UI_PROFILEINFO_LABEL_CONNECTNAMEIPSEC"},
+    {"l_descriptionMsgIPSEC", "caption", 0, "UI_PROFILEINFO_LABEL_DESCRIPTIONMSGIPSEC"},
+    {"l_LNSServer", "caption", 0, "UI_PROFILEINFO_LABEL_LNSSERVERADDRESS"},
+    {"cb_useIPSEC", "caption", 0, "UI_PROFILEINFO_CHECKBOX_USEIPSEC"},
+    {"rb_preShareKey", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_PRESHAREDKEY"},
+    {"rb_digitalSignature", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_DIGITALSIGNATURE"},
+    {"gb_tunnel", "caption", 0, "UI_PROFILEINFO_GROUPBOX_TUNNELSETTING"},
+    {"l_tunnelName", "caption", 0, "UI_PROFILEINFO_LABEL_TUNNELNAME"},
+    {"l_authMode", "caption", 0, "UI_PROFILEINFO_LABEL_AUTHMODE"},
+    {"cb_useTunnel", "caption", 0, "UI_PROFILEINFO_CHECKBOX_USETUNNEL"},
+    {"l_tunnelPassword", "caption", 0, "UI_PROFILEINFO_LABEL_TUNNELPASSWORD"},
+    {"gb_router", "caption", 0, "UI_PROFILEINFO_GROUPBOX_ROUTERSETTING"},
+    {"rb_ModeConfig", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_MODE_CONFIG"},
+    {"rb_HandConfig", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_HAND_CONFIG"},
+    {"cb_HandConfig", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_HAND_CONFIG"},
+    {"l_routerDNS", "caption", 0, "UI_PROFILEINFO_LABEL_ROUTERDNS"},
+    {"l_routerTip", "caption", 0, "UI_PROFILEINFO_LABEL_ROUTERTIP"},
+    {"tw_router", "header", 0, "UI_PROFILEINFO_TREEWIDGET_ROUTERIP"},
+    {"tw_router", "header", 1, "UI_PROFILEINFO_TREEWIDGET_ROUTERMASK"},
+    {"l_IPSECServer", "caption", 0, "UI_PROFILEINFO_LABEL_IPSECADDRESS"},
+    {"cb_LNSServer", "caption", 0, "UI_PROFILEINFO_CHECKBOX_LNSADDRESS"},
+    {"l_encapMode", "caption", 0, "UI_PROFILEINFO_LABEL_ENCAPMODE"},
+    {"rb_encapTunnelMode", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_TUNNELENCAPMODE"},
+    {"rb_encapTransferMode", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_TRANSFERENCAPMODE"},
+    {"l_ESPAuthAlgo", "caption", 0, "UI_PROFILEINFO_LABEL_ESAUTHALGO"},
+    {"l_ESPEncryAlgo", "caption", 0, "UI_PROFILEINFO_LABEL_ESPENCRYALGO"},
+    {"gb_ipsecSetting", "caption", 0, "UI_PROFILEINFO_LABEL_IPSECSETTING"},
+    {"gb_ikeSetting", "caption", 0, "UI_PROFILEINFO_GROUPBOX_IKESETTING"},
+    {"l_localGatewayName", "caption", 0, "UI_PROFILEINFO_LABEL_LOCALGATEWAYNAME"},
+    {"l_remoteGatewayName", "caption", 0, "UI_PROFILEINFO_LABEL_ROMOTEGATEWAYNAME"},
+    {"l_negoMode", "caption", 0, "UI_PROFILEINFO_LABEL_NEGOMODE"},
+    {"rb_negoMainMode", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_MAINNEGOMODE"},
+    {"rb_negoBarMode", "caption", 0, "UI_PROFILEINFO_RADIOBUTTON_BARNEGOMODE"},
+    {"l_authAlgo", "caption", 0, "UI_PROFILEINFO_LABEL_AUTHALGO"},
+    {"l_encryAlgo", "caption", 0, "UI_PROFILEINFO_LABEL_ENCRYALGO"},
+    {"l_IDType", "caption", 0, "UI_PROFILEINFO_LABEL_IDTYPE"},
+    {"cb_IDType", "item", 0, "UI_PROFILEINFO_COMBOBOX_IPIDTYPE"},
+    {"cb_IDType", "item", 1, "UI_PROFILEINFO_COMBOBOX_NAME"},
+    {"l_DHGroup", "caption", 0, "UI_PROFILEINFO_LABEL_DHGROUP"},
+    {"gb_ikeSettingAdvanced", "caption", 0, "UI_PROFILEINFO_GROUPBOX_IKESETTINGADVANCED"},
+    {"label", "caption", 0, "UI_PROFILEINFO_LABEL_RANGE"},
+    {"label_2", "caption", 0, "UI_PROFILEINFO_LABEL_RANGE2"},
+    {"l_sec3", "caption", 0, "UI_PROFILEINFO_LABEL_SEC"},
+    {"l_sec4", "caption", 0, "UI_PROFILEINFO_LABEL_SEC"},
+    {"cb_usePFS", "caption", 0, "UI_PROFILEINFO_CHECKBOX_USEPFS"},
+    {"l_parameter", "caption", 0, "UI_PROFILEINFO_LABEL_PARAMETER"},
+    {"l_ikeSADuration", "caption", 0, "UI_PROFILEINFO_LABEL_IKESADURATION"},
+    {"gb_ipsecSettingAdvanced", "caption", 0, "UI_PROFILEINFO_GROUPBOX_IPSECSETTINGADVANCED"},
+    {"l_ipsecSADuration", "caption", 0, "UI_PROFILEINFO_LABEL_IPSECSADURATION"},
+    {"pb_cancel", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_CANCEL"},
+    {"pb_save", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_SAVE"},
+    {"pb_ok", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_OK"},
+    {"pb_SetPriorGateway", "caption", 0, "UI_PROFILEINFO_SETDEFAULT_GATEWAY"},
+    {"cb_Certificate", "caption", 0, "UI_PROFILEINFO_CERTIFICATE_ENABLE"},
+    {"label_Certificate", "caption", 0, "UI_PROFILEINFO_CERTIFICATE_PASSWORD"},
+    {"l_tunnelModeTip", "tip", 0, "UI_PROFILEINFO_TUNNELMODE_TIP"},
+    {"l_gmalgorithmTip4", "tip", 0, "UI_PROFILEINFO_GMALGORITHM_TIP"},
+    {"cb_gmalgorithm", "caption", 0, "UI_PROFILEINFO_CB_GMSSL_ALGO"},
+    {"l_tunnelModeTip2", "tip", 0, "UI_PROFILEINFO_TUNNELMODE_TIP2"},
+    {"l_inputProfile", "caption", 0, "UI_PROFILEINFO_LABEL_PROFILEFILE"},
+    {"pb_inputProfile", "caption", 0, "UI_PROFILEINFO_PUSHBUTTON_INPUTPROFILE"},
+    {"le_connectNameSSL", "tip", 0, "UI_PROFILEINFO_SSLNAME_TOOLTIP"},
+    {"le_descriptionMsgSSL", "tip", 0, "UI_PROFILEINFO_SSLDESTRIPTION_TOOLTIP"},
+    {"le_gatewayAddress", "tip", 0, "UI_PROFILEINFO_SSLGATEWAY_TOOLTIP"},
+    {"le_port", "tip", 0, "UI_PROFILEINFO_SSLPORT_TOOLTIP"},
+    {"le_connectNameIPSEC", "tip", 0, "UI_PROFILEINFO_IPSECNAME_TOOLTIP"},
+    {"le_descriptionMsgIPSEC", "tip", 0, "UI_PROFILEINFO_IPSECDESTRIPTION_TOOLTIP"},
+    {"le_LNSServer", "tip", 0, "UI_PROFILEINFO_IPSECLNSADDRESS_TOOLTIP"},
+    {"le_tunnelName", "tip", 0, "UI_PROFILEINFO_IPSECTUNNELNAME_TOOLTIP"},
+    {"le_tunnelPassword", "tip", 0, "UI_PROFILEINFO_IPSECTUNNELPSWD_TOOLTIP"},
+    {"le_routerDNS", "tip", 0, "UI_PROFILEINFO_ROUTERDNS_TOOLTIP"},
+    {"le_statusConfirm", "tip", 0, "UI_PROFILEINFO_STATUSCONFIRM_TOOLTIP"},
+    {"le_IPSECServer", "tip", 0, "UI_PROFILEINFO_IPSECSERVER_TOOLTIP"},
+    {"le_localGatewayName", "tip", 0, "UI_PROFILEINFO_LOCALGATEWAYNAME_TOOLTIP"},
+    {"le_remoteGatewayName", "tip", 0, "UI_PROFILEINFO_REMOTEGATEWAYNAME_TOOLTIP"},
+    {"le_ikeSADuration", "tip", 0, "UI_PROFILEINFO_IKESADURATION_TOOLTIP"},
+    {"le_ipsecSADuration", "tip", 0, "UI_PROFILEINFO_IPSECSADURATION_TOOLTIP"},
+};
+
+QString TextOf(QWidget* w, const KeyUse& use) {
+    const std::string what = use.what;
+    if (what == "item") return qobject_cast<QComboBox*>(w)->itemText(use.index);
+    if (what == "header") return qobject_cast<QTreeWidget*>(w)->headerItem()->text(use.index);
+    if (what == "tip") return w->toolTip();
+    return Caption(w);
+}
+
+// Language files whose every value is its own key, for the languages given.
+class KeyLanguage {
+public:
+    explicit KeyLanguage(std::initializer_list<int> languages) {
+        std::set<std::string> keys = {"UI_PROFILEINFO_TITLE_CREATE", "UI_PROFILEINFO_TITLE_NOCREATE"};
+        for (const KeyUse& use : kKeyUses) keys.insert(use.key);
+        for (int id : languages) {
+            const std::string dir = env_.Tmp() + "/language/" + std::to_string(id);
+            EXPECT_TRUE(QDir().mkpath(QString::fromStdString(dir)));
+            std::ofstream file(dir + "/l_UILabel.ini");
+            file << "[UI_PROFILEINFO]\n";
+            for (const std::string& key : keys) file << key << "=" << key << "\n";
+        }
+    }
+    QString Base() const { return QString::fromStdString(env_.Tmp() + "/"); }
+
+private:
+    vt_test::TempEnv env_;
+};
+
+TEST_F(DialogTest, EveryTextComesFromItsKey) {
+    KeyLanguage language({1033});
+    LanguageSetting::GetInstance()->Init(1033, language.Base());
+    auto dialog = Open();
+    std::set<std::string> tipped;
+    for (const KeyUse& use : kKeyUses) {
+        QWidget* w = Find(dialog.get(), use.widget);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(TextOf(w, use), QString(use.key)) << use.widget << " " << use.what << " "
+                                                   << use.index;
+        if (std::string(use.what) == "tip") tipped.insert(use.widget);
+    }
+    EXPECT_EQ(tipped.size(), 19u);  // 16 fields and 3 hints
+    EXPECT_EQ(dialog->windowTitle(), QString("UI_PROFILEINFO_TITLE_CREATE"));
+    // No other widget gets a tool tip.
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+        if (tipped.count(w->objectName().toStdString()) == 0) {
+            EXPECT_TRUE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+        }
+    }
+    // Widgets no key replaces keep the form's texts; the other lists keep their items.
+    Ui_ProfileInfoUI* f = F(*dialog);
+    EXPECT_EQ(f->pb_SSL->text(), QString("SSL VPN"));
+    EXPECT_EQ(f->pb_IPSec->text(), QString("L2TP/IPSec"));
+    EXPECT_EQ(f->tb_add->text(), QString("+"));
+    EXPECT_EQ(f->tb_routerDel->text(), QString("-"));
+    EXPECT_EQ(f->label_6->text(), QString("*"));
+    EXPECT_EQ(f->label_3->text(), QString("国密签名证书"));
+    EXPECT_EQ(f->pb_sign_clear->text(), QString("清空"));
+    EXPECT_EQ(f->cb_routecover->text(), QString("路由覆盖"));
+    EXPECT_TRUE(f->groupBox->title().isEmpty());
+    EXPECT_EQ(f->le_port->text(), QString("443"));
+    EXPECT_EQ(ItemsOf(f->cb_authMode), (QStringList{"PAP", "CHAP"}));
+    EXPECT_EQ(f->cb_tunnelMode->currentIndex(), 2) << "texts change, choices stay";
+
+    // Column widths after Init, before a shown header stretches its last column.
+    ASSERT_EQ(f->tw_serverAddress->columnCount(), 3);
+    EXPECT_EQ(f->tw_serverAddress->columnWidth(0), 150);
+    EXPECT_EQ(f->tw_serverAddress->columnWidth(1), 130);
+    EXPECT_EQ(f->tw_serverAddress->columnWidth(2), 90);
+    EXPECT_EQ(f->tw_router->columnCount(), 2);
+    EXPECT_EQ(f->tw_router->columnWidth(0), 165);
+
+    // The USB key note is for macOS only; its text is set all the same.
+    EXPECT_TRUE(f->l_Mac->isHidden());
+}
+
+TEST_F(DialogTest, WidthByLanguageAndTitleByMode) {
+    KeyLanguage language({2052, 1033, 1031});
+    struct Case {
+        int language;
+        bool isNew;
+        int width;
+        const char* title;
+    } cases[] = {
+        {2052, true, 600, "UI_PROFILEINFO_TITLE_CREATE"},
+        {1033, true, 600, "UI_PROFILEINFO_TITLE_CREATE"},
+        {1031, true, 740, "UI_PROFILEINFO_TITLE_CREATE"},
+        {1033, false, 600, "UI_PROFILEINFO_TITLE_NOCREATE"},
+    };
+    ui_test::SimLink link;
+    ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
+    for (const Case& c : cases) {
+        LanguageSetting::GetInstance()->Init(c.language, language.Base());
+        if (c.isNew) {
+            UIContext::GetInstance()->SetNewConnect(true);
+        } else {
+            OpenOn("Office", LINK_TYPE_SSL);
+        }
+        auto dialog = Open();
+        EXPECT_EQ(dialog->width(), c.width) << c.language;
+        EXPECT_EQ(dialog->height(), 570) << c.language;
+        EXPECT_EQ(dialog->windowTitle(), QString(c.title)) << c.language;
+    }
+}
+
+// ---- Byte caps -------------------------------------------------------------------------
+
+TEST_F(DialogTest, CapsCountBytesOfUtf8) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    struct Case {
+        const char* field;
+        int page;         // the page put in view first
+        QString unit;     // one character
+        int accepted;     // characters that fit
+        bool typed;       // the last character is typed; else put in as an input method does
+    } cases[] = {
+        {"le_connectNameSSL", 0, "a", 127, true},
+        {"le_connectNameSSL", 0, "名", 42, false},
+        {"le_connectNameIPSEC", 1, "a", 127, true},
+        {"le_connectNameIPSEC", 1, "名", 42, false},
+        {"le_descriptionMsgSSL", 0, "d", 255, true},
+        {"le_descriptionMsgIPSEC", 1, "d", 255, true},
+        {"le_localGatewayName", 1, "g", 512, false},
+        {"le_remoteGatewayName", 0, "g", 512, false},
+    };
+    for (const Case& c : cases) {
+        (c.page == 0 ? f->pb_SSL : f->pb_IPSec)->click();
+        auto* field = Find<QLineEdit>(dialog.get(), c.field);
+        const QString full = c.unit.repeated(c.accepted);
+        field->setText(full);
+        EXPECT_EQ(field->text(), full) << c.field << " takes " << c.accepted;
+        if (c.typed) {
+            ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), c.field, c.unit, false));
+        } else {
+            field->end(false);
+            field->insert(c.unit);
+        }
+        EXPECT_EQ(field->text(), full) << c.field << " refuses one more";
+        field->clear();
+    }
+}
+
+TEST_F(DialogTest, TwinsMirrorOnlyWhileTheirPageIsInView) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    struct Pair {
+        QLineEdit* ssl;
+        QLineEdit* ipsec;
+    } pairs[] = {{f->le_connectNameSSL, f->le_connectNameIPSEC},
+                 {f->le_descriptionMsgSSL, f->le_descriptionMsgIPSEC}};
+    for (const Pair& p : pairs) {
+        const std::string name = p.ssl->objectName().toStdString();
+        f->pb_SSL->click();
+        ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), p.ssl->objectName(), "abc"));
+        EXPECT_EQ(p.ipsec->text(), QString("abc")) << name;
+        p.ipsec->setText(QStringLiteral("zzz"));  // its page is not in view
+        EXPECT_EQ(p.ssl->text(), QString("abc")) << name;
+        f->pb_IPSec->click();
+        ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), p.ipsec->objectName(), "xyz"));
+        EXPECT_EQ(p.ssl->text(), QString("xyz")) << name;
+        p.ssl->setText(QStringLiteral("qq"));
+        EXPECT_EQ(p.ipsec->text(), QString("xyz")) << name;
+    }
+    EXPECT_EQ(D(*dialog)->profileFileName, QString("qq.ini")) << "the last name set";
+}
+
+// Each field undoes an over-cap change to its own last text, never to another field's.
+TEST_F(DialogTest, AnOverCapChangeGoesBackToTheFieldsOwnText) {
+    struct Case {
+        const char* typed;      // typed first, within its cap
+        const char* text;
+        const char* overCap;    // then given too long a text
+        int cap;
+        const char* expected;   // what the over-cap field shows after
+    } cases[] = {
+        {"le_connectNameSSL", "abc", "le_descriptionMsgSSL", 255, ""},
+        {"le_descriptionMsgSSL", "xyz", "le_connectNameSSL", 127, ""},
+        {"le_localGatewayName", "local", "le_remoteGatewayName", 512, ""},
+        {"le_connectNameIPSEC", "ipsec", "le_descriptionMsgIPSEC", 255, ""},
+    };
+    for (const Case& c : cases) {
+        auto dialog = Open();
+        Ui_ProfileInfoUI* f = F(*dialog);
+        const bool ipsecPage = QString(c.typed).endsWith("IPSEC");
+        (ipsecPage ? f->pb_IPSec : f->pb_SSL)->click();
+        auto* typed = Find<QLineEdit>(dialog.get(), c.typed);
+        auto* over = Find<QLineEdit>(dialog.get(), c.overCap);
+        typed->setText(QString::fromUtf8(c.text));
+        over->setText(QString(c.cap + 1, QChar('x')));  // a paste
+        EXPECT_EQ(over->text(), QString::fromUtf8(c.expected)) << c.overCap << " after " << c.typed;
+        EXPECT_EQ(typed->text(), QString::fromUtf8(c.text)) << c.typed;
+    }
+    // The field keeps its own last text through the other fields' changes.
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_connectNameSSL", "abc"));
+    ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_descriptionMsgSSL", "xyz"));
+    f->le_connectNameSSL->setText(QString(128, QChar('n')));
+    EXPECT_EQ(f->le_connectNameSSL->text(), QString("abc"));
+    EXPECT_EQ(f->le_connectNameIPSEC->text(), QString("abc"));
+    EXPECT_EQ(f->le_descriptionMsgSSL->text(), QString("xyz"));
+    EXPECT_EQ(f->le_descriptionMsgIPSEC->text(), QString("xyz"));
+}
+
+// ---- GM certificate rows ---------------------------------------------------------------
+
+TEST_F(DialogTest, CertificateRowsBrowseCancelAndClear) {
+    auto dialog = Open();
+    Ui_ProfileInfoUI* f = F(*dialog);
+    QWidget* rows[] = {f->label_3, f->sign_certificate, f->pb_sign_certificate, f->pb_sign_clear,
+                       f->label_4, f->encryption_certificate, f->pb_encryption_certificate,
+                       f->pb_encrypto_clear};
+    dialog->ProfileInfoUI_GmSSL_Status_Set(true);
+    for (QWidget* row : rows) EXPECT_FALSE(row->isHidden()) << row->objectName().toStdString();
+
+    vt_test::TempEnv env;
+    const QString file = QString::fromStdString(env.Tmp() + "/gm.crt");
+    std::ofstream(file.toStdString()) << "certificate";
+    struct Case {
+        const char* browse;
+        const char* clear;
+        QLineEdit* field;
+    } cases[] = {{"pb_sign_certificate", "pb_sign_clear", f->sign_certificate},
+                 {"pb_encryption_certificate", "pb_encrypto_clear", f->encryption_certificate}};
+    for (const Case& c : cases) {
+        driver.Clear();
+        driver.AnswerWith([&](QWidget* box) { EXPECT_TRUE(BoxDriver::ChooseFile(box, file)); });
+        ASSERT_TRUE(BoxDriver::ClickButton(dialog.get(), c.browse));
+        ASSERT_EQ(driver.Seen().size(), 1u) << c.browse;
+        EXPECT_EQ(driver.Seen()[0].className, QString("QFileDialog"));
+        EXPECT_EQ(driver.Seen()[0].title, QString("Open Document"));
+        EXPECT_EQ(c.field->text(), file) << c.browse;
+
+        driver.Answer(BoxDriver::kEscape);
+        ASSERT_TRUE(BoxDriver::ClickButton(dialog.get(), c.browse));
+        ASSERT_EQ(driver.Seen().size(), 2u) << c.browse;
+        EXPECT_EQ(c.field->text(), file) << c.browse << ": cancel keeps the path";
+
+        ASSERT_TRUE(BoxDriver::ClickButton(dialog.get(), c.clear));
+        EXPECT_TRUE(c.field->text().isEmpty()) << c.clear;
+    }
+    // The GM switch is only read; the rows follow only the status slot.
+    f->cb_gmalgorithm->click();
+    EXPECT_TRUE(f->cb_gmalgorithm->isChecked());
+    for (QWidget* row : rows) EXPECT_FALSE(row->isHidden()) << row->objectName().toStdString();
+    dialog->ProfileInfoUI_GmSSL_Status_Set(false);
+    for (QWidget* row : rows) EXPECT_TRUE(row->isHidden()) << row->objectName().toStdString();
+    f->cb_gmalgorithm->click();
+    for (QWidget* row : rows) EXPECT_TRUE(row->isHidden()) << row->objectName().toStdString();
 }
 
 }  // namespace
