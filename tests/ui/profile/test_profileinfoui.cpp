@@ -468,7 +468,9 @@ TEST_F(FormTest, LayoutSpacingAndMargins) {
         int spacing;  // -1: the style's
         QMargins margins;
     } cases[] = {
-        {"gridLayout_2", -2, QMargins(0, 0, 0, 0)},
+        // No gap between banner and body: with the style's gap the body would not fit
+        // the dialog's 570 pixels and the bottom bar would be cut.
+        {"gridLayout_2", 0, QMargins(0, 0, 0, 0)},
         {"horizontalLayout_21", 0, QMargins(0, 0, 0, 0)},
         {"verticalLayout_22", 0, QMargins(0, 0, 0, 0)},
         {"verticalLayout_27", -2, QMargins(0, 0, 0, 0)},
@@ -1421,6 +1423,12 @@ TEST_F(DialogTest, NewProfileOpensOnTheSSLPage) {
     EXPECT_FALSE(f->rb_encapTunnelMode->isChecked());
     EXPECT_TRUE(f->cb_LNSServer->isChecked());
     EXPECT_EQ(f->tw_serverAddress->selectionMode(), QAbstractItemView::ExtendedSelection);
+    // Banner and body fill the dialog; the bottom bar and its buttons are not cut.
+    EXPECT_EQ(f->w_profile->y(), f->w_top->geometry().bottom() + 1);
+    EXPECT_EQ(f->w_profile->geometry().bottom(), dialog->height() - 1);
+    const QRect ok(f->pb_ok->mapTo(dialog.get(), QPoint(0, 0)), f->pb_ok->size());
+    EXPECT_TRUE(dialog->rect().contains(ok)) << ok.y() << "+" << ok.height();
+    EXPECT_EQ(f->pb_ok->height(), f->pb_ok->sizeHint().height());
     EXPECT_EQ(f->l_statusConfirm->text(),
               LanguageSetting::GetInstance()->GetValue(
                   "/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_STATUSCONFIRM"));
