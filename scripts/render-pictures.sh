@@ -20,6 +20,8 @@
 # login. Both are set through the simulator's scenario file, which the front end's
 # service inherits through the environment.
 # and dropdown_en.png and dropdown_zh.png (the connection drop-down opened).
+# the new-profile dialog on its three pages: profile_ssl_*.png, profile_ipsec_*.png and
+# profile_import_*.png (en and zh).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -477,6 +479,57 @@ render_route_network() {
     done
 }
 
+# render_profile LANG_ID SUFFIX: the new-profile dialog on its SSL VPN, import and
+# L2TP/IPSec pages, opened from the main window's gear button as a user opens it. The
+# service holds no profile, so the gear opens a new one.
+render_profile() {
+    lang_id=$1
+    suffix=$2
+    home="$work/profile-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": ""}, "profiles": []}\n' \
+        "$lang_id" >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    sleep 1
+    set -- $main
+    # The gear button sits at the right end of the connection row.
+    xdotool mousemove --window "$1" 352 146 click 1
+    dialog="$(wait_window '$4 == 600 && $5 == 570')" ||
+        fail "the profile dialog ($suffix) did not open"
+    sleep 1
+    set -- $dialog
+    id=$1
+    import -display "$DISPLAY" -window "$id" "$out/profile_ssl_$suffix.png" ||
+        fail "no picture of the profile dialog ($suffix)"
+    # The menu's entries are 49 pixels tall under the 70-pixel banner: SSL VPN, then
+    # L2TP/IPSec, then import (the L2TP/IPSec sub-menu opens below its entry).
+    xdotool mousemove --window "$id" 70 192 click 1
+    sleep 0.5
+    import -display "$DISPLAY" -window "$id" "$out/profile_import_$suffix.png" ||
+        fail "no picture of the import page ($suffix)"
+    xdotool mousemove --window "$id" 70 143 click 1
+    sleep 0.5
+    import -display "$DISPLAY" -window "$id" "$out/profile_ipsec_$suffix.png" ||
+        fail "no picture of the L2TP/IPSec page ($suffix)"
+
+    stop_app
+    echo "render: $out/profile_ssl_$suffix.png, profile_import_$suffix.png and" \
+         "profile_ipsec_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -488,3 +541,5 @@ render_settings_dialogs 2052 zh
 render_dropdown 1033 en
 render_dropdown 2052 zh
 render_route_network
+render_profile 1033 en
+render_profile 2052 zh
