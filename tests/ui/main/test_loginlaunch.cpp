@@ -304,6 +304,44 @@ TEST_F(LoginLaunchTest, TheGatewaysAuthenticationTypePicksThePage) {
     }
 }
 
+// The version check before the view: a newer client on the gateway is only logged for
+// now (a browser can refuse it with "-nu"), and the login goes on either way with the
+// gateway's authentication type stored and the tray at rest.
+TEST_F(LoginLaunchTest, VersionCheckLetsTheLoginGoOn) {
+    struct Case {
+        const char* versionMS;
+        int pluginMode;
+        const char* update;
+        bool due;
+    } cases[] = {{"0x00070000", 0, "", false},
+                 {"0x00080000", 0, "", true},
+                 {"0x00080000", 1, "-nu", false},
+                 {"0x00080000", 1, "", true}};
+    for (const Case& c : cases) {
+        ui_test::SimLink link(std::string(kOffice) + R"(, "engine": {"authType": 2, "versionMS": ")" +
+                              c.versionMS + "\"}");
+        auto window = Build(link);
+        UIContext::GetInstance()->SetPluginMode(c.pluginMode);
+        std::snprintf(UIContext::GetInstance()->GetPluginInfo()->acUpdate,
+                      sizeof(UIPLUGIN_INFO_S::acUpdate), "%s", c.update);
+        std::snprintf(UIContext::GetInstance()->GetPluginInfo()->acLoginAddr,
+                      sizeof(UIPLUGIN_INFO_S::acLoginAddr), "%s", "192.0.2.10:443");
+        const size_t due = ui_test::LogCount("[MainUI_UI_Update][update not built yet]");
+        if (c.pluginMode == 0) {
+            LookThenEscape([](LoginKeyUI*) {});
+        }
+        window->MainUI_LoginKey_Show();
+        EXPECT_EQ(ui_test::LogCount("[MainUI_UI_Update][update not built yet]") - due, c.due ? 1u : 0u)
+            << c.versionMS << " " << c.update;
+        EXPECT_EQ(UIContext::GetInstance()->GetLatestVersion(), !c.due);
+        EXPECT_EQ(UIContext::GetInstance()->GetAuthType(), 2);
+        EXPECT_EQ(window->findChildren<LoginKeyUI*>().size(), 1) << "the view opens all the same";
+        UIContext::GetInstance()->SetPluginMode(0);
+        std::memset(UIContext::GetInstance()->GetPluginInfo()->acUpdate, 0, sizeof(UIPLUGIN_INFO_S::acUpdate));
+        driver.Clear();
+    }
+}
+
 // ---- The gateway text and the best-gateway block ------------------------------------
 
 // The last login's gateway wins while the profile still has it; then the profile's own
