@@ -56,6 +56,8 @@ const char kCertComboStyle[] =
     "border-top-right-radius: 3px; border-bottom-right-radius: 3px; }QComboBox::down-arrow "
     "{image: url(:/Global/Resources/Icon/down.png); width:16px; height:16px; }";
 
+const char kWhiteComboStyle[] = "QComboBox{background-color: rgb(255, 255, 255);}";
+
 // Field widths of the texts the view takes from the service's records.
 constexpr size_t kAddressWidth = sizeof(UIGATEWAY_INFO_S::acAddress);
 constexpr size_t kMsgCodeNameSize = 256;
@@ -165,6 +167,10 @@ void LoginKeyUI::InitWidget() {
             QStringLiteral("QComboBox{background-color: rgb(255, 255, 255);}") + gateway);
     } else {
         ui->cb_ipAddress->setStyleSheet(QLatin1String(kPlainComboStyle));
+        // The form's rules for the drop-down part leave a box without a background of its
+        // own, which this desktop's style fills black: the certificate boxes get white.
+        ui->USBKeyList->setStyleSheet(QLatin1String(kWhiteComboStyle));
+        ui->cb_CertificateList_2->setStyleSheet(QLatin1String(kWhiteComboStyle));
     }
 
     if (!LoginKeyUI_Profile_Read()) {

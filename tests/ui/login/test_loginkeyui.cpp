@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -423,6 +424,21 @@ TEST_F(LoginKeyUITest, CustomisedBannerOnlyWhenItsFileExists) {
     view->SetCustomizedSkin();
     EXPECT_EQ(Find<QLabel>(view, "sw_label")->styleSheet(), "border-image: url(" + banner + ");");
     QDir(dir).removeRecursively();
+}
+
+// What a user sees of the certificate boxes: white boxes that show their rows, never
+// black ones.
+TEST_F(LoginKeyUITest, CertificateBoxesShowOnWhite) {
+    ui_test::SimLink link;
+    UIContext::GetInstance()->SetAuthType(2);
+    LoginKeyUI* view = Open(link);
+    for (const char* name : {"USBKeyList", "cb_CertificateList_2", "cb_ipAddress"}) {
+        auto* box = Find<QComboBox>(view, name);
+        box->resize(222, 26);
+        const QImage picture = box->grab().toImage();
+        const QColor inside = picture.pixelColor(picture.width() * 3 / 4 - 10, picture.height() / 2);
+        EXPECT_GT(inside.lightness(), 200) << name << " " << inside.name().toStdString();
+    }
 }
 
 // ---- Fields and boxes ---------------------------------------------------------------
