@@ -19,8 +19,14 @@
 # in the options would have it; "Office" is the last used connection, as after a
 # login. Both are set through the simulator's scenario file, which the front end's
 # service inherits through the environment.
-# and dropdown_en.png and dropdown_zh.png (the connection drop-down opened), and the
-# client update's question and progress window, update_question_*.png and
+# and dropdown_en.png and dropdown_zh.png (the connection drop-down opened).
+# the new-profile dialog on its three pages: profile_ssl_*.png, profile_ipsec_*.png and
+# profile_import_*.png (en and zh).
+# the SSL login view after Connect on "Office": login_en.png and login_zh.png (the user
+# name page), login_cert_en.png and login_cert_zh.png (the certificate page),
+# login_gateways_en.png and login_gateways_zh.png (the gateway list open, on a profile
+# without automatic choice).
+# the client update's question and progress window: update_question_*.png and
 # update_progress_*.png (render_update_download).
 set -eu
 cd "$(dirname "$0")/.."
@@ -458,6 +464,153 @@ render_dropdown() {
     echo "render: $out/dropdown_$suffix.png"
 }
 
+# render_route_network: the route network dialog, which the profile dialog opens from its
+# route list, shown alone by tools/render/render_dialog in each language with the network
+# 192.168.1.0 entered and the mask it proposes, to FOLDER/newvpnnetwork_en.png and
+# newvpnnetwork_zh.png. The dialog asks nothing of the service.
+render_route_network() {
+    for pair in "1033 en" "2052 zh"; do
+        set -- $pair
+        home="$work/home-route-$2"
+        mkdir -p "$home/tmp" "$home/run"
+        chmod 700 "$home/run"
+        (
+            export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+                   XDG_RUNTIME_DIR="$home/run" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+            exec build/tools/render/render_dialog newvpnnetwork "$1" "$root/build/bin/" \
+                 "$out/newvpnnetwork_$2.png"
+        ) >"$home/output.log" 2>&1 ||
+            { cat "$home/output.log" >&2; fail "no picture of the route network dialog ($2)"; }
+        echo "render: $out/newvpnnetwork_$2.png"
+    done
+}
+
+# render_profile LANG_ID SUFFIX: the new-profile dialog on its SSL VPN, import and
+# L2TP/IPSec pages, opened from the main window's gear button as a user opens it. The
+# service holds no profile, so the gear opens a new one.
+render_profile() {
+    lang_id=$1
+    suffix=$2
+    home="$work/profile-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": ""}, "profiles": []}\n' \
+        "$lang_id" >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    sleep 1
+    set -- $main
+    # The gear button sits at the right end of the connection row.
+    xdotool mousemove --window "$1" 352 146 click 1
+    dialog="$(wait_window '$4 == 600 && $5 == 570')" ||
+        fail "the profile dialog ($suffix) did not open"
+    sleep 1
+    set -- $dialog
+    id=$1
+    import -display "$DISPLAY" -window "$id" "$out/profile_ssl_$suffix.png" ||
+        fail "no picture of the profile dialog ($suffix)"
+    # The menu's entries are 49 pixels tall under the 70-pixel banner: SSL VPN, then
+    # L2TP/IPSec, then import (the L2TP/IPSec sub-menu opens below its entry).
+    xdotool mousemove --window "$id" 70 192 click 1
+    sleep 0.5
+    import -display "$DISPLAY" -window "$id" "$out/profile_import_$suffix.png" ||
+        fail "no picture of the import page ($suffix)"
+    xdotool mousemove --window "$id" 70 143 click 1
+    sleep 0.5
+    import -display "$DISPLAY" -window "$id" "$out/profile_ipsec_$suffix.png" ||
+        fail "no picture of the L2TP/IPSec page ($suffix)"
+
+    stop_app
+    echo "render: $out/profile_ssl_$suffix.png, profile_import_$suffix.png and" \
+         "profile_ipsec_$suffix.png"
+}
+
+# login_run LANG_ID NAME ENGINE PROFILES: starts the front end over a scenario in that
+# stored language with "Office" last used (ENGINE and PROFILES: members added to the
+# scenario's "engine" and the whole "profiles" member, or empty), clicks the window's
+# Connect button and leaves the login view's "id x y width height" in $login.
+login_run() {
+    home="$work/home-login-$2"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    extra=""
+    [ -n "$4" ] && extra=", \"profiles\": $4"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}, "engine": {%s}%s}\n' \
+        "$1" "$3" "$extra" >"$home/scenario.json"
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($2) did not show"; }
+    set -- $main
+    # The Connect button sits below the drop-down, in the middle of the window.
+    xdotool mousemove --sync --window "$1" 200 195 click 1
+    login="$(wait_window '$4 == 461 && $5 == 348')" ||
+        { cat "$home/output.log" >&2; fail "the login view ($2) did not show"; }
+    sleep 1  # let it paint
+}
+
+# render_login LANG_ID SUFFIX: the view's three pictures in that language.
+render_login() {
+    login_run "$1" "$2" "" ""
+    set -- $login "$1" "$2"
+    import -display "$DISPLAY" -window "$1" "$out/login_$7.png" ||
+        fail "no picture of the login view ($7)"
+    stop_app
+    lang_id=$6
+    suffix=$7
+
+    login_run "$lang_id" "cert-$suffix" '"authType": 2' ""
+    set -- $login
+    import -display "$DISPLAY" -window "$1" "$out/login_cert_$suffix.png" ||
+        fail "no picture of the certificate page ($suffix)"
+    stop_app
+
+    # "Office" as a user who picks the gateway has it: the list open under the drop-down.
+    login_run "$lang_id" "gateways-$suffix" "" '[{"name": "Office.ini", "linkType": 1,
+        "fields": {"acGatewayAddress": "192.0.2.10", "uiPort": 443, "uiTunnelMode": 2,
+                   "uiAutoBest": 0, "uiGatewayNum": 2, "uiDefaultGateway": 0,
+                   "astGateway": [{"acAddress": "192.0.2.10", "uiPort": 443},
+                                  {"acAddress": "192.0.2.11", "uiPort": 443}]},
+        "session": {"UserName": "alice", "RemPwd": 0}}]'
+    set -- $login
+    vx=$2 vy=$3 vw=$4 vh=$5
+    # The drop-down stands right of its caption, on the row below the banner.
+    xdotool mousemove --sync --window "$1" 230 121 click 1
+    popup="$(wait_window "\$4 < 461 && \$5 > 60 && \$5 < 348")" ||
+        fail "the gateway list ($suffix) did not open"
+    sleep 1
+    # The view and the list, which may reach below it, within the screen.
+    set -- $popup
+    y1=$((vy + vh))
+    [ $(($3 + $5)) -le $((y1 + 2)) ] || y1=$(($3 + $5))
+    [ "$y1" -le 800 ] || y1=800
+    import -display "$DISPLAY" -window root -crop "${vw}x$((y1 - vy))+$vx+$vy" +repage \
+           "$out/login_gateways_$suffix.png" ||
+        fail "no picture of the gateway list ($suffix)"
+    xdotool key Escape
+    stop_app
+    echo "render: $out/login_$suffix.png, $out/login_cert_$suffix.png and" \
+         "$out/login_gateways_$suffix.png"
+}
+
 # render_update_download LANG_ID SUFFIX: a client update offered before a login. The
 # simulator reports a newer client and names a package on its own HTTPS server that
 # stalls after 40 % of its bytes; Connect brings the question (update_question_SUFFIX.png),
@@ -487,9 +640,9 @@ render_update_download() {
     main="$(wait_window '$4 == 400 && $5 == 270')" ||
         { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
     sleep 1
-    # Connect comes first in the window's focus chain.
+    # The Connect button sits below the drop-down, in the middle of the window.
     set -- $main
-    xdotool mousemove $(($2 + $4 / 2)) $(($3 + 20)) windowfocus --sync "$1" key space
+    xdotool mousemove --sync --window "$1" 200 195 click 1
     wait_window '$4 == 426 && $5 == 80' >/dev/null ||
         fail "the update question ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
     # Asked again once it has settled: a window may be replaced while it first maps.
@@ -525,5 +678,10 @@ render_settings_dialogs 1033 en
 render_settings_dialogs 2052 zh
 render_dropdown 1033 en
 render_dropdown 2052 zh
+render_route_network
+render_profile 1033 en
+render_profile 2052 zh
+render_login 1033 en
+render_login 2052 zh
 render_update_download 1033 en
 render_update_download 2052 zh

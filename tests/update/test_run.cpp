@@ -267,6 +267,10 @@ TEST_F(UpdateRunTest, HelperFailureShowsTheFailureBoxWithItsCode) {
 
 // The bar moves while the helper runs.
 TEST_F(UpdateRunTest, ProgressMovesWhileTheHelperRuns) {
+    // The thread reports every step, 99 included while it waits: at 1 ms steps a loaded
+    // machine queues reports faster than the window takes them, and the success box
+    // waits behind thousands of them.
+    updateStepMsSet(10);
     WriteHelper("while [ ! -e \"" + dir_ + "/go\" ]; do sleep 0.05; done\nexit 0");
     WritePackage(kFixedPackage);
     driver_.Answer(Label(1033, "/GLOBAL/OK"));

@@ -14,6 +14,7 @@
 #include "ui_loginitem.h"
 #include "ui_packet.h"
 #include "ui_plugin.h"
+#include "ui_pref.h"
 #include "ui_profile_records.h"
 #include "ui_proxy.h"
 #include "ui_startup.h"

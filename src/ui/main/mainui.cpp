@@ -37,6 +37,8 @@
 #include "ddm_log.h"
 #include "dialog.h"
 #include "languagesetting.h"
+#include "loginkeyipsecui.h"
+#include "loginkeyui.h"
 #include "optionsetui.h"
 #include "profileinfoui.h"
 #include "pluginthread.h"
@@ -1030,18 +1032,353 @@ void MainUI::closeEvent(QCloseEvent* event) {
     MainUI_SysTrayIcon_ExitMain();
 }
 
-// ---- Slots whose behaviour comes with the login launch, the login results, the plugin
-// requests and the client update ----------------------------------------------------------
+// ---- Login launch ------------------------------------------------------------------------
+
+namespace {
+
+// Field widths of the texts the launch takes from records.
+constexpr size_t kAddressWidth = sizeof(UIGATEWAY_INFO_S::acAddress);
+constexpr size_t kLastLoginWidth = sizeof(CFM_SESSION_S::LastLoginAddr);
+constexpr size_t kPluginLoginWidth = sizeof(UIPLUGIN_INFO_S::acLoginAddr);
+constexpr int kGatewayMax = UI_GATEWAY_ENTRY_MAX;
+
+// A gateway as the request names it: an address, ":" and the port in decimal.
+QString Candidate(const QString& address, uint32_t port) {
+    return address + QLatin1Char(':') + QString::number(port);
+}
+
+// The profile's gateway entries that are really there: the count as the service
+// delivered it, never past the 16 entries the record has.
+int GatewayCount(const CFM_SSL_PROFILE_S& profile) {
+    return profile.uiGatewayNum < static_cast<uint32_t>(kGatewayMax)
+               ? static_cast<int>(profile.uiGatewayNum)
+               : kGatewayMax;
+}
+
+QString SessionKey() { return Util_GetIniFileName(UIContext::GetInstance()->GetConnectName()); }
+
+// The request's language: the interface's, else the stored one; Chinese unless English.
+uint32_t RequestLanguage() {
+    const int shown = LanguageSetting::GetInstance()->GetLanguageId();
+    if (shown == 2052) {
+        return 0;
+    }
+    if (shown == 1033) {
+        return 1;
+    }
+    const uint32_t stored = UISystemProfile::GetInstance()->GetLanguageID();
+    return stored == 1033 ? 1 : 0;
+}
+
+void LogAutoBestNeed(const AUTO_BEST_NEED& block) {
+    const QString rule = QStringLiteral("[AUTO_BEST_NEED print==============================]");
+    Log(DDM_LOG_DEBUG, rule);
+    Log(DDM_LOG_DEBUG, "[AutoBest enable is  " + QString::number(block.uiAutoBest));
+    Log(DDM_LOG_DEBUG, "[BestNum is  " + QString::number(block.uiGatewayNum));
+    const int count = block.uiGatewayNum < static_cast<uint32_t>(kGatewayMax)
+                          ? static_cast<int>(block.uiGatewayNum)
+                          : kGatewayMax;
+    for (int i = 0; i < count; ++i) {
+        Log(DDM_LOG_DEBUG,
+            "[Ip is  " + Util_FieldToString(block.astGateway[i].acAddress, kAddressWidth) + "]");
+        Log(DDM_LOG_DEBUG, "[Port is  " + QString::number(block.astGateway[i].uiPort) + "]");
+    }
+    Log(DDM_LOG_DEBUG, rule);
+}
+
+}  // namespace
+
+bool MainUI::MainUI_SSLProfile_Read() {
+    const QByteArray name = SessionKey().toUtf8();
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_CfmProfile_Read(name.constData(), 1, d->sslProfile, msgCodeName, &ok) != 0) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR,
+                         QStringLiteral("MainUI"), -1);
+        return false;
+    }
+    if (ok == 1) {
+        return true;
+    }
+    Util_ShowWarning(LanguageSetting::GetInstance()->GetValue(
+                             Util_FieldToString(msgCodeName, sizeof(msgCodeName))),
+                     QStringLiteral("MainUI"), -1);
+    return false;
+}
+
+// The request names the gateway the user logged in to last time, as long as the profile
+// still has it; otherwise the profile's own address, or its last listed gateway. Every
+// early end leaves the text empty and the launch goes on: the service then chooses.
+void MainUI::GetRuningMode_Manual(UISSL_FIRST_CONN* sslFirstConn) {
+    if (sslFirstConn == nullptr) {
+        Log(DDM_LOG_ERROR,
+            QStringLiteral("[GetRuningMode_Manual the input parameter sslFirstConn is empty]"));
+        return;
+    }
+    if (!MainUI_SSLProfile_Read()) {
+        return;
+    }
+    const CFM_SSL_PROFILE_S& profile = *d->sslProfile;
+    if (profile.uiGmAlgorithm >= 2) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[user write gmalgorithm configfile is error]"));
+        QMessageBox box(QMessageBox::Information, QString(),
+                        Text("/UI_PROFILEINFO/UI_PROFILEINFO_GMALGORITHM_CONFIGFILE"),
+                        QMessageBox::NoButton, this,
+                        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+        box.addButton(LanguageSetting::GetInstance()->GetGlobalLang().OK,
+                      QMessageBox::AcceptRole);
+        box.exec();
+        return;
+    }
+    const CFM_SESSION_S* session = UISystemProfile::GetInstance()->GetSession(SessionKey());
+    if (session == nullptr) {
+        Util_ShowWarning(Text("/RETURN_CFM_MSGCODE/CFM_MSGCODE_SYSCONFIG_READ_SESSION_FAIL"),
+                         QStringLiteral("MainUI"), -1);
+        return;
+    }
+
+    const QString last = QString::fromLatin1(
+        session->LastLoginAddr,
+        static_cast<int>(Util_FieldLength(session->LastLoginAddr, kLastLoginWidth)));
+    const QString address = QString::fromLatin1(
+        profile.acGatewayAddress,
+        static_cast<int>(Util_FieldLength(profile.acGatewayAddress, kAddressWidth)));
+    const int count = GatewayCount(profile);
+    QString chosen;
+    if (!last.isEmpty()) {
+        if (!address.isEmpty() && Candidate(address, profile.uiPort) == last) {
+            chosen = last;
+        }
+        for (int i = 0; chosen.isEmpty() && i < count; ++i) {
+            const UIGATEWAY_INFO_S& entry = profile.astGateway[i];
+            if (Candidate(Util_FieldToString(entry.acAddress, kAddressWidth), entry.uiPort) ==
+                last) {
+                chosen = last;
+            }
+        }
+    }
+    if (chosen.isEmpty()) {
+        if (!address.isEmpty()) {
+            chosen = Candidate(address, profile.uiPort);
+        } else if (count > 0) {
+            const UIGATEWAY_INFO_S& entry = profile.astGateway[count - 1];
+            chosen = Candidate(Util_FieldToString(entry.acAddress, kAddressWidth), entry.uiPort);
+        }
+    }
+    Log(DDM_LOG_DEBUG, "[Show main ui][ui read LastLoginAddr is " + chosen + "]");
+    if (!chosen.isEmpty()) {
+        (void)Util_FieldSetString(sslFirstConn->acGateway, sizeof(sslFirstConn->acGateway),
+                                  chosen);
+    }
+}
+
+// The gateways the service may choose the best one from. A browser's login names one
+// gateway; otherwise the profile's list, then its own address. The block has room for
+// 16: what a record counts beyond that is left out, and so is the address when the list
+// already fills the block.
+void MainUI::FillAutoBestNeed(AUTO_BEST_NEED* block) {
+    if (UIContext::GetInstance()->GetPluginMode() == 1) {
+        const UIPLUGIN_INFO_S* info = UIContext::GetInstance()->GetPluginInfo();
+        const QString login =
+            info != nullptr ? Util_FieldToString(info->acLoginAddr, kPluginLoginWidth) : QString();
+        // A host that fills the whole address field would leave it without its end.
+        (void)Util_FieldSetString(block->astGateway[0].acAddress, kAddressWidth,
+                                  Util_GetHost(login));
+        block->astGateway[0].uiPort = Util_GetPort(login).toUInt();
+        block->uiAutoBest = 1;
+        block->uiGatewayNum = 1;
+        block->uiDefaultGateway = 0;
+        return;
+    }
+    const CFM_SSL_PROFILE_S& profile = *d->sslProfile;
+    block->uiAutoBest = profile.uiAutoBest;
+    block->uiDefaultGateway = profile.uiDefaultGateway;
+    int count = GatewayCount(profile);
+    std::memcpy(block->astGateway, profile.astGateway,
+                static_cast<size_t>(count) * sizeof(UIGATEWAY_INFO_S));
+    const bool hasAddress = Util_FieldLength(profile.acGatewayAddress, kAddressWidth) > 0;
+    if (hasAddress && count < kGatewayMax) {
+        UIGATEWAY_INFO_S& entry = block->astGateway[count];
+        std::memcpy(entry.acAddress, profile.acGatewayAddress, kAddressWidth);
+        entry.uiPort = profile.uiPort;
+        entry.uiDelay = profile.uiDelay;
+        entry.uiFlag = 0;
+        ++count;
+    }
+    const uint64_t wanted = static_cast<uint64_t>(profile.uiGatewayNum) + (hasAddress ? 1 : 0);
+    if (wanted > static_cast<uint64_t>(count)) {
+        Log(DDM_LOG_WARN, "[main ui ][gateway entries dropped][" + QString::number(wanted) +
+                              " given, " + QString::number(count) + " sent]");
+    }
+    block->uiGatewayNum = static_cast<uint32_t>(count);
+}
 
 void MainUI::MainUI_LoginKey_Show() {
-    Log(DDM_LOG_INFO, QStringLiteral("[Main ui login key show][login launch not built yet]"));
+    Log(DDM_LOG_INFO, QStringLiteral("[main ui ][into main ui loginkey show]"));
+    switch (UIContext::GetInstance()->GetLinkType()) {
+    case 1:
+        if (d->loginKeyUIOpen) {
+            Log(DDM_LOG_ERROR, QStringLiteral("[main ui ][Do not open repeatedly]"));
+            return;
+        }
+        LaunchSslLogin();
+        return;
+    case 2:
+        if (d->loginKeyIPSECUIOpen) {
+            Log(DDM_LOG_ERROR, QStringLiteral("[main ui ][Do not open repeatedly]"));
+            return;
+        }
+        LaunchIpsecLogin();
+        return;
+    default:
+        Util_ShowWarning(Text("/UI_MAIN/UI_MAIN_NO_AVAILABLE_CONNECTION"),
+                         QStringLiteral("MainUI"), -1);
+        Connection_GetLoginReturn_Update();
+        return;
+    }
 }
-void MainUI::MainUI_PWD_Enable_Update(bool) { NotBuilt("MainUI_PWD_Enable_Update"); }
-void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool) {
-    NotBuilt("MainUI_GlobalLogin_GetLoginReturn_Update");
+
+void MainUI::LaunchIpsecLogin() {
+    MainUI_SysTrayIcon_Changed(QStringLiteral("00"));
+    auto* view = new LoginKeyIPSECUI(this);
+    view->Init();
+    connect(view, SIGNAL(signal_setMainShow()), this, SLOT(MainUI_ShowSlot()));
+    connect(view, SIGNAL(signal_setLoginSuccessIPSEC(bool)), this,
+            SLOT(MainUI_GlobalLogin_GetLoginReturn_Update(bool)));
+    connect(view, SIGNAL(signal_AutoFlag(bool)), this, SLOT(MainUI_SetAutoFlagSlot(bool)));
+    connect(view, SIGNAL(signal_LoginkeyIPSECUIDelete()), this,
+            SLOT(MainUI_SetLoginKeyIPSECUIExist()));
+    connect(view, SIGNAL(signal_LoginkeyIPSECUIInit()), this,
+            SLOT(MainUI_SetLoginKeyIPSECUIInit()));
+
+    // A failed read leaves the record zero, which asks for nothing this client lacks.
+    CFM_IPSEC_PROFILE_S profile = {};
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    const QByteArray name = SessionKey().toUtf8();
+    (void)UI_CfmProfile_Read(name.constData(), 2, &profile, msgCodeName, &ok);
+    if (profile.uiIpsecEnable == 1 && profile.uiAuthMethod == 3) {
+        Util_ShowWarning(Text("/UI_LOGINKEYIPSEC/UI_LOGINKEYIPSEC_NO_CERT"), QString(), -1);
+        view->close();
+        d->actionConnect->setEnabled(true);
+        return;
+    }
+    const CFM_SESSION_S* session = UISystemProfile::GetInstance()->GetSession(SessionKey());
+    if (session == nullptr) {
+        Util_ShowWarning(Text("/RETURN_CFM_MSGCODE/CFM_MSGCODE_SYSCONFIG_READ_SESSION_FAIL"),
+                         QStringLiteral("MainUI"), -1);
+        return;
+    }
+    UIContext::GetInstance()->SetAutoLogin(session->AutoLogin != 0);
+    if (session->RemPwd != 0 && session->AutoLogin != 0) {
+        view->hide();
+        view->LoginKeyIPSECUI_UserPwd_Init();
+        view->LoginKeyIPSECUI_Login();
+    } else {
+        d->loginKeyIPSECUIOpen = true;
+        view->exec();
+    }
+    Connection_GetLoginReturn_Update();
 }
-void MainUI::MainUI_SetAutoFlagSlot(bool) { NotBuilt("MainUI_SetAutoFlagSlot"); }
-void MainUI::MainUI_FirstLogin_ModifyPSWD() { NotBuilt("MainUI_FirstLogin_ModifyPSWD"); }
+
+// The views stay hidden children of the window: exec() returns as soon as a view hides
+// itself, also to log in, and a view whose login fails shows itself again later.
+void MainUI::LaunchSslLogin() {
+    UIContext* context = UIContext::GetInstance();
+    UISSL_FIRST_CONN request = {};
+    if (context->GetPluginMode() == 1) {
+        const UIPLUGIN_INFO_S* info = context->GetPluginInfo();
+        if (info != nullptr) {
+            (void)Util_FieldSetString(request.acGateway, sizeof(request.acGateway),
+                                      Util_FieldToString(info->acLoginAddr, kPluginLoginWidth));
+        }
+    } else {
+        GetRuningMode_Manual(&request);
+    }
+    request.uiLanguage = RequestLanguage();
+    Log(DDM_LOG_DEBUG,
+        "[Set the first ui languagetype is ][" + QString::number(request.uiLanguage) + "]");
+    AUTO_BEST_NEED block = {};
+    FillAutoBestNeed(&block);
+    request.stAutoBestNeed = block;
+    LogAutoBestNeed(request.stAutoBestNeed);
+
+    context->SetAuthType(0);
+    UIFIRST_CONNECT_CONF_S reply = {};
+    char msgCodeName[256] = {};
+    uint32_t result = 0;
+    const int32_t ret = UI_SitePref_Process(&request, &reply, msgCodeName, &result);
+    UIGATEWAY_INFO_S best = {};
+    (void)Util_FieldCopy(best.acAddress, sizeof(best.acAddress), reply.stBestGateway.acAddress,
+                         sizeof(reply.stBestGateway.acAddress));
+    best.uiPort = reply.stBestGateway.uiPort;
+    best.uiDelay = reply.stBestGateway.uiDelay;
+    best.uiFlag = reply.stBestGateway.uiFlag;
+    context->SetBestGateWay(&best);
+    if (ret != 0) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR,
+                         QStringLiteral("MainUI"), -1);
+        return;
+    }
+    if (result != 1) {
+        Util_ShowWarning(LanguageSetting::GetInstance()->GetValue(
+                             Util_FieldToString(msgCodeName, sizeof(msgCodeName))),
+                         QStringLiteral("MainUI"), -1);
+        return;
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Show mainUI login key][UI Site Pref return OK]"));
+
+    if (MainUI_UI_Update(&request, &reply) != 1) {
+        Connection_GetLoginReturn_Update();
+        return;
+    }
+
+    // The update step may have run dialogs, in which Connect can come again.
+    if (d->loginKeyUIOpen) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[main ui ][Do not open repeatedly]"));
+        return;
+    }
+    auto* view = new LoginKeyUI(this);
+    view->Init();
+    d->loginKeyUIOpen = true;
+    d->actionConnect->setEnabled(false);
+    connect(view, SIGNAL(signal_ShowMainui()), this, SLOT(show()));
+    connect(view, SIGNAL(signal_setLoginSuccess(bool)), this,
+            SLOT(MainUI_GlobalLogin_GetLoginReturn_Update(bool)));
+    connect(view, SIGNAL(signal_SendFirstLoginChangePSWDObject()), this,
+            SLOT(MainUI_FirstLogin_ModifyPSWD()));
+    connect(view, SIGNAL(signal_setAutoFlag(bool)), this, SLOT(MainUI_SetAutoFlagSlot(bool)));
+    connect(view, SIGNAL(signal_LoginkeyUIInit()), this, SLOT(MainUI_SetLoginkeyUIInit()));
+    connect(view, SIGNAL(signal_LoginkeyTrayAcConnect(bool)), this,
+            SLOT(MainUI_SetTrayacConnect(bool)));
+    connect(view, SIGNAL(signal_LoginkeyUIDelete()), this, SLOT(MainUI_SetLoginkeyUIExist()));
+    connect(view, SIGNAL(signal_MainUI_OpenHelp()), this, SLOT(MainUI_SysTrayIcon_Help()));
+    connect(view, SIGNAL(signal_MainUI_Language_Changed()), this, SLOT(MainUI_Option_Show()));
+    connect(view, SIGNAL(signal_PwdEnable(bool)), this, SLOT(MainUI_PWD_Enable_Update(bool)));
+
+    if (context->GetPluginMode() == 1) {
+        view->hide();
+        MainUI_Plugin_ReadEventQueue();
+        Connection_GetLoginReturn_Update();
+        return;
+    }
+    const CFM_SESSION_S* session = UISystemProfile::GetInstance()->GetSession(SessionKey());
+    if (session == nullptr) {
+        // No view runs for this launch: the next Connect must be able to start one.
+        d->loginKeyUIOpen = false;
+        Connection_GetLoginReturn_Update();
+        return;
+    }
+    if (session->RemPwd != 0 && session->AutoLogin != 0) {
+        view->hide();
+        view->LoginKeyUI_UserPwd_Init();
+        view->LoginKeyUI_Login_click();
+    } else {
+        d->loginKeyUIOpen = true;
+        view->exec();
+    }
+    Connection_GetLoginReturn_Update();
+}
 
 // The gateway's client version against this one, the user's option, the disk, the
 // package's URL and paths, the download through the update dialog, and the hand-over to
@@ -1234,14 +1571,83 @@ QString MainUI::MainUI_UI_GetNewVersion(QString newClientPath) {
     return version;
 }
 
+void MainUI::MainUI_Plugin_ReadEventQueue() {
+    while (!d->pluginEventQueue.isEmpty()) {
+        if (d->pluginEventQueue.takeFirst() == 1) {
+            emit signal_DoLogin();
+        }
+    }
+}
+
+void MainUI::MainUI_PluginEventQueue_Set(const QList<int>& queue) { d->pluginEventQueue = queue; }
+
+// ---- Login results ----------------------------------------------------------------------
+
+void MainUI::Connection_GetLoginReturn_Update() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui Connection_GetLoginReturn_Update]"));
+    UIContext* context = UIContext::GetInstance();
+    if (context->GetLogined()) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui Connection_GetLoginReturn_Update][GetLogined]"));
+        context->SetConnectName(ui->cb_linkname->currentText());
+        ui->cb_linkname->hidePopup();
+        ui->cb_linkname->setEnabled(false);
+        ui->pb_connect->hide();
+        ui->pb_disConnect->show();
+        MainUI_SysTrayIcon_Refresh();
+        if (context->GetLinkType() == 1) {
+            d->trayIcon->showMessage(UISystemProfile::GetInstance()->GetProductName(),
+                                     Text("/UI_MAIN/UI_MAIN_CONNECT_SUCCESS"),
+                                     QSystemTrayIcon::Information, 10000);
+        }
+        hide();
+        return;
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui Connection_GetLoginReturn_Update][failed Login]"));
+    ui->cb_linkname->hidePopup();
+    ui->cb_linkname->setEnabled(true);
+    ui->pb_connect->show();
+    ui->pb_disConnect->hide();
+    MainUI_SysTrayIcon_Refresh();
+}
+
+// A view reports that it is open (set-up done, or back after a failed login) or gone.
+// Only a view's going changes what the tray offers.
+void MainUI::MainUI_SetLoginkeyUIInit() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin set login key ui][login key ui init]"));
+    d->loginKeyUIOpen = true;
+}
+
+void MainUI::MainUI_SetLoginkeyUIExist() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin set login key ui][login key ui closed]"));
+    d->loginKeyUIOpen = false;
+    MainUI_SysTrayIcon_Refresh();
+}
+
+void MainUI::MainUI_SetLoginKeyIPSECUIInit() {
+    Log(DDM_LOG_INFO,
+        QStringLiteral("[Main ui plugin set LoginKey IPSEC UI][LoginKeyIPSEC UI init]"));
+    d->loginKeyIPSECUIOpen = true;
+}
+
+void MainUI::MainUI_SetLoginKeyIPSECUIExist() {
+    Log(DDM_LOG_INFO,
+        QStringLiteral("[Main ui plugin set LoginKey IPSEC UI][LoginKeyIPSEC UI closed]"));
+    d->loginKeyIPSECUIOpen = false;
+    MainUI_SysTrayIcon_Refresh();
+}
+
+// ---- Slots whose behaviour comes with the login results, the plugin requests and the
+// client update ------------------------------------------------------------------------------
+
+void MainUI::MainUI_PWD_Enable_Update(bool) { NotBuilt("MainUI_PWD_Enable_Update"); }
+void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool) {
+    NotBuilt("MainUI_GlobalLogin_GetLoginReturn_Update");
+}
+void MainUI::MainUI_SetAutoFlagSlot(bool) { NotBuilt("MainUI_SetAutoFlagSlot"); }
+void MainUI::MainUI_FirstLogin_ModifyPSWD() { NotBuilt("MainUI_FirstLogin_ModifyPSWD"); }
 void MainUI::MainUI_Plugin_Login() { NotBuilt("MainUI_Plugin_Login"); }
 void MainUI::MainUI_Plugin_Stop_CNEM() { NotBuilt("MainUI_Plugin_Stop_CNEM"); }
 void MainUI::MainUI_Plugin_Start_CNEM() { NotBuilt("MainUI_Plugin_Start_CNEM"); }
-void MainUI::MainUI_Plugin_ReadEventQueue() { NotBuilt("MainUI_Plugin_ReadEventQueue"); }
-void MainUI::MainUI_SetLoginkeyUIExist() { NotBuilt("MainUI_SetLoginkeyUIExist"); }
-void MainUI::MainUI_SetLoginkeyUIInit() { NotBuilt("MainUI_SetLoginkeyUIInit"); }
-void MainUI::MainUI_SetLoginKeyIPSECUIInit() { NotBuilt("MainUI_SetLoginKeyIPSECUIInit"); }
-void MainUI::MainUI_SetLoginKeyIPSECUIExist() { NotBuilt("MainUI_SetLoginKeyIPSECUIExist"); }
 void MainUI::MainUI_Plugin_HostCheck() { NotBuilt("MainUI_Plugin_HostCheck"); }
 void MainUI::MainUI_Plugin_CacheClear(int) { NotBuilt("MainUI_Plugin_CacheClear"); }
 void MainUI::MainUI_Plugin_GetInfo() { NotBuilt("MainUI_Plugin_GetInfo"); }

@@ -5,6 +5,7 @@
 // from it. One window per process, built at start-up without a parent, then Init.
 
 #include <QCloseEvent>
+#include <QList>
 #include <QString>
 #include <QSystemTrayIcon>
 
@@ -42,6 +43,19 @@ public:
 
     // Ending a connection and the process.
     void MainUI_SSLCache_Clear();
+
+    // The login launch. Reads the current SSL profile into the window's copy; false (a
+    // warning shown) when the service could not be asked or refused.
+    bool MainUI_SSLProfile_Read();
+    // Writes the gateway text of the site-preference request: the last login's gateway
+    // when the profile still has it, else the profile's address, else its last gateway.
+    void GetRuningMode_Manual(UISSL_FIRST_CONN* sslFirstConn);
+    // Brings the drop-down, the buttons, the tray and the window in line with the login
+    // state: the connected look while logged in, the idle look otherwise.
+    void Connection_GetLoginReturn_Update();
+    // For tests only: the plugin's queued login requests (1 a login), which a launch in
+    // plugin mode hands to its view.
+    void MainUI_PluginEventQueue_Set(const QList<int>& queue);
 
 signals:
     void signal_DoLogin();
@@ -123,6 +137,11 @@ private:
     void OpenNewProfileEditor();
     // Not logged in, settings editable, drop-down enabled, Connect shown.
     void ShowNotConnected();
+    // The two launches of MainUI_LoginKey_Show.
+    void LaunchIpsecLogin();
+    void LaunchSslLogin();
+    // The best-gateway block of the site-preference request.
+    void FillAutoBestNeed(AUTO_BEST_NEED* block);
     // The box that offers the gateway's package of an unknown kind for a download by hand.
     void MainUI_UpdateFailed_Message(const QString& url);
 

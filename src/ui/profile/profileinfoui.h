@@ -1,39 +1,134 @@
 #pragma once
-// The connection-profile dialog: a new SSL VPN or L2TP/IPSec profile, an import, or the
-// current profile for editing. It reports what it wrote through the signals below.
+// The connection-profile dialog. Opened for a new profile (UIContext's new-connection
+// flag), it offers an SSL VPN page, an L2TP/IPSec page and the import of a profile file,
+// and confirms with OK; opened on the current connection, it offers only that profile's
+// page, confirms with save and can export the profile. It reports what it wrote through
+// the two signals below. The main window connects to its signals and button slots by
+// name, so their names and arguments are part of its interface.
 
+#include <QByteArray>
 #include <QString>
 
 #include "basewidget.h"
 #include "mcomboboxitem.h"
 
-class QPushButton;
+class QLineEdit;
+class Ui_ProfileInfoUI;
+class ProfileInfoUIPrivate;
 
 class ProfileInfoUI : public basewidget {
     Q_OBJECT
+    // The tests read the form and the private record through this peer.
+    friend struct ProfileInfoUITestPeer;
 
 public:
-    // Takes UIContext's current connection name + ".ini" as the profile it may edit.
+    // Builds the form, hides the route rows it never shows, and takes UIContext's
+    // current connection name + ".ini" as the profile it may edit.
     explicit ProfileInfoUI(QWidget* parent = nullptr);
     ~ProfileInfoUI() override;
+    ProfileInfoUI(const ProfileInfoUI&) = delete;
+    ProfileInfoUI& operator=(const ProfileInfoUI&) = delete;
 
-    // A new profile (UIContext's new-connection flag) shows the OK button; an existing
-    // one the save button, disabled while a connection is logged in.
+    // The fixed initial state, every connection, the menu, and the mode: a new profile
+    // opens on the SSL VPN page with OK; an existing one asks the service for its kind,
+    // reads it and shows only its page, with save (disabled while logged in).
     void InitWidget() override;
+    // Captions, list items and headers from the language file; the width by language,
+    // the title by mode.
+    void SetLanguageText() override;
+    // The tool tips of the sixteen input fields.
+    void SetToolTip() override;
+
+    // The name fields at opening: a new profile may be named on the page in view; an
+    // existing one shows its name, which cannot be changed.
+    void ProfileInfoUI_LinkNameState_Set();
+    // The menu of an existing SSL VPN or L2TP/IPSec profile: its own entry and export.
+    bool ProfileInfoUI_SSLEditMode_Set();
+    bool ProfileInfoUI_IPSecEditMode_Set();
+    // Reads the stored profile (name as UTF-8) into its page; true when filled.
+    bool ProfileInfoUI_Profile_Read(const QByteArray& name, LINK_TYPE type);
 
 signals:
     // A new profile was written or imported (name without extension, type 1 or 2).
     void signal_newconnect(QString name, LINK_TYPE type);
-    // An existing profile was saved: the edited name, the name it had when the dialog
-    // opened, its type.
-    void signal_sendNewConnect(QString editedName, QString openedName, LINK_TYPE type);
+    // An existing profile was saved: the name it had, the name it has, its type.
+    void signal_sendNewConnect(QString oldName, QString newName, LINK_TYPE type);
 
 public slots:
-    void ProfileInfoUI_Set_OKbtn(bool enable);
+    // Left menu: the three pages and the export.
+    void ProfileInfoUI_MenuSSL_Click();
+    void ProfileInfoUI_MenuIPSec_Click();
+    void ProfileInfoUI_MenuInput_Click();
+    void ProfileInfoUI_MenuOutput_Click();
+    // The L2TP/IPSec sub-menu: scroll to a part of the page, or follow the scrolling.
+    void ProfileInfoUI_IPSecL2TPSetting_Click();
+    void ProfileInfoUI_IPSecIPSecSetting_Click();
+    void ProfileInfoUI_ScrollIPSec_Changed(int value);
+    // GM certificate rows of the SSL VPN page.
+    void ProfileInfoUI_sign_certificate_select();
+    void ProfileInfoUI_encryption_certificate_select();
+    void ProfileInfoUI_Gmalgorithm_Click();
+    void ProfileInfoUI_sign_certificate_clear();
+    void ProfileInfoUI_encrypto_certificate_clear();
+    void ProfileInfoUI_GmSSL_Status_Set(bool bType);
+    // SSL VPN gateway list.
+    void ProfileInfoUI_BestAdd_Click();
+    void ProfileInfoUI_SSLConnect_DelServer();
+    void ProfileInfoUI_SSLConnect_AddServer(QString address, QString port);
+    // L2TP/IPSec routes and choices.
+    void ProfileInfoUI_NewVPNNetwork_Show();
+    void ProfileInfoUI_IPSECConnect_DelIP();
+    void ProfileInfoUI_IPSECConnect_AddIP(QString ip, QString mask);
+    void ProfileInfoUI_IPSec_Use();
+    void ProfileInfoUI_Tunnel_Use();
+    void ProfileInfoUI_autoBest();
+    void ProfileInfoUI_Router_Use();
+    void on_rb_ModeConfig_clicked();
+    void on_rb_HandConfig_clicked();
+    void ProfileInfoUI_PreSharedKey_Use();
+    void ProfileInfoUI_USBKey_Use();
+    void ProfileInfoUI_IKEPFS_Use();
+    // The profile file name follows the name field of a new profile.
+    void ProfileInfoUI_SSLConnectName_Set(QString text);
+    void ProfileInfoUI_IpsecConnectName_Set(QString text);
+    // Writing, reading, creating and saving profiles.
+    bool ProfileInfoUI_SSLConnect_WriteInit(QString name);
+    bool ProfileInfoUI_IPSECConnect_WriteInit(QString name);
+    void ProfileInfoUI_Connect_ReadInit(QString name);
+    void ProfileInfoUI_Connect_Create();
+    void ProfileInfoUI_Connect_Save();
+    void ProfileInfoUI_IPSec_MainMode_Choice();
+    void ProfileInfoUI_IPSec_AggressiveMode_Choice();
+    void ProfileInfoUI_IPSec_ID_Choice(int index);
+    void ProfileInfoUI_Profile_Input();
+    // Connected by name by the form.
+    void on_le_tunnelPassword_textEdited(QString text);
+    void on_le_statusConfirm_textEdited(QString text);
+    void on_pb_SetPriorGateway_clicked();
+    void on_cb_LNSServer_stateChanged(int state);
+    // Byte caps of the six fields whose text ends in a fixed-size record field.
+    void on_le_connectNameSSL_textChanged(QString text);
+    void on_le_connectNameIPSEC_textChanged(QString text);
+    void on_le_descriptionMsgSSL_textChanged(QString text);
+    void on_le_descriptionMsgIPSEC_textChanged(QString text);
+    void on_le_localGatewayName_textChanged(QString text);
+    void on_le_remoteGatewayName_textChanged(QString text);
+    // The main window's switches of the confirm buttons (save is off while logged in).
     void ProfileInfoUI_Set_Savebtn(bool enable);
+    void ProfileInfoUI_Set_OKbtn(bool enable);
 
 private:
-    QString profileName;
-    QPushButton* pb_ok;
-    QPushButton* pb_save;
+    // Accepts or undoes a change of a capped field; a twin mirrors it, and the undo
+    // applies, only while the field's page (-1: any) is in view.
+    void CapText(QLineEdit* field, int cap, QString& lastAccepted, QLineEdit* twin, int page,
+                 const QString& text);
+    // Where the IPSec part of the L2TP/IPSec page begins in its scrolled contents.
+    int IPSecBoundary() const;
+    // The sub-menu highlight on one of its two entries.
+    void SubMenuL2TPCurrent();
+    void SubMenuIPSecCurrent();
+    void ChooseCertificate(QLineEdit* field);
+
+    Ui_ProfileInfoUI* ui;
+    ProfileInfoUIPrivate* d;
 };
