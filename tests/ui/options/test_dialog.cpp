@@ -58,7 +58,7 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-class DialogTest : public ::testing::Test {
+class UpdateDialogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         env_ = new report_test::ReportEnv();
@@ -134,12 +134,12 @@ protected:
     BoxDriver driver;
 };
 
-report_test::ReportEnv* DialogTest::env_ = nullptr;
-QString* DialogTest::prefix_ = nullptr;
-QByteArray* DialogTest::package_ = nullptr;
-ui_test::Sim* DialogTest::sim_ = nullptr;
+report_test::ReportEnv* UpdateDialogTest::env_ = nullptr;
+QString* UpdateDialogTest::prefix_ = nullptr;
+QByteArray* UpdateDialogTest::package_ = nullptr;
+ui_test::Sim* UpdateDialogTest::sim_ = nullptr;
 
-TEST_F(DialogTest, FormTextsAndSlots) {
+TEST_F(UpdateDialogTest, FormTextsAndSlots) {
     for (int language : {1033, 2052}) {
         SCOPED_TRACE(language);
         LanguageSetting::GetInstance()->Init(language, QStringLiteral(VT_TEST_RUNTIME_DIR));
@@ -198,7 +198,7 @@ TEST_F(DialogTest, FormTextsAndSlots) {
               QList<QByteArray>({"msgBoxInfo"}));
 }
 
-TEST_F(DialogTest, PackageNameIsTheDecodedLastSegment) {
+TEST_F(UpdateDialogTest, PackageNameIsTheDecodedLastSegment) {
     const struct {
         const char* url;
         const char* name;
@@ -218,7 +218,7 @@ TEST_F(DialogTest, PackageNameIsTheDecodedLastSegment) {
 // YES with the progress window left alone: the package lies byte for byte at
 // "/tmp/" + its name when exec() returns, and nothing but the question and the progress
 // window was shown.
-TEST_F(DialogTest, YesDownloadsThePackageIntoTmp) {
+TEST_F(UpdateDialogTest, YesDownloadsThePackageIntoTmp) {
     QueueYes();
     driver.AnswerLetEnd();
     Run(Url("normal"));
@@ -242,7 +242,7 @@ TEST_F(DialogTest, YesDownloadsThePackageIntoTmp) {
 
 // NO, Escape and the window's close button on the question leave no file and remove none
 // that was there before.
-TEST_F(DialogTest, NoEscapeOrCloseOnTheQuestionLeaveNoFile) {
+TEST_F(UpdateDialogTest, NoEscapeOrCloseOnTheQuestionLeaveNoFile) {
     const size_t fetched = sim_->Log().size();
     for (const QString& answer :
          {QString("NO"), QString(BoxDriver::kEscape), QString(BoxDriver::kClose)}) {
@@ -266,7 +266,7 @@ TEST_F(DialogTest, NoEscapeOrCloseOnTheQuestionLeaveNoFile) {
 // A target that cannot be opened (a folder of that name): the warning with the path and
 // the reason, the dialog still open with YES enabled; once the folder is gone a second
 // YES downloads.
-TEST_F(DialogTest, TargetThatCannotBeOpenedWarnsAndYesWorksAgain) {
+TEST_F(UpdateDialogTest, TargetThatCannotBeOpenedWarnsAndYesWorksAgain) {
     // The reason Qt gives for a folder opened as a file.
     ASSERT_TRUE(QDir().mkpath(Target("normal")));
     QFile probe(Target("normal"));
@@ -295,7 +295,7 @@ TEST_F(DialogTest, TargetThatCannotBeOpenedWarnsAndYesWorksAgain) {
 
 // A download that fails (the server drops the body halfway, GM/T TLS that this build
 // lacks): the failure box, which ends by itself, and no file.
-TEST_F(DialogTest, FailedDownloadShowsTheSelfClosingBoxAndLeavesNoFile) {
+TEST_F(UpdateDialogTest, FailedDownloadShowsTheSelfClosingBoxAndLeavesNoFile) {
     const struct {
         const char* name;
         const char* mode;
@@ -329,7 +329,7 @@ TEST_F(DialogTest, FailedDownloadShowsTheSelfClosingBoxAndLeavesNoFile) {
 // A stalled download cancelled by closing the progress window, and by Escape, which
 // ends the window's exec() without its cancel signal: the status says so, the partial
 // file is gone, and no failure box follows.
-TEST_F(DialogTest, CancelByCloseOrEscapeRemovesThePartialFile) {
+TEST_F(UpdateDialogTest, CancelByCloseOrEscapeRemovesThePartialFile) {
     for (const char* how : {BoxDriver::kClose, BoxDriver::kEscape}) {
         SCOPED_TRACE(how);
         const QString answer = QString::fromLatin1(how);
@@ -358,7 +358,7 @@ TEST_F(DialogTest, CancelByCloseOrEscapeRemovesThePartialFile) {
 
 // A full disk (a file size limit below the package's, in a child): the failure box and
 // no file, never a short package taken for a whole one.
-TEST_F(DialogTest, FullDiskFailsTheDownload) {
+TEST_F(UpdateDialogTest, FullDiskFailsTheDownload) {
     const vt_test::ChildResult r = vt_test::RunInChild([&] {
         ::signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit;
@@ -377,7 +377,7 @@ TEST_F(DialogTest, FullDiskFailsTheDownload) {
 }
 
 // A URL whose path ends in "/" is saved as "/tmp/VanTrelo.zip".
-TEST_F(DialogTest, UrlWithoutAFileNameWritesVanTreloZip) {
+TEST_F(UpdateDialogTest, UrlWithoutAFileNameWritesVanTreloZip) {
     const QString target = "/tmp/VanTrelo.zip";
     QueueYes();
     driver.AnswerLetEnd();
