@@ -3,7 +3,7 @@
 // site-preference records a test fills: no update due, the plugin's and the user's no,
 // a package of an unknown kind and its box, too little disk, a failed and a successful
 // download with an earlier package in place, and a hand-over the promote service never
-// gets.
+// gets; and the whole road from Connect, with a profile that asks for GM/T TLS too.
 
 #include <gtest/gtest.h>
 
@@ -27,10 +27,12 @@
 #include <QUrl>
 
 #include "languagesetting.h"
+#include "loginkeyui.h"
 #include "mainui.h"
 #include "plugininfo.h"
 #include "servicelink.h"
 #include "ui_connect_inner.h"
+#include "ui_https_inner.h"
 #include "ui_test/ui_sim.h"
 #include "ui_update_inner.h"
 #include "uicontext.h"
@@ -89,18 +91,27 @@ protected:
         for (int i = 0; i < kPackageSize; ++i) package_[i] = static_cast<char>(i * 7 + i / 251);
         const std::string file = dir_->filePath("package.bin").toStdString();
         std::ofstream(file, std::ios::binary).write(package_.constData(), package_.size());
+        Start();
+        QFile::remove(kFixedPackage);
+        QFile::remove(QString(kFixedPackage) + ".bak");
+    }
+    // The simulator with its package server and the window over it; extra: further
+    // scenario members.
+    void Start(const std::string& extra = std::string()) {
+        window_.reset();
+        link_.reset();
+        const std::string file = dir_->filePath("package.bin").toStdString();
         link_ = std::make_unique<ui_test::SimLink>(
             R"("https":{"port":0,"files":[)"
             R"({"path":"/app/vantrelo-macosx.tar.gz","file":")" + file + R"(","mode":"normal"},)"
-            R"({"path":"/cut/vantrelo-macosx.tar.gz","file":")" + file + R"(","mode":"closeMidBody"}]})");
+            R"({"path":"/cut/vantrelo-macosx.tar.gz","file":")" + file + R"(","mode":"closeMidBody"}]})" +
+            (extra.empty() ? "" : "," + extra));
         ASSERT_TRUE(link_->Connected()) << link_->sim().Diagnostics();
         ASSERT_TRUE(UISystemProfile::GetInstance()->Read());
         UISystemProfile::GetInstance()->SetCheckVersion(1);
         window_ = std::make_unique<MainUI>(nullptr);
         window_->Init();
         window_->show();
-        QFile::remove(kFixedPackage);
-        QFile::remove(QString(kFixedPackage) + ".bak");
     }
     void TearDown() override {
         uiDiskFreeMiBSet(nullptr);
@@ -164,6 +175,26 @@ protected:
             }
         }
         return found;
+    }
+    // Scripts the site-preference reply through the control channel, now that the
+    // package server's port is known: a newer client, no package text, and the package
+    // server as the best gateway.
+    void ScriptNewerOnThePackageServer() {
+        const std::string reply =
+            R"({"code":"0x10000","payload":{"record":"UIFIRST_CONNECT_CONF_S","fields":{)"
+            R"("uiAuthType":0,"uiVersionMS":"0x00070000","uiVersionLS":"0x00020022",)"
+            R"("acBestGateway":"127.0.0.1","uiBestPort":)" + std::to_string(HttpsPort()) + "}}}";
+        ASSERT_EQ(link_->sim().Control("script set 1 4 " + reply), "OK");
+    }
+    // Promote and HTTPS lines of the simulator's log.
+    std::vector<std::string> HttpsPaths() const {
+        std::vector<std::string> paths;
+        for (const rapidjson::Document& line : link_->sim().Log()) {
+            if (line.HasMember("conn") && std::string(line["conn"].GetString()) == "https") {
+                paths.push_back(line["path"].GetString());
+            }
+        }
+        return paths;
     }
     void QueueYes() {
         driver_.AnswerWith([](QWidget* box) { ASSERT_TRUE(BoxDriver::ClickButton(box, "downloadButton")); },
@@ -357,6 +388,57 @@ TEST_F(MainUIUpdateTest, HandOverWithoutAPromoteConnectionKeepsTheClientUsable) 
     EXPECT_TRUE(TrayMenu()->isEnabled());
     EXPECT_TRUE(window_->isVisible());
     EXPECT_TRUE(UpdateRequests().empty());
+}
+
+// Connect on "Office", which chooses its gateway automatically: the site preference
+// reports a newer client without a package text, so the package comes from the best
+// gateway's default path; YES downloads it, the update request reaches the promote
+// service, and no login view opens.
+TEST_F(MainUIUpdateTest, ConnectDownloadsFromTheBestGatewayAndHandsOver) {
+    Start(R"("config": {"LastAccessSession": "Office.ini"})");
+    ScriptNewerOnThePackageServer();
+    QueueYes();
+    driver_.AnswerLetEnd();
+    window_->MainUI_LoginKey_Show();
+    ASSERT_EQ(driver_.Seen().size(), 2u);
+    EXPECT_EQ(driver_.Seen()[0].className, "Dialog");
+    EXPECT_EQ(driver_.Seen()[1].className, "QProgressDialog");
+    EXPECT_EQ(HttpsPaths(), std::vector<std::string>{"/app/vantrelo-macosx.tar.gz"});
+    std::vector<rapidjson::Document> requests;
+    for (int i = 0; i < 100 && (requests = UpdateRequests()).empty(); ++i) QThread::msleep(20);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(QString(requests[0]["fields"]["acDownloadUrl"].GetString()),
+              QString("https://127.0.0.1:%1/app/vantrelo-macosx.tar.gz").arg(HttpsPort()));
+    EXPECT_TRUE(window_->findChildren<LoginKeyUI*>().isEmpty()) << "no login view";
+    EXPECT_FALSE(TrayMenu()->isEnabled());
+}
+
+// A profile that asks for GM/T TLS, on a build without it: the download fails with the
+// self-closing box, no update request is sent, and the login goes on.
+TEST_F(MainUIUpdateTest, ConnectWithGmTlsFailsTheDownloadAndTheLoginGoesOn) {
+    if (uiSslGmTlsAvailable()) {
+        GTEST_SKIP() << "this OpenSSL has the GM/T client method";
+    }
+    Start(R"("config": {"LastAccessSession": "Gm.ini"},)"
+          R"("profiles": [{"name": "Gm.ini", "linkType": 1, "fields": {)"
+          R"("acGatewayAddress": "127.0.0.1", "uiPort": 443, "uiGatewayNum": 1,)"
+          R"("astGateway": [{"acAddress": "127.0.0.1", "uiPort": 443}],)"
+          R"("uiAutoBest": 1, "uiGmAlgorithm": 1}, "session": {"RemPwd": 0}}])");
+    ScriptNewerOnThePackageServer();
+    QueueYes();
+    driver_.AnswerLetEnd();
+    driver_.AnswerLetEnd();
+    driver_.Answer(BoxDriver::kEscape);
+    const size_t failed = ui_test::LogCount("[Gm Update Client][SSL connect Failed]");
+    window_->MainUI_LoginKey_Show();
+    ASSERT_EQ(driver_.Seen().size(), 4u);
+    EXPECT_EQ(driver_.Seen()[2].text, KeyText("/UI_DOWNLOAD/UI_DOWNLOAD_FAILED"));
+    EXPECT_EQ(driver_.Seen()[3].className, "LoginKeyUI") << "the login goes on";
+    EXPECT_EQ(ui_test::LogCount("[Gm Update Client][SSL connect Failed]"), failed + 1);
+    EXPECT_TRUE(HttpsPaths().empty()) << "no ordinary TLS in place of GM/T TLS";
+    EXPECT_TRUE(UpdateRequests().empty());
+    EXPECT_TRUE(TrayMenu()->isEnabled());
+    EXPECT_FALSE(QFile::exists(kFixedPackage));
 }
 
 TEST_F(MainUIUpdateTest, NewVersionIsReadFromASettingsFile) {
