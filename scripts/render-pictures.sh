@@ -615,7 +615,7 @@ render_login() {
 # simulator reports a newer client and names a package on its own HTTPS server that
 # stalls after 40 % of its bytes; Connect brings the question (update_question_SUFFIX.png),
 # YES the progress window, caught while the download waits (update_progress_SUFFIX.png).
-# The partial package is removed from /tmp afterwards.
+# The partial package (and a backup of an earlier one) is removed from /tmp afterwards.
 render_update_download() {
     lang_id=$1
     suffix=$2
@@ -623,6 +623,8 @@ render_update_download() {
     mkdir -p "$home/tmp" "$home/run"
     chmod 700 "$home/run"
     name="vt-render-update-$$-$suffix.tar.gz"
+    # An earlier package there would be kept aside as a backup by the client.
+    rm -f "/tmp/$name" "/tmp/$name.bak"
     head -c 3000000 /dev/urandom >"$home/package.bin"
     printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}, "engine": {"versionMS": "0x00070000", "versionLS": "0x00020022", "packageUrl": "https://127.0.0.1:{https}/app/%s"}, "https": {"port": 0, "files": [{"path": "/app/%s", "file": "%s", "mode": "stall", "stallAfterBytes": 1200000}]}}\n' \
         "$lang_id" "$name" "$name" "$home/package.bin" >"$home/scenario.json"
@@ -664,7 +666,7 @@ render_update_download() {
         fail "no picture of the progress window ($suffix)"
 
     stop_app
-    rm -f "/tmp/$name"
+    rm -f "/tmp/$name" "/tmp/$name.bak"
     echo "render: $out/update_question_$suffix.png and $out/update_progress_$suffix.png"
 }
 
