@@ -26,6 +26,8 @@
 # name page), login_cert_en.png and login_cert_zh.png (the certificate page),
 # login_gateways_en.png and login_gateways_zh.png (the gateway list open, on a profile
 # without automatic choice).
+# the client update's question and progress window: update_question_*.png and
+# update_progress_*.png (render_update_download).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -609,6 +611,65 @@ render_login() {
          "$out/login_gateways_$suffix.png"
 }
 
+# render_update_download LANG_ID SUFFIX: a client update offered before a login. The
+# simulator reports a newer client and names a package on its own HTTPS server that
+# stalls after 40 % of its bytes; Connect brings the question (update_question_SUFFIX.png),
+# YES the progress window, caught while the download waits (update_progress_SUFFIX.png).
+# The partial package (and a backup of an earlier one) is removed from /tmp afterwards.
+render_update_download() {
+    lang_id=$1
+    suffix=$2
+    home="$work/home-update-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    name="vt-render-update-$$-$suffix.tar.gz"
+    # An earlier package there would be kept aside as a backup by the client.
+    rm -f "/tmp/$name" "/tmp/$name.bak"
+    head -c 3000000 /dev/urandom >"$home/package.bin"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}, "engine": {"versionMS": "0x00070000", "versionLS": "0x00020022", "packageUrl": "https://127.0.0.1:{https}/app/%s"}, "https": {"port": 0, "files": [{"path": "/app/%s", "file": "%s", "mode": "stall", "stallAfterBytes": 1200000}]}}\n' \
+        "$lang_id" "$name" "$name" "$home/package.bin" >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    sleep 1
+    # The Connect button sits below the drop-down, in the middle of the window.
+    set -- $main
+    xdotool mousemove --sync --window "$1" 200 195 click 1
+    wait_window '$4 == 426 && $5 == 80' >/dev/null ||
+        fail "the update question ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    # Asked again once it has settled: a window may be replaced while it first maps.
+    sleep 0.5
+    question="$(wait_window '$4 == 426 && $5 == 80')" ||
+        fail "the update question ($suffix) went away"
+    set -- $question
+    import -display "$DISPLAY" -window "$1" "$out/update_question_$suffix.png" ||
+        fail "no picture of the update question ($suffix)"
+    # YES is the default button.
+    xdotool mousemove $(($2 + $4 / 2)) $(($3 + 10)) windowfocus --sync "$1" key Return
+    progress_test='$4 >= 150 && $5 >= 50 && !($4 == 400 && $5 == 270) && !($4 == 426 && $5 == 80)'
+    wait_window "$progress_test" >/dev/null ||
+        fail "the progress window ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    sleep 2  # the download reaches its stall and the bar paints
+    progress="$(wait_window "$progress_test")" || fail "the progress window ($suffix) went away"
+    set -- $progress
+    import -display "$DISPLAY" -window "$1" "$out/update_progress_$suffix.png" ||
+        fail "no picture of the progress window ($suffix)"
+
+    stop_app
+    rm -f "/tmp/$name" "/tmp/$name.bak"
+    echo "render: $out/update_question_$suffix.png and $out/update_progress_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -624,3 +685,5 @@ render_profile 1033 en
 render_profile 2052 zh
 render_login 1033 en
 render_login 2052 zh
+render_update_download 1033 en
+render_update_download 2052 zh
