@@ -579,6 +579,23 @@ TEST_F(LoginKeyUITest, UserNameOverItsBytesIsRefused) {
     }
 }
 
+// Each password goes into a 128-byte field: 127 characters may be 254 bytes, and a
+// password that does not fit would go out empty (the service then logs in with the
+// remembered one). Typing stops at 127 bytes, the last text that fitted kept.
+TEST_F(LoginKeyUITest, PasswordFieldsHoldAtMostTheirBytes) {
+    const QString accented = QString::fromUtf8("\xc3\xa9");  // 2 bytes
+    LoginKeyUI* view = Bare();
+    view->SetInputControl();
+    for (const char* name : {"le_password", "le_cerPassword"}) {
+        ASSERT_TRUE(BoxDriver::TypeInto(view, name, accented.repeated(64)));
+        EXPECT_EQ(Find<QLineEdit>(view, name)->text(), accented.repeated(63)) << name;
+        ASSERT_TRUE(BoxDriver::TypeInto(view, name, accented.repeated(60) + "abcdefgh"));
+        EXPECT_EQ(Find<QLineEdit>(view, name)->text(), accented.repeated(60) + "abcdefg")
+            << name << ": one byte fits where two do not";
+    }
+    delete view;
+}
+
 // ---- Signals ------------------------------------------------------------------------
 
 TEST_F(LoginKeyUITest, EscapeCloseAndDestructionReportTheViewGone) {
