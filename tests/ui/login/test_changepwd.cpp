@@ -309,10 +309,10 @@ TEST_F(ChangePwdTest, EveryAnswerOfTheGateway) {
                                   low, " "};
     const QStringList middleRules = {
         "At least 8 characters long.", "At most 16 characters long.", notName,
-        "Must mix at least 2 kinds of characters: upper case, lower case, digits, symbols."};
+        "At least 2 kinds of characters: capitals, small letters, digits, symbols."};
     const QStringList highRules = {
         "At least 10 characters long.", "At most 20 characters long.", mayName,
-        "Must mix at least 1 kinds of characters: upper case, lower case, digits, symbols."};
+        "At least 1 kinds of characters: capitals, small letters, digits, symbols."};
     auto policy = [](const char* code, int min, int max, int mixed, int user) {
         return std::string(R"({"code": ")") + code +
                R"(", "payload": {"record": "UI_PWD_POLICY_S", "fields": {"uiMinLength": )" +
