@@ -928,10 +928,10 @@ void LoginKeyUI::LoginKeyUI_UserPwd_Remember(CFM_SESSION_S* session) {
     (void)profile->Read();
 }
 
-// The reply's values, read from the first answer of the attempt, decide the host check
-// and cache clear; a refused first login still goes on with no message, no signal and
-// no logout would leave a half-open session behind hidden windows, so it ends as a
-// failed login does.
+// The gateway's first answer decides the host check and the cache clear. A first login
+// whose password the gateway does not let change cannot go on; without a message, a
+// report and a logout both windows would stay hidden over a half-open session, so it
+// ends as a failed login does.
 void LoginKeyUI::FirstLogin_ModifyPwd(const UI_SSL_LOGIN_RET_S& loginRet, const QString& message) {
     UIContext::GetInstance()->SetFirstLoginModifyPwd(true);
     Log(DDM_LOG_INFO,
