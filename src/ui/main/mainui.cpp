@@ -1636,15 +1636,50 @@ void MainUI::MainUI_SetLoginKeyIPSECUIExist() {
     MainUI_SysTrayIcon_Refresh();
 }
 
-// ---- Slots whose behaviour comes with the login results, the plugin requests and the
-// client update ------------------------------------------------------------------------------
-
-void MainUI::MainUI_PWD_Enable_Update(bool) { NotBuilt("MainUI_PWD_Enable_Update"); }
-void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool) {
-    NotBuilt("MainUI_GlobalLogin_GetLoginReturn_Update");
+// What a login view reports. A success gives the connected look; the view's report on
+// the password change that follows it has the last word on Change password.
+void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool success) {
+    Log(DDM_LOG_INFO,
+        "[Main ui get login return][ret  is " + QString::number(success ? 1 : 0) + "]");
+    UIContext* context = UIContext::GetInstance();
+    if (success) {
+        emit signal_Set_Savebtn(false);
+        context->SetLogined(true);
+        context->SetSettingEnable(false);
+        // A login by certificate alone has no password to change.
+        if (context->GetLinkType() == 1) {
+            d->actionPwdChange->setEnabled(context->GetAuthType() != 1);
+        } else if (context->GetLinkType() == 2) {
+            d->actionPwdChange->setEnabled(false);
+        }
+    } else {
+        context->SetSettingEnable(true);
+        context->SetLogined(false);
+        d->actionPwdChange->setEnabled(false);
+    }
+    Connection_GetLoginReturn_Update();
 }
-void MainUI::MainUI_SetAutoFlagSlot(bool) { NotBuilt("MainUI_SetAutoFlagSlot"); }
-void MainUI::MainUI_FirstLogin_ModifyPSWD() { NotBuilt("MainUI_FirstLogin_ModifyPSWD"); }
+
+void MainUI::MainUI_PWD_Enable_Update(bool enable) {
+    UIContext* context = UIContext::GetInstance();
+    context->SetLogined(true);
+    context->SetSettingEnable(false);
+    Log(DDM_LOG_DEBUG,
+        "[MainUI_PWD_Enable_Update][ret  is " + QString::number(enable ? 1 : 0) + "]");
+    d->actionPwdChange->setEnabled(enable);
+    Connection_GetLoginReturn_Update();
+}
+
+void MainUI::MainUI_SetAutoFlagSlot(bool flag) { d->actionCancelAutoLogin->setEnabled(flag); }
+
+// Until the next tray refresh, which sets Connect from the tray state again.
+void MainUI::MainUI_SetTrayacConnect(bool status) { d->actionConnect->setEnabled(status); }
+
+void MainUI::MainUI_FirstLogin_ModifyPSWD() { MainUI_Connection_Stop(); }
+
+// ---- Slots whose behaviour comes with the plugin requests and the client update ---------
+
+void MainUI::MainUI_UI_GetNewVersion(QString) { NotBuilt("MainUI_UI_GetNewVersion"); }
 void MainUI::MainUI_Plugin_Login() { NotBuilt("MainUI_Plugin_Login"); }
 void MainUI::MainUI_Plugin_Stop_CNEM() { NotBuilt("MainUI_Plugin_Stop_CNEM"); }
 void MainUI::MainUI_Plugin_Start_CNEM() { NotBuilt("MainUI_Plugin_Start_CNEM"); }
@@ -1654,4 +1689,3 @@ void MainUI::MainUI_Plugin_GetInfo() { NotBuilt("MainUI_Plugin_GetInfo"); }
 void MainUI::MainUI_Plugin_Logout() { NotBuilt("MainUI_Plugin_Logout"); }
 void MainUI::MainUI_Plugin_Urgent_Logout() { NotBuilt("MainUI_Plugin_Urgent_Logout"); }
 void MainUI::MainUI_Plugin_Show_Main() { NotBuilt("MainUI_Plugin_Show_Main"); }
-void MainUI::MainUI_SetTrayacConnect(bool) { NotBuilt("MainUI_SetTrayacConnect"); }
