@@ -13,9 +13,6 @@ QString Text(const char* key) { return LanguageSetting::GetInstance()->GetValue(
 
 certificateDialog::certificateDialog(QWidget* parent)
     : basewidget(parent), ui(new Ui_certificateDialog) {
-    // The base's own form has named the dialog already, and a form renames only a
-    // dialog without a name.
-    setObjectName(QStringLiteral("certificateDialog"));
     ui->setupUi(this);
     setWindowFlags(Qt::WindowCloseButtonHint);
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);

@@ -66,9 +66,6 @@ void CapUtf8Bytes(QLineEdit* field, int maxBytes) {
 }  // namespace
 
 ChangePwd::ChangePwd(QWidget* parent) : basewidget(parent), ui(new Ui_ChangePwd) {
-    // The base's own form has named the dialog already, and a form renames only a
-    // dialog without a name.
-    setObjectName(QStringLiteral("ChangePwd"));
     ui->setupUi(this);
     setFixedSize(size());
 }

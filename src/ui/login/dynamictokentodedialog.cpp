@@ -17,9 +17,6 @@ QString Text(const char* key) { return LanguageSetting::GetInstance()->GetValue(
 
 DynamicTokenTodeDialog::DynamicTokenTodeDialog(QWidget* parent)
     : basewidget(parent), ui(new Ui_DynamicTokenTodeDialog) {
-    // The base's own form has named the dialog already, and a form renames only a
-    // dialog without a name.
-    setObjectName(QStringLiteral("DynamicTokenTodeDialog"));
     ui->setupUi(this);
 }
 
