@@ -302,6 +302,9 @@ void BoxDriver::Handle(QPointer<QWidget> box) {
         queued.action(box.data());
         return;
     }
+    if (answer == QLatin1String(kLetEnd)) {
+        return;  // queued after the window showed: recorded now, left to end by itself
+    }
     if (!Respond(box, answer)) {
         ADD_FAILURE() << "box \"" << seen.title.toStdString() << "\" has no button \""
                       << answer.toStdString() << "\"; buttons: "
