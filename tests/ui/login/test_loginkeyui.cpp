@@ -37,7 +37,6 @@
 
 #include "ddm_log.h"
 #include "languagesetting.h"
-#include "loginkeyipsecui.h"
 #include "loginkeyui.h"
 #include "loginkeyui_p.h"
 #include "mainui.h"
@@ -943,14 +942,6 @@ TEST_F(LoginKeyUITest, AProfileTheServiceRefusesLeavesAnInertView) {
     Find<QPushButton>(view, "pb_login_SSL")->click();
     EXPECT_EQ(ui_test::LogCount("[LoginKeyUI][LoginKeyUI_Login_click]"), clicks);
     EXPECT_TRUE(Requests(link.sim().Log(), 1, 18).empty());
-}
-
-TEST_F(LoginKeyUITest, IpsecViewFollowsTheAutomaticLoginSignal) {
-    auto* view = new LoginKeyIPSECUI(window_.get());
-    view->Init();
-    const size_t before = ui_test::LogCount("[LoginKeyIPSECUI][Change_AutoLogin]");
-    emit window_->signal_Main_DisAutoLogin(false);
-    EXPECT_EQ(ui_test::LogCount("[LoginKeyIPSECUI][Change_AutoLogin]"), before + 1);
 }
 
 }  // namespace
