@@ -88,7 +88,8 @@ private:
     // The remembered password's placeholder, and the password flags as a fresh view has
     // them, so that the placeholder is never taken for a typed password.
     void ShowPasswordPlaceholder();
-    // Shows the main window and the view again when a login hid both.
+    // After a request that could not be sent: when both windows are hidden, shows them
+    // again, the password kept only when it is to be remembered.
     void ShowBothIfHidden();
     // Empties the password field unless the password is to be remembered.
     void KeepPasswordOnlyIfSaved();
