@@ -26,6 +26,13 @@
 # name page), login_cert_en.png and login_cert_zh.png (the certificate page),
 # login_gateways_en.png and login_gateways_zh.png (the gateway list open, on a profile
 # without automatic choice).
+# the client update's question and progress window: update_question_*.png and
+# update_progress_*.png (render_update_download).
+# login_refused_*.png (the wrong-password box over the view), cert_prompt_*.png and
+# token_prompt_*.png (the prompts a login raises), connected_*.png (the tray icon with
+# the balloon after a login), tray_menu_connected_*.png and changepwd_*.png (the password
+# change dialog from the tray, with the gateway's rules after a complexity refusal); en
+# and zh (render_login_road).
 # the L2TP/IPSec login view after Connect on "Branch": loginkeyipsecui_en.png and
 # loginkeyipsecui_zh.png (render_login_ipsec).
 set -eu
@@ -611,6 +618,218 @@ render_login() {
          "$out/login_gateways_$suffix.png"
 }
 
+# render_update_download LANG_ID SUFFIX: a client update offered before a login. The
+# simulator reports a newer client and names a package on its own HTTPS server that
+# stalls after 40 % of its bytes; Connect brings the question (update_question_SUFFIX.png),
+# YES the progress window, caught while the download waits (update_progress_SUFFIX.png).
+# The partial package (and a backup of an earlier one) is removed from /tmp afterwards.
+render_update_download() {
+    lang_id=$1
+    suffix=$2
+    home="$work/home-update-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    name="vt-render-update-$$-$suffix.tar.gz"
+    # An earlier package there would be kept aside as a backup by the client.
+    rm -f "/tmp/$name" "/tmp/$name.bak"
+    head -c 3000000 /dev/urandom >"$home/package.bin"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}, "engine": {"versionMS": "0x00070000", "versionLS": "0x00020022", "packageUrl": "https://127.0.0.1:{https}/app/%s"}, "https": {"port": 0, "files": [{"path": "/app/%s", "file": "%s", "mode": "stall", "stallAfterBytes": 1200000}]}}\n' \
+        "$lang_id" "$name" "$name" "$home/package.bin" >"$home/scenario.json"
+
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($suffix) did not show"; }
+    sleep 1
+    # The Connect button sits below the drop-down, in the middle of the window.
+    set -- $main
+    xdotool mousemove --sync --window "$1" 200 195 click 1
+    wait_window '$4 == 426 && $5 == 80' >/dev/null ||
+        fail "the update question ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    # Asked again once it has settled: a window may be replaced while it first maps.
+    sleep 0.5
+    question="$(wait_window '$4 == 426 && $5 == 80')" ||
+        fail "the update question ($suffix) went away"
+    set -- $question
+    import -display "$DISPLAY" -window "$1" "$out/update_question_$suffix.png" ||
+        fail "no picture of the update question ($suffix)"
+    # YES is the default button.
+    xdotool mousemove $(($2 + $4 / 2)) $(($3 + 10)) windowfocus --sync "$1" key Return
+    progress_test='$4 >= 150 && $5 >= 50 && !($4 == 400 && $5 == 270) && !($4 == 426 && $5 == 80)'
+    wait_window "$progress_test" >/dev/null ||
+        fail "the progress window ($suffix) did not show; windows: $(app_windows | tr '\n' ';')"
+    sleep 2  # the download reaches its stall and the bar paints
+    progress="$(wait_window "$progress_test")" || fail "the progress window ($suffix) went away"
+    set -- $progress
+    import -display "$DISPLAY" -window "$1" "$out/update_progress_$suffix.png" ||
+        fail "no picture of the progress window ($suffix)"
+
+    stop_app
+    rm -f "/tmp/$name" "/tmp/$name.bak"
+    echo "render: $out/update_question_$suffix.png and $out/update_progress_$suffix.png"
+}
+
+# road_run LANG_ID NAME SCENARIO_EXTRA: as login_run, with SCENARIO_EXTRA (members
+# added to the scenario, beginning with a comma, or empty); leaves the view in $login.
+road_run() {
+    home="$work/home-road-$2"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Office.ini"}%s}\n' \
+        "$1" "$3" >"$home/scenario.json"
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($2) did not show"; }
+    set -- $main
+    xdotool mousemove --sync --window "$1" 200 195 click 1
+    login="$(wait_window '$4 == 461 && $5 == 348')" ||
+        { cat "$home/output.log" >&2; fail "the login view ($2) did not show"; }
+    sleep 0.5
+}
+
+# road_login USER PASSWORD: types them into the view in $login and presses Login. The
+# fields and the button stand where the view's form puts them.
+road_login() {
+    set -- $login "$1" "$2"
+    xdotool mousemove --sync --window "$1" 280 198 click 1
+    xdotool type --delay 20 "$6"
+    xdotool mousemove --sync --window "$1" 280 233 click 1
+    xdotool type --delay 20 "$7"
+    xdotool mousemove --sync --window "$1" 230 323 click 1
+}
+
+# crop FILE X0 Y0 X1 Y1: the screen's rectangle, kept inside the screen.
+crop() {
+    x0=$2 y0=$3 x1=$4 y1=$5
+    [ "$x0" -ge 0 ] || x0=0
+    [ "$y0" -ge 0 ] || y0=0
+    [ "$x1" -le 1280 ] || x1=1280
+    [ "$y1" -le 800 ] || y1=800
+    import -display "$DISPLAY" -window root -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$1"
+}
+
+# render_login_road LANG_ID SUFFIX: what a login shows, in that stored language: the
+# refusal of a wrong password, the untrusted-certificate and token prompts, and a
+# login that succeeds with the tray's balloon, the tray menu and the password change.
+render_login_road() {
+    lang_id=$1
+    suffix=$2
+    not_main_or_view='!($4 == 400 && $5 == 270) && !($4 == 461 && $5 == 348) && $4 >= 64'
+
+    # erin's password is always wrong. The box comes while the view is still hidden
+    # (it shows itself again once the box is closed): the picture holds the box and the
+    # place of the view it belongs to.
+    road_run "$lang_id" "refused-$suffix" ""
+    road_login erin Passw0rd
+    box="$(wait_window "$not_main_or_view")" ||
+        { cat "$home/output.log" >&2; fail "the refusal ($suffix) did not show"; }
+    sleep 1
+    set -- $login
+    vx=$2 vy=$3 vw=$4 vh=$5
+    set -- $box
+    crop "$out/login_refused_$suffix.png" \
+         $(( (vx < $2 ? vx : $2) - 8 )) $(( (vy < $3 ? vy : $3) - 8 )) \
+         $(( (vx + vw > $2 + $4 ? vx + vw : $2 + $4) + 8 )) \
+         $(( (vy + vh > $3 + $5 ? vy + vh : $3 + $5) + 8 )) ||
+        fail "no picture of the refusal ($suffix)"
+    stop_app
+
+    # frank's gateway is not trusted; carol needs a token code.
+    road_run "$lang_id" "cert-$suffix" ""
+    road_login frank Passw0rd
+    prompt="$(wait_window '$4 == 450 && $5 == 240')" ||
+        { cat "$home/output.log" >&2; fail "the certificate prompt ($suffix) did not show"; }
+    sleep 1
+    import -display "$DISPLAY" -window "${prompt%% *}" "$out/cert_prompt_$suffix.png" ||
+        fail "no picture of the certificate prompt ($suffix)"
+    stop_app
+    road_run "$lang_id" "token-$suffix" ""
+    road_login carol Passw0rd
+    prompt="$(wait_window '$5 > 40 && $5 <= 61')" ||
+        { cat "$home/output.log" >&2; fail "the token prompt ($suffix) did not show"; }
+    sleep 1
+    import -display "$DISPLAY" -window "${prompt%% *}" "$out/token_prompt_$suffix.png" ||
+        fail "no picture of the token prompt ($suffix)"
+    stop_app
+
+    # alice logs in; the gateway then refuses a new password for its complexity, with
+    # its rules.
+    road_run "$lang_id" "connected-$suffix" ', "scripts": [{"msgType": 3, "code": 11,
+        "replies": [{"code": "0x4000C", "payload": {"record": "UI_PWD_POLICY_S", "fields":
+        {"uiMinLength": 8, "uiMaxLength": 16, "uiMixedCase": 1, "uiNamePwdDiffer": 1}}}]}]'
+    road_login alice Passw0rd
+    icon="$(wait_window '$4 < 64 && $5 < 64')" || fail "no tray icon ($suffix)"
+    balloon="$(wait_window '$4 >= 64 && $5 < 270 && !($4 == 461 && $5 == 348)')" ||
+        { cat "$home/output.log" >&2; fail "the balloon ($suffix) did not show"; }
+    sleep 1
+    set -- $icon
+    ix=$2 iy=$3 iw=$4 ih=$5
+    set -- $balloon
+    crop "$out/connected_$suffix.png" \
+         $(( (ix < $2 ? ix : $2) - 8 )) $(( (iy < $3 ? iy : $3) - 8 )) \
+         $(( (ix + iw > $2 + $4 ? ix + iw : $2 + $4) + 8 )) \
+         $(( (iy + ih > $3 + $5 ? iy + ih : $3 + $5) + 8 )) ||
+        fail "no picture of the balloon ($suffix)"
+
+    # The balloon goes with a click on it; then the tray menu, opened as in render().
+    xdotool mousemove --sync $(($2 + 20)) $(($3 + 20)) click 1
+    sleep 0.5
+    xdotool mousemove $((ix + iw / 2)) $((iy + ih - 2)) click 3
+    menu="$(wait_window '$4 >= 64 && $5 > 100 && !($4 == 461 && $5 == 348)')" ||
+        fail "the tray menu ($suffix) did not open"
+    sleep 0.5
+    set -- $menu
+    mx=$2 my=$3 mw=$4 mh=$5
+    crop "$out/tray_menu_connected_$suffix.png" \
+         $(( (mx < ix ? mx : ix) - 8 )) $(( (my < iy ? my : iy) - 8 )) \
+         $(( (mx + mw > ix + iw ? mx + mw : ix + iw) + 8 )) \
+         $(( (my + mh > iy + ih ? my + mh : iy + ih) + 8 )) ||
+        fail "no picture of the tray menu ($suffix)"
+    # Change password is the fourth entry, 94 pixels below the menu's top edge (Show
+    # window, Connect and Disconnect, a separator), in both languages.
+    xdotool mousemove --sync --window "${menu%% *}" 40 94 click 1
+    dialog="$(wait_window '$4 == 411 && $5 == 395')" ||
+        { cat "$home/output.log" >&2; fail "the password change ($suffix) did not open"; }
+    sleep 0.5
+    set -- $dialog
+    # The old password's field has the focus; the keys reach the window under the
+    # pointer. OK is the default button.
+    xdotool mousemove --sync --window "$1" 200 250
+    xdotool type --delay 20 Passw0rd
+    xdotool key Tab
+    xdotool type --delay 20 Newpass1
+    xdotool key Tab
+    xdotool type --delay 20 Newpass1
+    xdotool key Return
+    notice="$(wait_window '!($4 == 411 && $5 == 395) && $4 >= 64 && $5 < 300 && $5 > 61')" ||
+        { cat "$home/output.log" >&2; fail "the refusal's notice ($suffix) did not show"; }
+    sleep 0.5
+    xdotool key Return
+    sleep 1
+    import -display "$DISPLAY" -window "$1" "$out/changepwd_$suffix.png" ||
+        fail "no picture of the password change ($suffix)"
+    stop_app
+    echo "render: $out/login_refused_$suffix.png, cert_prompt_$suffix.png," \
+         "token_prompt_$suffix.png, connected_$suffix.png, tray_menu_connected_$suffix.png" \
+         "and changepwd_$suffix.png"
+}
+
 # render_login_ipsec LANG_ID SUFFIX: the L2TP/IPSec login view, opened by Connect on the
 # simulator's "Branch" (pre-shared key, the LNS as IPSec server).
 render_login_ipsec() {
@@ -659,5 +878,9 @@ render_profile 1033 en
 render_profile 2052 zh
 render_login 1033 en
 render_login 2052 zh
+render_update_download 1033 en
+render_update_download 2052 zh
+render_login_road 1033 en
+render_login_road 2052 zh
 render_login_ipsec 1033 en
 render_login_ipsec 2052 zh

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -101,6 +102,31 @@ TEST(ThreadState, ARunningOrSleepingThreadIsNotBlockedOnALock) {
         });
         EXPECT_FALSE(vt_test::WaitUntilBlocked(sleeping.tid, nullptr, 0, 100));
     }
+}
+
+TEST(ThreadState, AThreadReadingAnEmptyPipeIsInThatCallOnly) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    {
+        Subject reading([fds](Subject&) {
+            char c;
+            (void)read(fds[0], &c, 1);
+        });
+        EXPECT_TRUE(vt_test::WaitUntilInCall(reading.tid, SYS_read));
+        if (KernelShowsCalls()) {
+            EXPECT_FALSE(vt_test::WaitUntilInCall(reading.tid, SYS_connect, 100));
+        }
+        ASSERT_EQ(write(fds[1], "x", 1), 1);
+    }
+    {
+        Subject spinning([](Subject& self) {
+            while (!self.stop.load()) {
+            }
+        });
+        EXPECT_FALSE(vt_test::WaitUntilInCall(spinning.tid, SYS_read, 100));
+    }
+    close(fds[0]);
+    close(fds[1]);
 }
 
 }  // namespace

@@ -84,6 +84,16 @@ Seen FromWaitChannel(pid_t tid) {
                                                                    : Seen::kNotBlocked;
 }
 
+// A sleeping thread's state letter is S (interruptible) or D.
+bool Sleeping(pid_t tid) {
+    char line[512];
+    if (!ReadLine(TaskFile(tid, "stat"), line, sizeof(line))) {
+        return false;
+    }
+    const char* close = strrchr(line, ')');
+    return close != nullptr && close[1] == ' ' && (close[2] == 'S' || close[2] == 'D');
+}
+
 }  // namespace
 
 pid_t ThisThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
@@ -96,6 +106,31 @@ bool WaitUntilBlocked(pid_t tid, const void* object, size_t size, int timeoutMs)
             seen = FromWaitChannel(tid);
         }
         if (seen == Seen::kBlocked) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        struct timespec ts = {0, 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+bool WaitUntilInCall(pid_t tid, long nr, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        char line[512];
+        bool in = false;
+        if (ReadLine(TaskFile(tid, "syscall"), line, sizeof(line))) {
+            char* end = nullptr;
+            const long seen = strtol(line, &end, 10);
+            // The call shows while the thread is inside it, also for a moment before it
+            // sleeps: the state must say that it sleeps as well.
+            in = end != line && seen == nr && Sleeping(tid);
+        } else {
+            in = Sleeping(tid);
+        }
+        if (in) {
             return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -475,6 +475,32 @@ TEST_F(SimProcessTest, ListensOnLoopbackOnlyAndStopsCleanly) {
     EXPECT_FALSE(ReadFile(env_.Home() + "/.VanTrelo/config/Office.ini").empty());
 }
 
+// "{https}" in the package URL becomes the port the package server was given at start;
+// without a package server the URL stays as written.
+TEST_F(SimProcessTest, PackageUrlNamesTheHttpsPort) {
+    const std::string url = "https://127.0.0.1:{https}/app/{https}.tar.gz";
+    for (bool https : {true, false}) {
+        SCOPED_TRACE(https ? "with a package server" : "without");
+        const std::string dir = Dir() + (https ? "/https" : "/plain");
+        ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+        SimProcess sim(Scenario(R"("engine":{"packageUrl":")" + url + "\"}" +
+                                (https ? R"(,"https":{"port":0})" : "")),
+                       dir);
+        ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
+        Link link;
+        link.Open(sim);
+        Bytes request(2508, 0);
+        PutText(request, 4, "127.0.0.1:443");
+        Head h;
+        Bytes reply;
+        ASSERT_TRUE(link.Ask(1, 4, request, &h, &reply));
+        ASSERT_GE(reply.size(), 156u + 256u);
+        const std::string port = https ? std::to_string(sim.Port("https")) : "{https}";
+        EXPECT_EQ(TextAt(reply, 156, 256),
+                  "https://127.0.0.1:" + port + "/app/" + port + ".tar.gz");
+    }
+}
+
 TEST_F(SimProcessTest, BadScenarioEndsWithStatus2) {
     SimProcess sim(R"({"engine":{"gatways":[]}})", Dir());
     EXPECT_FALSE(sim.Started());

@@ -33,9 +33,13 @@ LANGUAGES = ("2052", "1033")
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
 
 # Texts in which the program replaces a placeholder: every "0" of the login view's
-# password expiry notice becomes the number of days, so the text must hold exactly one,
-# standing alone (a "0" inside "10" would be replaced as well).
-PLACEHOLDERS = {"UI_LOGINKEY/UI_LOGINKEY_MATURITY": "0"}
+# password expiry notice becomes the number of days, and every "0" of the password
+# change dialog's length and complexity rules the gateway's number, so each text must
+# hold exactly one, standing alone (a "0" inside "10" would be replaced as well).
+PLACEHOLDERS = {"UI_LOGINKEY/UI_LOGINKEY_MATURITY": "0",
+                "UI_CHANGEPWD/UI_CHANGEPWD_LABEL_MINLEN": "0",
+                "UI_CHANGEPWD/UI_CHANGEPWD_LABEL_MAXLEN": "0",
+                "UI_CHANGEPWD/UI_CHANGEPWD_LABEL_COMPLEXITY": "0"}
 
 # A language key in code: "/SECTION/KEY" or "SECTION/KEY". The common texts are named
 # with the leading slash; "GLOBAL/..." without it names entries of other INI files

@@ -78,12 +78,17 @@ class LanguageCheck(unittest.TestCase):
         self.assertFinds(self.run_checker(zh=ZH.encode("gbk")), "not UTF-8")
 
     def test_placeholder_text(self):
-        for text, fine in (("Expires in 0 days.", True), ("Expires in 10 days.", False),
-                           ("Expires soon.", False)):
-            with self.subTest(text):
-                section = "[UI_LOGINKEY]\nUI_LOGINKEY_MATURITY=%s\n" % text
-                problems = self.run_checker(zh=ZH + section, en=EN + section)
-                self.assertEqual(problems == [], fine, problems)
+        keys = (("UI_LOGINKEY", "UI_LOGINKEY_MATURITY"),
+                ("UI_CHANGEPWD", "UI_CHANGEPWD_LABEL_MINLEN"),
+                ("UI_CHANGEPWD", "UI_CHANGEPWD_LABEL_MAXLEN"),
+                ("UI_CHANGEPWD", "UI_CHANGEPWD_LABEL_COMPLEXITY"))
+        for section_name, key in keys:
+            for text, fine in (("Takes 0 days.", True), ("Takes 10 days.", False),
+                               ("Takes 0 or 0 days.", False), ("Takes days.", False)):
+                with self.subTest(key=key, text=text):
+                    section = "[%s]\n%s=%s\n" % (section_name, key, text)
+                    problems = self.run_checker(zh=ZH + section, en=EN + section)
+                    self.assertEqual(problems == [], fine, problems)
 
     def test_language_list(self):
         raw_utf8 = "2052=Chinese-简体中文\n1033=English-English\n"

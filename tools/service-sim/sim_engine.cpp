@@ -854,6 +854,15 @@ Engine::Default Engine::SitePref(const Bytes& p) {
     return d;
 }
 
+void Engine::SetHttpsPort(uint16_t port) {
+    static const std::string kMark = "{https}";
+    const std::string text = std::to_string(port);
+    for (size_t at = sc_.packageUrl.find(kMark); at != std::string::npos;
+         at = sc_.packageUrl.find(kMark, at + text.size())) {
+        sc_.packageUrl.replace(at, kMark.size(), text);
+    }
+}
+
 Engine::Default Engine::SiteList() {
     Record out(rec::kSiteList);
     for (size_t i = 0; i < sc_.gateways.size() && i < 16; ++i) {

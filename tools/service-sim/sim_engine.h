@@ -53,6 +53,10 @@ public:
 
     // Writes the profile files of the initial profiles. Call once at start.
     void Start();
+    // Puts the HTTPS server's port in place of every "{https}" in the package URL, so a
+    // scenario can name a package of a server whose port is chosen at start. Call before
+    // Start.
+    void SetHttpsPort(uint16_t port);
 
     // The answer to one request on the engine's synchronous connection.
     Plan HandleRequest(const PacketHead& head, const Bytes& payload);

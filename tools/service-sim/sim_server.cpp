@@ -255,6 +255,7 @@ int Server::Run() {
         std::fprintf(stderr, "service-sim: %s\n", err.c_str());
         return 1;
     }
+    if (sc_.httpsEnabled) engine_.SetHttpsPort(https_.Port());
     state_.Open(sc_.stateFile ? *sc_.stateFile : StateFile::DefaultPath(), &engine_);
     engine_.Start();
     if (!WritePortsFile(&err)) {

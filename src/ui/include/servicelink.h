@@ -7,6 +7,8 @@
 #include "ui_auth.h"
 #include "ui_cfm.h"
 #include "ui_connect.h"
+#include "ui_env.h"
+#include "ui_https.h"
 #include "ui_language.h"
 #include "ui_ipsec.h"
 #include "ui_loginitem.h"

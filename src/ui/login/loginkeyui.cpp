@@ -1,7 +1,7 @@
 // The SSL VPN login view: its form and private data, the set-up, the input limits and
 // the key, close and filter handling, the gateway drop-down and its site preference,
-// the login pages with their certificate lists, the user fields, and the texts, tool
-// tips and skin. The login itself is still to come.
+// the login pages with their certificate lists, the user fields, the texts, tool tips
+// and skin, and the login with every outcome the gateway can answer.
 
 #include "loginkeyui.h"
 
@@ -23,7 +23,11 @@
 #include <QTextCodec>
 
 #include "UIConstants"
+#include "bubblingwidget.h"
+#include "certificatedialog.h"
+#include "changepwd.h"
 #include "ddm_log.h"
+#include "dynamictokentodedialog.h"
 #include "languagesetting.h"
 #include "loginkeyui_p.h"
 #include "ui_loginkeyui.h"
@@ -64,6 +68,26 @@ constexpr size_t kMsgCodeNameSize = 256;
 constexpr int kUserNameMaxBytes = 255;
 constexpr int kPasswordMaxLength = 127;
 constexpr uint32_t kCertListMax = 32;
+// Each password field of the login request and of the session holds 127 bytes of UTF-8.
+constexpr int kPasswordMaxBytes = 127;
+// The placeholder that stands for a remembered password in the password field.
+const char kPasswordPlaceholder[] = "******";
+
+// A field whose text goes into a fixed field of a record takes no text that would not
+// fit there: an edit that would is undone, back to the last text that fitted. The
+// length limit counts characters, which is not enough: 64 accented letters are 128
+// bytes, and a password that does not fit would go out empty.
+void CapUtf8Bytes(QLineEdit* field, int maxBytes) {
+    QObject::connect(field, &QLineEdit::textChanged, field,
+                     [field, maxBytes, last = QString()](const QString& text) mutable {
+                         if (Util_CheckUtf8Length(text, maxBytes)) {
+                             last = text;
+                         } else {
+                             field->setText(last);
+                         }
+                     });
+}
+
 // Delay logged for a default gateway that has none of its own.
 constexpr uint32_t kDefaultDelay = 70;
 
@@ -199,6 +223,7 @@ void LoginKeyUI::SetInputControl() {
         secret->setMaxLength(kPasswordMaxLength);
         secret->setContextMenuPolicy(Qt::NoContextMenu);
         Util_SetNoChineseValidator(secret);
+        CapUtf8Bytes(secret, kPasswordMaxBytes);
     }
     Util_SetNameValidator(ui->le_username);
     ui->le_password->installEventFilter(this);
@@ -552,7 +577,7 @@ void LoginKeyUI::LoginKeyUI_UserPwd_Init() {
             ui->le_password->clear();
         } else {
             Log(DDM_LOG_INFO, QStringLiteral("[Loginkey ui init pwd *****]"));
-            ui->le_password->setText(QStringLiteral("******"));
+            ui->le_password->setText(QLatin1String(kPasswordPlaceholder));
         }
         ui->le_username->setText(Util_FieldToString(session->UserName, sizeof(session->UserName)));
     }
@@ -628,20 +653,513 @@ void LoginKeyUI::SetCustomizedSkin() {
     }
 }
 
-// ---- Parts of the login still to come ---------------------------------------------------
+// ---- The login ---------------------------------------------------------------------------
 
-void LoginKeyUI::LoginKeyUI_Host_Check() { NotBuilt("LoginKeyUI_Host_Check"); }
+namespace {
 
-void LoginKeyUI::LoginKeyUI_Cache_Clear(int) { NotBuilt("LoginKeyUI_Cache_Clear"); }
+// A warning of the login: shown as a box even in plugin mode.
+void Warning(const QString& text) { Util_ShowWarning(text, QString(), -1); }
 
-void LoginKeyUI::LoginKeyUI_Plugin_SSLLogin() { NotBuilt("LoginKeyUI_Plugin_SSLLogin"); }
+QString OverTime() { return LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR; }
 
-void LoginKeyUI::LoginKeyUI_OpenHelp_slot() { NotBuilt("LoginKeyUI_OpenHelp_slot"); }
-
-void LoginKeyUI::LoginKeyUI_Language_Changed_slot() {
-    NotBuilt("LoginKeyUI_Language_Changed_slot");
+// The text of the language key a request returned.
+QString KeyText(const char* msgCodeName) {
+    return LanguageSetting::GetInstance()->GetValue(
+        Util_FieldToString(msgCodeName, kMsgCodeNameSize));
 }
 
-void LoginKeyUI::LoginKeyUI_Login_click() { NotBuilt("LoginKeyUI_Login_click"); }
+}  // namespace
+
+void LoginKeyUI_SSL_Logout() {
+    char msgCodeName[kMsgCodeNameSize] = {};
+    uint32_t ok = 0;
+    if (UI_SslLogout_Process(msgCodeName, &ok) != 0) {
+        Util_ShowWarning(OverTime(), QStringLiteral("LoginKeyUI"), -1);
+    } else if (ok != 1) {
+        Util_ShowWarning(KeyText(msgCodeName), QStringLiteral("LoginKeyUI"), -1);
+    }
+}
+
+bool LoginKeyUI::BothHidden() const {
+    const QWidget* owner = parentWidget();
+    return (owner == nullptr || !owner->isVisible()) && !isVisible();
+}
+
+void LoginKeyUI::ShowBoth() {
+    if (QWidget* owner = parentWidget()) {
+        owner->show();
+    }
+    show();
+}
+
+// The fields of the page in view are checked before anything is sent. A login that the
+// main window started without showing the view (automatic login) brings both back, so
+// that the user can complete what is missing.
+void LoginKeyUI::LoginKeyUI_Login_click() {
+    const char* missing = nullptr;
+    switch (ui->stackedWidget->currentIndex()) {
+    case 0:
+        if (ui->le_username->text().trimmed().isEmpty() ||
+            ui->le_password->text().trimmed().isEmpty()) {
+            missing = "/UI_LOGINKEY/UI_LOGINKEY_USERPWD_EMPTY";
+        }
+        break;
+    case 1:
+        if (ui->le_cerPassword->text().trimmed().isEmpty() ||
+            ui->USBKeyList->currentText().trimmed().isEmpty()) {
+            missing = "/UI_LOGINKEY/UI_LOGINKEY_PWD_CERT_EMPTY";
+        }
+        break;
+    case 2:
+        if (ui->cb_CertificateList_2->currentText().trimmed().isEmpty()) {
+            missing = "/UI_LOGINKEY/UI_LOGINKEY_CERT_EMPTY";
+        }
+        break;
+    default:
+        break;
+    }
+    if (missing != nullptr) {
+        Util_ShowCritical(Text(missing), QStringLiteral("LoginKeyUI"), -1);
+        if (BothHidden() && UIContext::GetInstance()->GetPluginMode() == 0) {
+            ShowBoth();
+            emit signal_LoginkeyUIInit();
+        }
+        return;
+    }
+    hide();
+    if (QWidget* owner = parentWidget()) {
+        owner->hide();
+    }
+    emit signal_LoginkeyUIDelete();
+    LoginKeyUI_SSL_Login();
+}
+
+void LoginKeyUI::LoginKeyUI_SSL_Login() {
+    emit signal_setAutoFlag(ui->cb_autoLogin->isChecked());
+    UIContext* context = UIContext::GetInstance();
+    const QString profileName = ProfileFileName();
+
+    CFM_SESSION_S session = {};
+    session.ConnectionType = static_cast<uint32_t>(context->GetLinkType());
+    (void)Util_FieldSetString(session.ProfileName, sizeof(session.ProfileName), profileName);
+
+    // The request lives to the end of this attempt, through a new attempt that an
+    // accepted certificate prompt starts from inside it.
+    auto request = std::make_unique<UI_SSL_LOGIN_S>();
+    std::memset(request.get(), 0, sizeof(UI_SSL_LOGIN_S));
+    UI_SSL_LOGIN_S* login = request.get();
+
+    const int page = ui->stackedWidget->currentIndex();
+    if (page == 0) {
+        const QString user = ui->le_username->text().trimmed();
+        const QString password = ui->le_password->text().trimmed();
+        (void)Util_FieldSetString(login->acGateway, sizeof(login->acGateway),
+                                  ui->cb_ipAddress->currentText().trimmed());
+        (void)Util_FieldSetString(login->acUserName, sizeof(login->acUserName), user);
+        (void)Util_FieldSetString(login->acPassword, sizeof(login->acPassword), password);
+        login->uiAuthType = 0;
+        (void)Util_FieldSetString(session.UserName, sizeof(session.UserName), user);
+        (void)Util_FieldSetString(session.Password, sizeof(session.Password), password);
+    } else if (page == 1 || page == 2) {
+        const int row = page == 1 ? ui->USBKeyList->currentIndex()
+                                  : ui->cb_CertificateList_2->currentIndex();
+        if (row >= 0 && row < d->certificateNames.size()) {
+            (void)Util_FieldSetString(login->acGateway, sizeof(login->acGateway),
+                                      d->gatewayAddress);
+            if (page == 1) {
+                (void)Util_FieldSetString(login->acPassword, sizeof(login->acPassword),
+                                          ui->le_cerPassword->text().trimmed());
+            }
+            (void)Util_FieldSetString(login->acCertName, sizeof(login->acCertName),
+                                      d->certificateNames.at(row));
+            login->uiAuthType = page == 1 ? 2 : 1;
+        }
+    }
+    if (page < 0) {
+        return;
+    }
+
+    UISystemProfile::GetInstance()->SetLastAccessSession(profileName);
+    Log(DDM_LOG_INFO, "[LoginKey ui ssl login][last access session is " + profileName + "]");
+    DeviceCACheck(login);
+    login->uiSavePass = ui->cb_savePass->isChecked() ? 1 : 0;
+    (void)Util_FieldSetString(login->acProfileName, sizeof(login->acProfileName), profileName);
+
+    if (page == 0) {
+        // An untouched field holds the placeholder of the remembered password: the
+        // request then goes with none, and the service takes the one it keeps.
+        if (!d->passwordEdited) {
+            std::memset(login->acPassword, 0, sizeof(login->acPassword));
+            ui->le_password->clear();
+        } else {
+            (void)Util_FieldSetString(login->acPassword, sizeof(login->acPassword),
+                                      ui->le_password->text().trimmed());
+        }
+        LoginKeyUI_UserPwd_Remember(&session);
+    }
+    std::memset(&session, 0, sizeof(session));
+
+    // The service chooses the gateway: the one in view, or its best when automatic.
+    const int colon = d->gatewayAddress.lastIndexOf(QLatin1Char(':'));
+    const QString host = colon < 0 ? d->gatewayAddress : d->gatewayAddress.left(colon);
+    const QString portText = colon < 0 ? d->gatewayAddress : d->gatewayAddress.mid(colon + 1);
+    LinkSelectInfo select = {};
+    select.uiEnable = ui->cb_Best->isChecked() ? 1 : 0;
+    (void)Util_FieldSetString(select.acIp, sizeof(select.acIp), host);
+    select.uiPort = portText.toUInt();
+    LinkSelectInfo chosen = {};
+    char selectName[kMsgCodeNameSize] = {};
+    uint32_t selected = 0;
+    (void)UI_SslLink_Select(&select, selectName, &selected, &chosen);
+    if (selected == 0) {
+        Warning(Text("/RETURN_PREF_MSGCODE/PREF_MSGCODE_FIRSTCONN_FAIL"));
+        return;
+    }
+    // A reply that names no gateway leaves the one the request was built with: an
+    // address of ":0" would only fail the login.
+    const QString chosenIp = Util_FieldToString(chosen.acIp, sizeof(chosen.acIp));
+    if (!chosenIp.isEmpty()) {
+        (void)Util_FieldSetString(login->acGateway, sizeof(login->acGateway),
+                                  chosenIp + QLatin1Char(':') + QString::number(chosen.uiPort));
+    } else {
+        Log(DDM_LOG_WARN, QStringLiteral("[LoginKey ui ssl login][link select named no gateway]"));
+    }
+    LanguageType(login);
+    login->uiLoginType = 1;
+
+    uint32_t result = 0;
+    char msgCodeName[kMsgCodeNameSize] = {};
+    UI_SSL_LOGIN_RET_S loginRet = {};
+    const uint32_t ret = UI_SslLogin_Process(login, msgCodeName, &result, &loginRet);
+    std::memset(login->acPassword, 0, sizeof(login->acPassword));
+    if (ret != 0) {
+        Warning(OverTime());
+        if (BothHidden()) {
+            ShowBoth();
+            emit signal_LoginkeyUIInit();
+        }
+        return;
+    }
+    Log(DDM_LOG_INFO, "[Ssl login result is " + QString::number(result) + "]");
+    switch (result) {
+    case SSL_LOGIN_RESULT_SUCCESS:
+        LoginKeyUI_Login_Success(loginRet);
+        break;
+    case SSL_LOGIN_RESULT_FIRST_LOGIN:
+        FirstLogin_ModifyPwd(loginRet, KeyText(msgCodeName));
+        break;
+    case SSL_LOGIN_RESULT_EXPIRE_STRONG:
+    case SSL_LOGIN_RESULT_EXPIRE_WEAK:
+        Warning(KeyText(msgCodeName));
+        LoginKeyUI_SSL_Logout();
+        break;
+    case SSL_LOGIN_RESULT_SMS_CHECK:
+        Smscheck_Warning(result, login, msgCodeName, loginRet);
+        break;
+    case SSL_LOGIN_RESULT_CERT_ERROR:
+    case SSL_LOGIN_RESULT_DEVICE_REJECT:
+        Warning(KeyText(msgCodeName));
+        if (BothHidden()) {
+            ShowBoth();
+        }
+        break;
+    case SSL_LOGIN_RESULT_DEVICE_CERT_ERROR:
+        CertificatePrompt();
+        break;
+    default:
+        emit signal_setLoginSuccess(false);
+        LoginKeyUI_Password_Reset();
+        Warning(KeyText(msgCodeName));
+        ShowBoth();
+        emit signal_LoginkeyUIInit();
+        break;
+    }
+}
+
+void LoginKeyUI::DeviceCACheck(UI_SSL_LOGIN_S*& sslLogin) {
+    if (sslLogin == nullptr) {
+        Log(DDM_LOG_ERROR, QStringLiteral("DeviceCACheck parameter pstSSLLogIn is empty"));
+        return;
+    }
+    if (d->certificateAccepted) {
+        sslLogin->uiDeviceCACheck = 0;
+        d->certificateAccepted = false;
+    } else {
+        sslLogin->uiDeviceCACheck = UISystemProfile::GetInstance()->GetServerCheck();
+    }
+}
+
+void LoginKeyUI::LanguageType(UI_SSL_LOGIN_S*& sslLogin) {
+    if (sslLogin == nullptr) {
+        Log(DDM_LOG_ERROR, QStringLiteral("LanguageType parameter pstSSLLogIn is empty"));
+        return;
+    }
+    const uint32_t language = UISystemProfile::GetInstance()->GetLanguageID();
+    if (language == 1033) {
+        sslLogin->uiLanguage = 1;
+    } else if (language == 2052) {
+        sslLogin->uiLanguage = 2;
+    }
+}
+
+// The user name and password are kept only for a user who asked to remember the
+// password or to log in automatically; the gateway in view is kept in any case.
+void LoginKeyUI::LoginKeyUI_UserPwd_Remember(CFM_SESSION_S* session) {
+    if (session == nullptr) {
+        return;
+    }
+    std::memset(session->UserName, 0, sizeof(session->UserName));
+    std::memset(session->Password, 0, sizeof(session->Password));
+    if (ui->cb_savePass->isChecked() || ui->cb_autoLogin->isChecked()) {
+        (void)Util_FieldSetString(session->UserName, sizeof(session->UserName),
+                                  ui->le_username->text());
+        (void)Util_FieldSetString(session->Password, sizeof(session->Password),
+                                  ui->le_password->text().trimmed());
+    }
+    const QString gateway = ui->cb_ipAddress->currentText();
+    (void)Util_FieldSetString(session->LastLoginAddr, sizeof(session->LastLoginAddr), gateway);
+    Log(DDM_LOG_INFO, "[LoginKey ui remember][last login address is " + gateway + "]");
+    session->RemPwd = ui->cb_savePass->isChecked() ? 1 : 0;
+    session->AutoLogin = ui->cb_autoLogin->isChecked() ? 1 : 0;
+    UISystemProfile* profile = UISystemProfile::GetInstance();
+    const QString profileName = ProfileFileName();
+    profile->SetSession(session, profileName);
+    (void)profile->WriteSession(session, 1);
+    (void)profile->Read();
+}
+
+// The gateway's first answer decides the host check and the cache clear. A first login
+// whose password the gateway does not let change cannot go on; without a message, a
+// report and a logout both windows would stay hidden over a half-open session, so it
+// ends as a failed login does.
+void LoginKeyUI::FirstLogin_ModifyPwd(const UI_SSL_LOGIN_RET_S& loginRet, const QString& message) {
+    UIContext::GetInstance()->SetFirstLoginModifyPwd(true);
+    Log(DDM_LOG_INFO,
+        "[LoginKey ui first login][modify pwd is " + QString::number(loginRet.uiModifyPwd) + "]");
+    if (loginRet.uiModifyPwd == 0) {
+        Warning(message);
+        LoginKeyUI_SSL_Logout();
+        ShowBoth();
+        emit signal_setLoginSuccess(false);
+        emit signal_LoginkeyUIInit();
+        return;
+    }
+    if (!LoginKeyUI_HostCheck_CacheClear(loginRet.uiHostCheck, loginRet.uiCacheClear)) {
+        return;
+    }
+    BubblingWidget::popUp(message);
+    auto* dialog = new ChangePwd(this);
+    dialog->Init();
+    (void)dialog->exec();
+    if (QWidget* owner = parentWidget()) {
+        owner->show();
+    }
+    LoginKeyUI_SSL_Logout();
+    delete dialog;
+    accept();
+}
+
+void LoginKeyUI::CertificatePrompt() {
+    auto* prompt = new certificateDialog(this);
+    prompt->SetLanguageText();
+    prompt->SetInfo(d->gatewayAddress);
+    connect(prompt, SIGNAL(signal_OpenHelp()), this, SLOT(LoginKeyUI_OpenHelp_slot()));
+    connect(prompt, SIGNAL(signal_Language_Changed()), this,
+            SLOT(LoginKeyUI_Language_Changed_slot()));
+    emit signal_LoginkeyTrayAcConnect(false);
+    const int answer = prompt->exec();
+    delete prompt;
+    if (answer == QDialog::Rejected) {
+        if (BothHidden()) {
+            ShowBoth();
+            emit signal_LoginkeyUIInit();
+        }
+    } else if (answer == QDialog::Accepted) {
+        d->certificateAccepted = true;
+        LoginKeyUI_SSL_Login();
+    }
+}
+
+void LoginKeyUI::LoginKeyUI_Login_Success(UI_SSL_LOGIN_RET_S loginRet) {
+    if (!ui->cb_savePass->isChecked()) {
+        ui->le_password->clear();
+    }
+    if (!LoginKeyUI_HostCheck_CacheClear(loginRet.uiHostCheck, loginRet.uiCacheClear)) {
+        return;
+    }
+    UIContext::GetInstance()->SetCacheClear(static_cast<int>(loginRet.uiCacheClear));
+    int flag = 0;
+    LoginKeyUI_Cnem_Start(&loginRet, &flag);
+}
+
+bool LoginKeyUI::LoginKeyUI_HostCheck_CacheClear(uint32_t hostCheck, uint32_t cacheClear) {
+    Log(DDM_LOG_INFO, "[LoginKey ui host check][host check is " + QString::number(hostCheck) +
+                          ", cache clear is " + QString::number(cacheClear) + "]");
+    const bool passed = hostCheck == 0 || (hostCheck == 1 && LoginKeyUI_Host_Check() == 1);
+    if (passed) {
+        if (cacheClear != 0 && LoginKeyUI_Cache_Clear(0) != 1) {
+            Log(DDM_LOG_WARN, QStringLiteral("[LoginKey ui cache clear failed]"));
+        }
+        return true;
+    }
+    LoginKeyUI_SSL_Logout();
+    if (BothHidden() && UIContext::GetInstance()->GetPluginMode() == 0) {
+        ShowBoth();
+        emit signal_LoginkeyUIInit();
+        emit signal_setLoginSuccess(false);
+    }
+    return false;
+}
+
+int LoginKeyUI::LoginKeyUI_Host_Check() {
+    char msgCodeName[kMsgCodeNameSize] = {};
+    uint32_t ok = 0;
+    if (UI_SslHostCheck_Process(msgCodeName, &ok) != 0) {
+        Warning(OverTime());
+        return 0;
+    }
+    if (ok == 1) {
+        return 1;
+    }
+    Warning(KeyText(msgCodeName));
+    return 0;
+}
+
+int LoginKeyUI::LoginKeyUI_Cache_Clear(int) {
+    char msgCodeName[kMsgCodeNameSize] = {};
+    uint32_t ok = 0;
+    return UI_SslCacheClear_Process(1, msgCodeName, &ok) == 0 && ok == 1 ? 1 : 0;
+}
+
+void LoginKeyUI::LoginKeyUI_Cnem_Start(UI_SSL_LOGIN_RET_S* loginRet, int* flag) {
+    if (loginRet == nullptr || flag == nullptr) {
+        return;
+    }
+    const uint32_t mode = d->sslProfile->uiTunnelMode;
+    Log(DDM_LOG_INFO, "[LoginKey ui cnem start][tunnel mode is " + QString::number(mode) + "]");
+    char msgCodeName[kMsgCodeNameSize] = {};
+    uint32_t ok = 0;
+    if (UI_SslCnem_Start(mode, msgCodeName, &ok) != 0) {
+        // No answer: the tunnel may still come up, so the session is left as it is.
+        Util_ShowCritical(OverTime(), QStringLiteral("LoginKeyUI"), static_cast<int>(ok));
+        return;
+    }
+    *flag = static_cast<int>(ok);
+    emit signal_setLoginSuccess(ok == 1);
+    if (ok == 1) {
+        emit signal_PwdEnable(loginRet->uiModifyPwd != 0);
+        if (loginRet->uiModifyPwd != 0 && loginRet->usAlarmNotice != 0 &&
+            loginRet->sAlarmTime > 0) {
+            QString notice = Text("/UI_LOGINKEY/UI_LOGINKEY_MATURITY");
+            notice.replace(QLatin1String("0"), QString::number(loginRet->sAlarmTime));
+            BubblingWidget::popUp(notice);
+        }
+        emit signal_LoginkeyUIDelete();
+        accept();
+        return;
+    }
+    if (BothHidden() && UIContext::GetInstance()->GetPluginMode() == 0) {
+        ShowBoth();
+        emit signal_LoginkeyUIInit();
+    }
+    Util_ShowWarning(KeyText(msgCodeName), QStringLiteral("LoginKeyUI"), static_cast<int>(ok));
+    LoginKeyUI_SSL_Logout();
+}
+
+// Putting the placeholder back is a fresh start for the field: the next attempt sends no
+// password (the service takes the remembered one) unless the user types one, and the
+// first press clears the placeholder again.
+void LoginKeyUI::LoginKeyUI_Password_Reset() {
+    if (ui->cb_savePass->isChecked()) {
+        ui->le_password->setText(QLatin1String(kPasswordPlaceholder));
+        d->passwordEdited = false;
+        d->passwordPlaceholderCleared = false;
+    } else {
+        ui->le_password->clear();
+    }
+}
+
+void LoginKeyUI::Smscheck_Warning(uint32_t, UI_SSL_LOGIN_S*& sslLogin, char* msgCodeName,
+                                  UI_SSL_LOGIN_RET_S loginRet) {
+    if (sslLogin == nullptr || msgCodeName == nullptr) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[Smscheck_Warning parameter is empty]"));
+        return;
+    }
+    auto* prompt = new DynamicTokenTodeDialog(this);
+    prompt->Init();
+    connect(prompt, SIGNAL(signal_SendCodeStr(QString)), this, SLOT(GetCodeStrSlot(QString)));
+    if (prompt->exec() != QDialog::Accepted) {
+        emit signal_setLoginSuccess(false);
+        if (!ui->cb_savePass->isChecked()) {
+            ui->le_password->clear();
+        }
+        Warning(Text("/UI_LOGINKEY/UI_LOGINKEY_DYNAMIC_CODE_EMPTY"));
+        ShowBoth();
+        emit signal_LoginkeyUIInit();
+        delete prompt;
+        return;
+    }
+    UI_DYNAMIC_CODE_S code = {};
+    code.uiAuthType = sslLogin->uiAuthType;
+    (void)Util_FieldSetString(code.acDynamicCode, sizeof(code.acDynamicCode), d->dynamicCode);
+    uint32_t result = 0;
+    std::memset(msgCodeName, 0, kMsgCodeNameSize);
+    const uint32_t ret = UI_SslDynamicCode_Send(&code, msgCodeName, &result, &loginRet);
+    std::memset(&code, 0, sizeof(code));
+    if (ret != 0) {
+        Warning(OverTime());
+        if (BothHidden()) {
+            ShowBoth();
+            emit signal_LoginkeyUIInit();
+        }
+        delete prompt;
+        return;
+    }
+    Log(DDM_LOG_INFO, "[Ssl login result is " + QString::number(result) + "]");
+    LoginKeyUI_Judgment_Ret(result, msgCodeName, loginRet);
+    delete prompt;
+}
+
+// The answer to a token code knows fewer outcomes than the login: anything but success,
+// a first login and an expiry is a failed login, and never a new prompt.
+void LoginKeyUI::LoginKeyUI_Judgment_Ret(uint32_t result, const char* msgCodeName,
+                                         UI_SSL_LOGIN_RET_S loginRet) {
+    QString message;
+    if (msgCodeName == nullptr) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[Judgmentiret failed][cMsgCodeStr item is null]"));
+    } else {
+        message = KeyText(msgCodeName);
+    }
+    switch (result) {
+    case SSL_LOGIN_RESULT_FIRST_LOGIN:
+        FirstLogin_ModifyPwd(loginRet, message);
+        break;
+    case SSL_LOGIN_RESULT_SUCCESS:
+        LoginKeyUI_Login_Success(loginRet);
+        break;
+    case SSL_LOGIN_RESULT_EXPIRE_STRONG:
+    case SSL_LOGIN_RESULT_EXPIRE_WEAK:
+        Warning(message);
+        LoginKeyUI_SSL_Logout();
+        break;
+    default:
+        emit signal_setLoginSuccess(false);
+        if (!ui->cb_savePass->isChecked()) {
+            ui->le_password->clear();
+        }
+        Warning(message);
+        ShowBoth();
+        emit signal_LoginkeyUIInit();
+        break;
+    }
+}
+
+// ---- Relays and the plugin's login ------------------------------------------------------
+
+void LoginKeyUI::LoginKeyUI_OpenHelp_slot() { emit signal_MainUI_OpenHelp(); }
+
+void LoginKeyUI::LoginKeyUI_Language_Changed_slot() { emit signal_MainUI_Language_Changed(); }
+
+void LoginKeyUI::LoginKeyUI_Plugin_SSLLogin() { NotBuilt("LoginKeyUI_Plugin_SSLLogin"); }
 
 void LoginKeyUI::LoginKeyUI_Plugin_Login() { NotBuilt("LoginKeyUI_Plugin_Login"); }

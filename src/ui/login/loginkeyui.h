@@ -66,6 +66,35 @@ public:
     // The chosen row of the certificate box of that type's page, -1 for other types.
     int LoginKeyUI_CertIndex_Get(int authType);
 
+    // The login: builds the request from the page in view, remembers the user's choices
+    // in the session (password page only), lets the service choose the gateway, sends
+    // the request and carries the answer through to its end, prompts included. The
+    // view and the main window are hidden when it starts; each outcome says which of
+    // them come back.
+    void LoginKeyUI_SSL_Login();
+    // One request without the device certificate check after the user accepted the
+    // untrusted-certificate prompt; otherwise the configuration's setting.
+    void DeviceCACheck(UI_SSL_LOGIN_S*& sslLogin);
+    // The request's language: 1 English, 2 Chinese, 0 any other.
+    void LanguageType(UI_SSL_LOGIN_S*& sslLogin);
+    // Writes the session's remembered user, password, gateway and boxes to the service
+    // and reads the configuration back.
+    void LoginKeyUI_UserPwd_Remember(CFM_SESSION_S* session);
+    // An accepted login: host check and cache clear as the gateway asks, then the tunnel.
+    void LoginKeyUI_Login_Success(UI_SSL_LOGIN_RET_S loginRet);
+    // False when the login may not go on (the session is then logged out).
+    bool LoginKeyUI_HostCheck_CacheClear(uint32_t hostCheck, uint32_t cacheClear);
+    // Starts the tunnel in the profile's mode; flag receives the service's answer.
+    void LoginKeyUI_Cnem_Start(UI_SSL_LOGIN_RET_S* loginRet, int* flag);
+    // The password field after a failed attempt: the placeholder of a remembered
+    // password, or empty.
+    void LoginKeyUI_Password_Reset();
+    // The gateway asked for a token code: the prompt, the code sent, the answer judged.
+    void Smscheck_Warning(uint32_t result, UI_SSL_LOGIN_S*& sslLogin, char* msgCodeName,
+                          UI_SSL_LOGIN_RET_S loginRet);
+    void LoginKeyUI_Judgment_Ret(uint32_t result, const char* msgCodeName,
+                                 UI_SSL_LOGIN_RET_S loginRet);
+
 signals:
     void signal_setLoginSuccess(bool success);
     void signal_SendFirstLoginChangePSWDObject();
@@ -79,8 +108,10 @@ signals:
     void signal_PwdEnable(bool enable);
 
 public slots:
-    void LoginKeyUI_Host_Check();
-    void LoginKeyUI_Cache_Clear(int flag);
+    // 1 when the host check passed.
+    int LoginKeyUI_Host_Check();
+    // 1 when the cache was cleared; the argument is not used.
+    int LoginKeyUI_Cache_Clear(int flag);
     // Shows the gateway text in the closed drop-down; a gateway row (type 3) also asks
     // the service for that gateway's authentication type and shows its page.
     void LoginKeyUI_IPName_Show(QString text, LINK_TYPE type);
@@ -108,6 +139,18 @@ public slots:
 private:
     friend class LoginKeyUITestPeer;
 
+    // The main window (the view's parent) and the view are both out of sight.
+    bool BothHidden() const;
+    // The main window first, then the view.
+    void ShowBoth();
+    // The gateway demands a new password before the first login can go on.
+    void FirstLogin_ModifyPwd(const UI_SSL_LOGIN_RET_S& loginRet, const QString& message);
+    // The gateway's certificate is not trusted: the user decides whether to go on.
+    void CertificatePrompt();
+
     Ui_LoginKeyUI* ui;
     LoginKeyUIPrivate* d;
 };
+
+// Logs the SSL session out; a refusal or no answer is shown.
+void LoginKeyUI_SSL_Logout();

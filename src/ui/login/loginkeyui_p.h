@@ -24,7 +24,8 @@ public:
     QStringList certificateNames;
     // The user accepted the untrusted-certificate prompt.
     bool certificateAccepted = false;
-    // The user typed in the password field.
+    // The user typed in the password field since the view last put the placeholder of
+    // the remembered password there.
     bool passwordEdited = false;
     // The first press on the password field has cleared it.
     bool passwordPlaceholderCleared = false;

@@ -9,6 +9,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDesktopWidget>
 #include <QDir>
 #include <QFile>
@@ -20,16 +22,20 @@
 #include <QListWidgetItem>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkProxy>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QScreen>
 #include <QSettings>
 #include <QThread>
+#include <QUrl>
 
 #include "aboutui.h"
 #include "breakdownsubmit.h"
 #include "changepwd.h"
 #include "ddm_log.h"
+#include "dialog.h"
 #include "languagesetting.h"
 #include "loginkeyipsecui.h"
 #include "loginkeyui.h"
@@ -1374,31 +1380,195 @@ void MainUI::LaunchSslLogin() {
     Connection_GetLoginReturn_Update();
 }
 
-// Only the version check and its ends so far: a due update is logged and the login goes
-// on with this client.
+// The gateway's client version against this one, the user's option, the disk, the
+// package's URL and paths, the download through the update dialog, and the hand-over to
+// the promote service, which starts the update program. 1: the login goes on; 0: the
+// update was handed over and the login does not start.
 int MainUI::MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
                              UIFIRST_CONNECT_CONF_S* firstConnectReturn) {
     if (sslFirstConn == nullptr || firstConnectReturn == nullptr) {
         return 1;
     }
-    Log(DDM_LOG_INFO, "[Show mainUI login key][" + QDir::tempPath() + "]");
     UIContext* context = UIContext::GetInstance();
-    bool due = UI_Update_Check(firstConnectReturn->uiVersionMS,
-                               firstConnectReturn->uiVersionLS) == 1;
-    if (due && context->GetPluginMode() == 1) {
+    const bool pluginMode = context->GetPluginMode() == 1;
+    Log(DDM_LOG_INFO, "[Show mainUI login key][" + QDir::tempPath() + "]");
+    UIUPDATE_START_S update;
+    std::memset(&update, 0, sizeof(update));
+
+    // Every end but the refused package kind goes through here.
+    auto commonEnd = [this, context, firstConnectReturn](int result) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Downloading][Download is end]"));
+        MainUI_SysTrayIcon_Changed(QStringLiteral("00"));
+        context->SetAuthType(static_cast<int>(firstConnectReturn->uiAuthType));
+        return result;
+    };
+
+    bool due = UI_Update_Check(firstConnectReturn->uiVersionMS, firstConnectReturn->uiVersionLS) == 1;
+    if (due && pluginMode) {
         const UIPLUGIN_INFO_S* info = context->GetPluginInfo();
-        due = info == nullptr ||
-              Util_FieldToLocal8Bit(info->acUpdate, sizeof(info->acUpdate)) !=
-                  QLatin1String("-nu");
+        due = info == nullptr || Util_FieldToLocal8Bit(info->acUpdate, sizeof(info->acUpdate)) !=
+                                     QLatin1String("-nu");
     }
-    context->SetLatestVersion(!due);
-    if (due) {
-        Log(DDM_LOG_INFO, QStringLiteral("[MainUI_UI_Update][update not built yet]"));
+    if (!due) {
+        context->SetLatestVersion(true);
+        return commonEnd(1);
     }
-    Log(DDM_LOG_INFO, QStringLiteral("[Downloading][Download is end]"));
-    MainUI_SysTrayIcon_Changed(QStringLiteral("00"));
-    context->SetAuthType(static_cast<int>(firstConnectReturn->uiAuthType));
-    return 1;
+    context->SetLatestVersion(false);
+    if (!pluginMode && UISystemProfile::GetInstance()->GetCheckVersion() != 1) {
+        return commonEnd(1);
+    }
+    const uint32_t diskEnough = UI_Disk_Check();
+    Log(DDM_LOG_INFO, QStringLiteral("[Downloading][need update]"));
+
+    Dialog dialog;
+    // The package is looked for under the name the dialog saves it as.
+    const QString packageText =
+        Util_FieldToString(firstConnectReturn->acPackage, sizeof(firstConnectReturn->acPackage));
+    QString url;
+    QString packagePath;
+    if (packageText.size() > 9) {
+        url = packageText;
+        const QString name = Dialog::packageFileName(url);
+        if (name.endsWith(QLatin1String(".tar.gz"))) {
+            Log(DDM_LOG_INFO, QStringLiteral("[Downloading][the type is tar.gz]"));
+        } else if (name.endsWith(QLatin1String(".exe"))) {
+            Log(DDM_LOG_INFO, QStringLiteral("[Downloading][the type is exe]"));
+        } else if (name.endsWith(QLatin1String(".run"))) {
+            Log(DDM_LOG_INFO, QStringLiteral("[Downloading][the type is run]"));
+        } else {
+            Log(DDM_LOG_ERROR, "[Downloading][the type is mistake, " + name + "]");
+            MainUI_UpdateFailed_Message(url);
+            return 1;
+        }
+        packagePath = QLatin1String(UI_UPDATE_DOWNLOAD_DIR) + "/" + name;
+    } else {
+        QString gateway;
+        const UIGATEWAY_INFO_S* best = context->GetBestGateWay();
+        if (d->sslProfile->uiAutoBest == 1 && best != nullptr) {
+            gateway = Util_FieldToString(best->acAddress, sizeof(best->acAddress)) + ":" +
+                      QString::number(best->uiPort);
+        } else {
+            gateway = Util_FieldToString(sslFirstConn->acGateway, sizeof(sslFirstConn->acGateway));
+        }
+        url = "https://" + gateway + "/app/vantrelo" + "-macosx.tar.gz";
+        packagePath = QStringLiteral("/tmp/vantrelo-macosx.tar.gz");
+    }
+
+    // Nothing may be started from the tray while the update runs.
+    d->trayMenu->setEnabled(false);
+
+    const QByteArray program = (QCoreApplication::applicationDirPath() + "/VanTreloUpdate").toLocal8Bit();
+    const QByteArray package = packagePath.toLocal8Bit();
+    const QByteArray link = url.toLocal8Bit();
+    (void)DDM_Sprintf(update.acUpdateProgram, sizeof(update.acUpdateProgram), "%s", program.constData());
+    (void)DDM_Sprintf(update.acPackagePath, sizeof(update.acPackagePath), "%s", package.constData());
+    (void)DDM_Sprintf(update.acDownloadUrl, sizeof(update.acDownloadUrl), "%s", link.constData());
+    (void)UI_LoginUser_Get(update.acLoginName);
+
+    dialog.setUrl(url);
+    UISystemProfile* profile = UISystemProfile::GetInstance();
+    QNetworkProxy proxy(QNetworkProxy::NoProxy);
+    switch (profile->GetProxyType()) {
+        case 1:
+        case 3:
+            proxy.setType(QNetworkProxy::HttpProxy);
+            break;
+        case 2:
+        case 4:
+            proxy.setType(QNetworkProxy::Socks5Proxy);
+            break;
+        default:
+            break;
+    }
+    proxy.setHostName(profile->GetProxyAddr());
+    proxy.setPort(static_cast<quint16>(profile->GetProxyPort()));
+    proxy.setUser(profile->GetProxyUser());
+    proxy.setPassword(profile->GetProxyPwd());
+    dialog.setProxy(proxy);
+    dialog.igmEnable = static_cast<int>(d->sslProfile->uiGmAlgorithm);
+
+    const QString backup = packagePath + ".bak";
+    if (QFile::exists(packagePath)) {
+        // A backup left by an earlier run would stop the rename, and the download would
+        // then overwrite the package it was meant to keep.
+        (void)QFile::remove(backup);
+        (void)QFile::rename(packagePath, backup);
+        Log(DDM_LOG_INFO, QStringLiteral("[Downloading][there is a old version vantrelo file.]"));
+    }
+    auto restoreBackup = [&packagePath, &backup] {
+        if (QFile::exists(backup)) {
+            (void)QFile::remove(packagePath);
+            (void)QFile::rename(backup, packagePath);
+        }
+    };
+
+    int result = 1;
+    if (diskEnough != 1) {
+        restoreBackup();
+        d->trayMenu->setEnabled(true);
+        return commonEnd(result);
+    }
+    hide();
+    Log(DDM_LOG_INFO, QStringLiteral("[Downloading][enough free disk supplied]"));
+    dialog.exec();
+    if (QFile::exists(packagePath)) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Downloading][Download seccessful. new file is exist.]"));
+        if (pluginMode) {
+            Log(DDM_LOG_INFO, QStringLiteral("isPlugin is Y"));
+        }
+        UIUPDATE_START_S request = update;
+        (void)QFile::remove(backup);
+        if (UI_Update_Start(&request, sizeof(request)) == 0) {
+            result = 0;
+        } else {
+            // Nobody would start the update program: the client stays, usable.
+            Log(DDM_LOG_ERROR, QStringLiteral("[Downloading][the update request was not sent]"));
+            d->trayMenu->setEnabled(true);
+            show();
+            Util_ShowWarning(LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR,
+                             QStringLiteral("MainUI"), -1);
+        }
+    } else {
+        Log(DDM_LOG_WARN, QStringLiteral("[Downloading][Download failed. new file is not exist.]"));
+        restoreBackup();
+        d->trayMenu->setEnabled(true);
+    }
+    return commonEnd(result);
+}
+
+void MainUI::MainUI_UpdateFailed_Message(const QString& url) {
+    QMessageBox box(QMessageBox::Information, Text("/UI_MAIN/UI_MAIN_ATUO_UPDATE_FAILED_TITLE"),
+                    Text("/UI_MAIN/UI_MAIN_ATUO_UPDATE_FAILED_MASSAGE"), QMessageBox::NoButton,
+                    nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    QPushButton* download =
+        box.addButton(Text("/UI_MAIN/UI_MAIN_ATUO_UPDATE_FAILED_DOWN_NEW"), QMessageBox::AcceptRole);
+    QPushButton* keep =
+        box.addButton(Text("/UI_MAIN/UI_MAIN_ATUO_UPDATE_FAILED_USE_OLD"), QMessageBox::RejectRole);
+    box.exec();
+    if (box.clickedButton() == download) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui update failed][choose OK]"));
+        // The text comes from the gateway: only a web address goes to the desktop, never
+        // a file, a program or another handler's scheme.
+        const QUrl target(url, QUrl::TolerantMode);
+        const QString scheme = target.scheme().toLower();
+        if (target.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))) {
+            (void)QDesktopServices::openUrl(target);
+        } else {
+            Log(DDM_LOG_ERROR, "[Main ui update failed][not a web address, not opened: " + url + "]");
+        }
+    } else if (box.clickedButton() == keep) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui update failed][choose CANCEL]"));
+    } else {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui update failed][choose default]"));
+    }
+}
+
+QString MainUI::MainUI_UI_GetNewVersion(QString newClientPath) {
+    auto* settings = new QSettings(newClientPath, QSettings::IniFormat);
+    const QString version = settings->value(QStringLiteral("GLOBAL/ClientVersion")).toString();
+    Log(DDM_LOG_DEBUG, "[Main ui get new version][strLanguageName is " + version + "]");
+    delete settings;
+    return version;
 }
 
 void MainUI::MainUI_Plugin_ReadEventQueue() {
@@ -1466,15 +1636,49 @@ void MainUI::MainUI_SetLoginKeyIPSECUIExist() {
     MainUI_SysTrayIcon_Refresh();
 }
 
-// ---- Slots whose behaviour comes with the login results, the plugin requests and the
-// client update ------------------------------------------------------------------------------
-
-void MainUI::MainUI_PWD_Enable_Update(bool) { NotBuilt("MainUI_PWD_Enable_Update"); }
-void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool) {
-    NotBuilt("MainUI_GlobalLogin_GetLoginReturn_Update");
+// What a login view reports. A success gives the connected look; the view's report on
+// the password change that follows it has the last word on Change password.
+void MainUI::MainUI_GlobalLogin_GetLoginReturn_Update(bool success) {
+    Log(DDM_LOG_INFO,
+        "[Main ui get login return][ret  is " + QString::number(success ? 1 : 0) + "]");
+    UIContext* context = UIContext::GetInstance();
+    if (success) {
+        emit signal_Set_Savebtn(false);
+        context->SetLogined(true);
+        context->SetSettingEnable(false);
+        // A login by certificate alone has no password to change.
+        if (context->GetLinkType() == 1) {
+            d->actionPwdChange->setEnabled(context->GetAuthType() != 1);
+        } else if (context->GetLinkType() == 2) {
+            d->actionPwdChange->setEnabled(false);
+        }
+    } else {
+        context->SetSettingEnable(true);
+        context->SetLogined(false);
+        d->actionPwdChange->setEnabled(false);
+    }
+    Connection_GetLoginReturn_Update();
 }
-void MainUI::MainUI_SetAutoFlagSlot(bool) { NotBuilt("MainUI_SetAutoFlagSlot"); }
-void MainUI::MainUI_FirstLogin_ModifyPSWD() { NotBuilt("MainUI_FirstLogin_ModifyPSWD"); }
+
+void MainUI::MainUI_PWD_Enable_Update(bool enable) {
+    UIContext* context = UIContext::GetInstance();
+    context->SetLogined(true);
+    context->SetSettingEnable(false);
+    Log(DDM_LOG_DEBUG,
+        "[MainUI_PWD_Enable_Update][ret  is " + QString::number(enable ? 1 : 0) + "]");
+    d->actionPwdChange->setEnabled(enable);
+    Connection_GetLoginReturn_Update();
+}
+
+void MainUI::MainUI_SetAutoFlagSlot(bool flag) { d->actionCancelAutoLogin->setEnabled(flag); }
+
+// Until the next tray refresh, which sets Connect from the tray state again.
+void MainUI::MainUI_SetTrayacConnect(bool status) { d->actionConnect->setEnabled(status); }
+
+void MainUI::MainUI_FirstLogin_ModifyPSWD() { MainUI_Connection_Stop(); }
+
+// ---- Slots whose behaviour comes with the plugin requests and the client update ---------
+
 void MainUI::MainUI_UI_GetNewVersion(QString) { NotBuilt("MainUI_UI_GetNewVersion"); }
 void MainUI::MainUI_Plugin_Login() { NotBuilt("MainUI_Plugin_Login"); }
 void MainUI::MainUI_Plugin_Stop_CNEM() { NotBuilt("MainUI_Plugin_Stop_CNEM"); }
@@ -1485,4 +1689,3 @@ void MainUI::MainUI_Plugin_GetInfo() { NotBuilt("MainUI_Plugin_GetInfo"); }
 void MainUI::MainUI_Plugin_Logout() { NotBuilt("MainUI_Plugin_Logout"); }
 void MainUI::MainUI_Plugin_Urgent_Logout() { NotBuilt("MainUI_Plugin_Urgent_Logout"); }
 void MainUI::MainUI_Plugin_Show_Main() { NotBuilt("MainUI_Plugin_Show_Main"); }
-void MainUI::MainUI_SetTrayacConnect(bool) { NotBuilt("MainUI_SetTrayacConnect"); }

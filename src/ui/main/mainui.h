@@ -105,7 +105,7 @@ private slots:
     void MainUI_FirstLogin_ModifyPSWD();
     void on_pb_ProxySetting_clicked();
     void on_pb_Help_clicked();
-    void MainUI_UI_GetNewVersion(QString newClientPath);
+    QString MainUI_UI_GetNewVersion(QString newClientPath);
     int MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
                          UIFIRST_CONNECT_CONF_S* firstConnectReturn);
     void MainUI_Plugin_Login();
@@ -142,6 +142,8 @@ private:
     void LaunchSslLogin();
     // The best-gateway block of the site-preference request.
     void FillAutoBestNeed(AUTO_BEST_NEED* block);
+    // The box that offers the gateway's package of an unknown kind for a download by hand.
+    void MainUI_UpdateFailed_Message(const QString& url);
 
     Ui_MainUI* ui;
     MainUIPrivate* d;

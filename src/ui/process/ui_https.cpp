@@ -9,9 +9,10 @@
 // asks to be tried again (a signal, a record that carried no data) is tried again.
 //
 // OpenSSL writes to the socket with plain write(), which raises SIGPIPE when the
-// gateway has gone; the calls that write block SIGPIPE in the calling thread for their
-// duration and discard one that became pending, so a dropped download never ends the
-// client.
+// gateway has gone or the socket was shut down; reads write too (the alert that a read
+// failing on a cut connection sends). The calls that may write block SIGPIPE in the
+// calling thread for their duration and discard one that became pending, so a dropped
+// or aborted download never ends the client.
 
 #include "ui_https.h"
 
@@ -33,7 +34,7 @@
 #include "ui_https_inner.h"
 #include "uko_socket.h"
 
-UiSslSession g_stSslSession = {-1, nullptr, nullptr, {}, 0, 0, 0};
+UiSslSession g_stSslSession = {-1, nullptr, nullptr, {}, 0, 0, 0, false};
 
 namespace {
 
@@ -63,6 +64,27 @@ static_assert(sizeof(kGet) - 1 + sizeof(kVersionLine) - 1 + sizeof(kHost) - 1 +
               "the fixed lines of the request head");
 
 constexpr char kLengthName[] = "Content-Length:";
+
+// Guards the session's socket number and its abort mark: the downloading thread stores
+// and closes the socket under it, and UI_SSL_Abort shuts the socket down under it.
+pthread_mutex_t g_sessionLock = PTHREAD_MUTEX_INITIALIZER;
+
+class SessionLocked {
+public:
+    SessionLocked() { (void)pthread_mutex_lock(&g_sessionLock); }
+    ~SessionLocked() { (void)pthread_mutex_unlock(&g_sessionLock); }
+    SessionLocked(const SessionLocked&) = delete;
+    SessionLocked& operator=(const SessionLocked&) = delete;
+};
+
+// Closes the session's socket, if any.
+void SocketForget() {
+    SessionLocked locked;
+    if (g_stSslSession.iSocket >= 0) {
+        (void)UKO_SocketClose(g_stSslSession.iSocket);
+        g_stSslSession.iSocket = -1;
+    }
+}
 
 // Blocks SIGPIPE in the calling thread while it lives. A SIGPIPE that became pending
 // meanwhile is taken off again before the old mask returns, unless the thread had it
@@ -116,10 +138,7 @@ void SessionRelease(bool bShutdown) {
         SSL_CTX_free(s.pstCtx);
         s.pstCtx = nullptr;
     }
-    if (s.iSocket >= 0) {
-        (void)UKO_SocketClose(s.iSocket);
-        s.iSocket = -1;
-    }
+    SocketForget();
     s.uiBodyOff = 0;
     s.uiBodyEnd = 0;
     s.uvBodyLeft = 0;
@@ -131,6 +150,7 @@ void SessionFail() { SessionRelease(false); }
 // One SSL_read that delivers data: the count (> 0), or 0 with the error that ended it
 // (SSL_ERROR_ZERO_RETURN when the peer closed the connection in order).
 int SslReadSome(SSL* pstSsl, void* pBuf, int iLen, int* piErr) {
+    PipeSignalBlock block;
     while (true) {
         ERR_clear_error();
         errno = 0;
@@ -352,13 +372,29 @@ uint32_t UI_SSL_HttpsConnect(const char* pcAddress, int32_t iPort) {
                            "[%lu][Update Client][Socket connect][socket init failed]", UI_LOG_TAG);
         return 1;
     }
-    if (!SocketConnect(fd, addr)) {
+    // The socket belongs to the session before the connect, so that an abort can end a
+    // connect that waits for an answer.
+    bool aborted;
+    {
+        SessionLocked locked;
+        aborted = g_stSslSession.bAborted;
+        if (!aborted) {
+            g_stSslSession.iSocket = fd;
+        }
+    }
+    if (aborted) {
         (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR,
-                           "[%lu][Update Client][Socket connect][connect init failed]", UI_LOG_TAG);
+                           "[%lu][Update Client][Socket connect][reason:download aborted]",
+                           UI_LOG_TAG);
         (void)UKO_SocketClose(fd);
         return 1;
     }
-    g_stSslSession.iSocket = fd;
+    if (!SocketConnect(fd, addr)) {
+        (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR,
+                           "[%lu][Update Client][Socket connect][connect init failed]", UI_LOG_TAG);
+        SocketForget();
+        return 1;
+    }
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO,
                        "[%lu][Update Client][Socket connect][connect success]", UI_LOG_TAG);
     return 0;
@@ -656,4 +692,20 @@ int32_t UI_SSL_Read(char* pcBuffer) {
     return static_cast<int32_t>(n);
 }
 
-void UI_SSL_Close() { SessionRelease(true); }
+void UI_SSL_Close() {
+    SessionRelease(true);
+    SessionLocked locked;
+    g_stSslSession.bAborted = false;
+}
+
+void UI_SSL_Abort() {
+    {
+        SessionLocked locked;
+        g_stSslSession.bAborted = true;
+        if (g_stSslSession.iSocket >= 0) {
+            (void)UKO_SocketShutdown(g_stSslSession.iSocket, SHUT_RDWR);
+        }
+    }
+    (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO, "[%lu][Update Client][download aborted]",
+                       UI_LOG_TAG);
+}

@@ -11,7 +11,9 @@ typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 
 struct UiSslSession {
-    int32_t iSocket;  // -1 when there is none (descriptor 0 is a socket like any other)
+    // -1 when there is none (descriptor 0 is a socket like any other). Stored and closed
+    // under the session's lock, which UI_SSL_Abort takes to shut it down.
+    int32_t iSocket;
     SSL_CTX* pstCtx;
     SSL* pstSsl;
     // The reply head as read, and after it the body bytes that came in the same reads:
@@ -21,6 +23,8 @@ struct UiSslSession {
     uint32_t uiBodyEnd;
     // Body bytes the head announced and UI_SSL_Read has not yet delivered.
     uint64_t uvBodyLeft;
+    // Set by UI_SSL_Abort, under the session's lock; cleared by UI_SSL_Close.
+    bool bAborted;
 };
 
 extern UiSslSession g_stSslSession;

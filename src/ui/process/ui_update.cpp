@@ -5,6 +5,7 @@
 
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,11 +85,20 @@ uint32_t uiDiskRuleCheck(uint64_t uvFreeMiB) {
     return 0;
 }
 
+namespace {
+
+std::atomic<UI_DISK_FREE_PF> g_pfnDiskFree{nullptr};
+
+}  // namespace
+
+void uiDiskFreeMiBSet(UI_DISK_FREE_PF pfnMeasure) { g_pfnDiskFree = pfnMeasure; }
+
 uint32_t UI_Disk_Check() {
     // The folder the package is downloaded to, not the process's current folder (which
     // is "/" for a program started from the desktop).
+    const UI_DISK_FREE_PF measure = g_pfnDiskFree.load();
     uint64_t freeMiB = 0;
-    if (uiDiskFreeMiBGet(UI_UPDATE_DOWNLOAD_DIR, &freeMiB) != 0) {
+    if ((measure != nullptr ? measure : uiDiskFreeMiBGet)(UI_UPDATE_DOWNLOAD_DIR, &freeMiB) != 0) {
         return 0;
     }
     return uiDiskRuleCheck(freeMiB);

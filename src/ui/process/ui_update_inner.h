@@ -12,3 +12,8 @@ uint32_t uiDiskFreeMiBGet(const char* pcPath, uint64_t* puvMiB);
 // The rule on a measured free space: 1 when it reaches UI_UPDATE_DISK_NEED_MIB (logged
 // "disk enough"), else 0 (logged "disk not enough").
 uint32_t uiDiskRuleCheck(uint64_t uvFreeMiB);
+
+// The measurement UI_Disk_Check takes (uiDiskFreeMiBGet's shape), for tests that need a
+// disk with too little room; null puts uiDiskFreeMiBGet back.
+typedef uint32_t (*UI_DISK_FREE_PF)(const char* pcPath, uint64_t* puvMiB);
+void uiDiskFreeMiBSet(UI_DISK_FREE_PF pfnMeasure);

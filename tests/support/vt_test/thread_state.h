@@ -20,4 +20,9 @@ pid_t ThisThreadId();
 bool WaitUntilBlocked(pid_t tid, const void* object = nullptr, size_t size = 0,
                       int timeoutMs = 5000);
 
+// Waits until the thread sleeps in the system call numbered nr (SYS_connect, SYS_read
+// ...), as a thread blocked on a socket does. Where the kernel does not show the call a
+// thread sleeps in, any sleep counts.
+bool WaitUntilInCall(pid_t tid, long nr, int timeoutMs = 5000);
+
 }  // namespace vt_test

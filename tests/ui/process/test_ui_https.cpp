@@ -5,13 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -20,6 +28,7 @@
 #include "ui_https_inner.h"
 #include "ui_test/tls_peer.h"
 #include "ui_test/ui_sim.h"
+#include "vt_test/thread_state.h"
 
 namespace {
 
@@ -474,6 +483,114 @@ TEST_F(UiHttpsTest, SimulatorPackageIsWrittenByteExactToAFile) {
     const auto log = sim.Log();
     EXPECT_EQ(std::string(log[0]["conn"].GetString()), "https");
     EXPECT_EQ(std::string(log[0]["path"].GetString()), "/app/vantrelo-macosx.tar.gz");
+}
+
+// A loopback listener that takes no more connections: its accept queue (of one) is held
+// by a first connection nobody accepts, so a second connect waits for an answer that
+// never comes.
+class FullListener {
+public:
+    FullListener() {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listen_, 0) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            return;
+        }
+        filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            port_ = ntohs(a.sin_port);
+        }
+    }
+    ~FullListener() {
+        if (filler_ >= 0) ::close(filler_);
+        if (listen_ >= 0) ::close(listen_);
+    }
+    uint16_t Port() const { return port_; }
+
+private:
+    int listen_ = -1;
+    int filler_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A download stopped from another thread while its thread waits in the connect, in the
+// handshake with a peer that never answers, or in a read of a body that stalls: the
+// waiting call ends at once with a failure, nothing of the session is left, the next
+// connect fails as well until the session is closed, and then a download goes through.
+TEST_F(UiHttpsTest, AbortEndsTheWaitingStepAndHoldsUntilClose) {
+    FullListener full;
+    ASSERT_NE(full.Port(), 0);
+    ui_test::Peer silent;
+    ui_test::Sim sim(R"("https":{"port":0,"files":[
+        {"path":"/stall.tar.gz","file":"/proc/self/exe","mode":"stall"}]})");
+    ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
+    const uint16_t httpsPort = sim.Port("https");
+    // Set by a case just before the step it is to be stopped in, when earlier steps
+    // wait in the same call.
+    std::atomic<bool> atStep{false};
+    const struct {
+        const char* name;
+        uint16_t port;
+        long call;                        // where the thread waits
+        std::function<uint32_t()> steps;  // what it runs after its connect
+    } cases[] = {
+        {"connect without an answer", full.Port(), SYS_connect,
+         [&atStep] { return 0u; }},
+        {"handshake with a silent peer", silent.Port(), SYS_read,
+         [&atStep] {
+             atStep = true;
+             return UI_SSL_Create(0);
+         }},
+        {"read of a stalled body", httpsPort, SYS_read,
+         [&atStep] {
+             if ((UI_SSL_Create(0) | UI_SSL_HttpsRequest("/stall.tar.gz", "127.0.0.1")) != 0 ||
+                 UI_SSL_GetFileSize() <= 0) {
+                 return 2u;  // the stall is in the body: these must succeed
+             }
+             char buf[UI_SSL_READ_BUFFER_SIZE];
+             atStep = true;
+             return UI_SSL_Read(buf) == 0 ? 1u : 3u;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<pid_t> tid{0};
+        auto result = std::async(std::launch::async, [&tid, &c] {
+            tid = vt_test::ThisThreadId();
+            const uint32_t connected = UI_SSL_HttpsConnect("127.0.0.1", c.port);
+            return connected != 0 ? connected : c.steps();
+        });
+        while (tid.load() == 0 || (c.call != SYS_connect && !atStep.load())) {
+            std::this_thread::yield();
+        }
+        atStep = false;
+        ASSERT_TRUE(vt_test::WaitUntilInCall(tid, c.call)) << "the download never waited there";
+        const size_t aborted = ui_test::LogCount("[Update Client][download aborted]");
+        UI_SSL_Abort();
+        EXPECT_EQ(ui_test::LogCount("[Update Client][download aborted]"), aborted + 1);
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+            << "the abort did not end the waiting step";
+        EXPECT_EQ(result.get(), 1u);
+        EXPECT_TRUE(SessionEmpty());
+
+        TlsPeer peer;
+        ASSERT_TRUE(peer.Started());
+        peer.SetReply({TlsPeer::OkHead(5), "hello", Send::kOneWrite});
+        const size_t refused = ui_test::LogCount("[Socket connect][reason:download aborted]");
+        EXPECT_EQ(UI_SSL_HttpsConnect("127.0.0.1", peer.Port()), 1u);
+        EXPECT_EQ(ui_test::LogCount("[Socket connect][reason:download aborted]"), refused + 1);
+        EXPECT_TRUE(SessionEmpty());
+        UI_SSL_Close();
+        const Fetched f = Fetch(peer.Port());
+        EXPECT_EQ(f.steps, 0u);
+        EXPECT_EQ(f.data, "hello");
+        UI_SSL_Close();
+    }
 }
 
 }  // namespace

@@ -116,6 +116,34 @@ TEST_F(UiUpdateTest, DiskCheckMeasuresTmpNotTheCurrentFolder) {
     EXPECT_EQ(UI_System_Is64Bit(), 1u);
 }
 
+// The measurement can be replaced (for a disk with too little room) and put back.
+TEST_F(UiUpdateTest, DiskMeasurementSeamFeedsTheRule) {
+    const struct {
+        uint32_t (*measure)(const char*, uint64_t*);
+        uint32_t enough;
+    } cases[] = {
+        {[](const char* path, uint64_t* mib) {
+             *mib = std::string(path) == "/tmp" ? 199 : 1000;
+             return 0u;
+         },
+         0},
+        {[](const char*, uint64_t* mib) {
+             *mib = 200;
+             return 0u;
+         },
+         1},
+        {[](const char*, uint64_t*) { return 1u; }, 0},
+    };
+    for (const auto& c : cases) {
+        uiDiskFreeMiBSet(c.measure);
+        EXPECT_EQ(UI_Disk_Check(), c.enough);
+    }
+    uiDiskFreeMiBSet(nullptr);
+    if (StatvfsMiB("/tmp") >= UI_UPDATE_DISK_NEED_MIB) {
+        EXPECT_EQ(UI_Disk_Check(), 1u);
+    }
+}
+
 UIUPDATE_START_S SampleRecord() {
     UIUPDATE_START_S rec;
     std::memset(&rec, 0, sizeof(rec));

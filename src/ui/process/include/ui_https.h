@@ -4,7 +4,8 @@
 // connect, create, request, file size, reads until the announced size is in, close.
 //
 // The session (socket, TLS context, TLS connection and what was read past the reply's
-// head) is process-wide and unguarded: one download at a time. Every failing step
+// head) is process-wide: one download at a time, driven by one thread; only
+// UI_SSL_Abort may come from another. Every failing step
 // releases the whole session, so UI_SSL_Close afterwards finds nothing to release
 // again; a new connect releases whatever an abandoned download left behind.
 //
@@ -60,5 +61,13 @@ int32_t UI_SSL_GetFileSize();
 int32_t UI_SSL_Read(char* pcBuffer);
 
 // Ends the session: one TLS shutdown that does not wait for the peer, then the TLS
-// connection, the context and the socket, each when present.
+// connection, the context and the socket, each when present. Lifts an abort.
 void UI_SSL_Close();
+
+// Stops the download from another thread: the download socket, when there is one, is
+// shut down in both directions, so that a connect, handshake, write or read blocked on
+// it returns at once and fails; a connect begun afterwards fails too, until the
+// downloading thread ends the session with UI_SSL_Close. The socket is shut down under
+// the lock under which it is closed, so a descriptor already closed (and perhaps reused
+// by another part of the program) is never touched.
+void UI_SSL_Abort();
