@@ -1679,7 +1679,6 @@ void MainUI::MainUI_FirstLogin_ModifyPSWD() { MainUI_Connection_Stop(); }
 
 // ---- Slots whose behaviour comes with the plugin requests and the client update ---------
 
-void MainUI::MainUI_UI_GetNewVersion(QString) { NotBuilt("MainUI_UI_GetNewVersion"); }
 void MainUI::MainUI_Plugin_Login() { NotBuilt("MainUI_Plugin_Login"); }
 void MainUI::MainUI_Plugin_Stop_CNEM() { NotBuilt("MainUI_Plugin_Stop_CNEM"); }
 void MainUI::MainUI_Plugin_Start_CNEM() { NotBuilt("MainUI_Plugin_Start_CNEM"); }
