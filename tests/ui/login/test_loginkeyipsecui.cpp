@@ -15,6 +15,7 @@
 #include <rapidjson/document.h>
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -924,6 +925,9 @@ TEST_F(IpsecLoginTest, AliceLogsInThroughTheSevenSteps) {
                                     Repeat("Delete", 14), Repeat("Delete", 3)}));
     EXPECT_FALSE(view->isVisible());
     EXPECT_FALSE(window->isVisible());
+    // The window took the request's sending as the login's success.
+    EXPECT_TRUE(UIContext::GetInstance()->GetLogined());
+    EXPECT_FALSE(Find<QPushButton>(window, "pb_disConnect")->isHidden());
     for (size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(ui_test::LogCount(std::string(kStepKey) + steps[i] + "]"), stepLines[i] + 1)
             << steps[i];
@@ -1043,6 +1047,8 @@ TEST_F(IpsecLoginTest, RefusalsTheUserSees) {
             << c.what;
         EXPECT_TRUE(window->isVisible()) << c.what;
         EXPECT_TRUE(view->isVisible()) << c.what;
+        EXPECT_FALSE(UIContext::GetInstance()->GetLogined()) << c.what;
+        EXPECT_FALSE(Find<QPushButton>(window, "pb_connect")->isHidden()) << c.what;
         EXPECT_EQ(Find<QLineEdit>(view, "le_password")->text(), QString(c.passwordAfter)) << c.what;
         EXPECT_TRUE(BubbleTexts().isEmpty()) << c.what;
         view->hide();
@@ -1225,6 +1231,32 @@ TEST_F(IpsecLoginTest, ACertificateLoginNamesTheChosenCertificate) {
     EXPECT_EQ(ui_test::LogCount("[IPSEC send the login cert name][cert name is CERT:alice@example]"),
               named + 1);
     EXPECT_EQ(BubbleTexts(), QStringList{"Connected."});
+}
+
+// A session that asks for an automatic login: Connect logs in without showing the view,
+// with the remembered password, and the tray offers to cancel automatic login.
+TEST_F(IpsecLoginTest, AutomaticLoginFromConnectShowsNoView) {
+    ui_test::SimLink link(Scenario(Profile(
+        "Branch.ini", kBranchFields,
+        R"("RemPwd": 1, "AutoLogin": 1, "UserName": "alice", "Password": "Passw0rd")")));
+    MainUI* window = Start(link);
+    window->show();
+    window->MainUI_LoginKey_Show();
+    const auto log = link.sim().Log();
+    const auto logins = Requests(log, 4, 5);
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(Field(*logins[0], "acUserName"), "alice");
+    EXPECT_EQ(PayloadHex(*logins[0], 644, 128), std::string(256, '0'));
+    EXPECT_TRUE(driver.Seen().empty()) << "neither the view nor a box";
+    EXPECT_EQ(BubbleTexts(), QStringList{"Connected."});
+    EXPECT_TRUE(UIContext::GetInstance()->GetLogined());
+    EXPECT_FALSE(window->isVisible());
+    QAction* cancel = nullptr;
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == KeyText("/UI_MAIN/UI_MAIN_CANCELAUTOLOG")) cancel = action;
+    }
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_TRUE(cancel->isEnabled()) << "the view's automatic-login flag reached the tray";
 }
 
 }  // namespace
