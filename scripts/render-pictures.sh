@@ -33,6 +33,8 @@
 # the balloon after a login), tray_menu_connected_*.png and changepwd_*.png (the password
 # change dialog from the tray, with the gateway's rules after a complexity refusal); en
 # and zh (render_login_road).
+# the L2TP/IPSec login view after Connect on "Branch": loginkeyipsecui_en.png and
+# loginkeyipsecui_zh.png (render_login_ipsec).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -828,6 +830,39 @@ render_login_road() {
          "and changepwd_$suffix.png"
 }
 
+# render_login_ipsec LANG_ID SUFFIX: the L2TP/IPSec login view, opened by Connect on the
+# simulator's "Branch" (pre-shared key, the LNS as IPSec server).
+render_login_ipsec() {
+    ipsec_suffix=$2
+    home="$work/home-ipsec-$ipsec_suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{"config": {"LanguageID": %s, "LastAccessSession": "Branch.ini"}}\n' "$1" \
+        >"$home/scenario.json"
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+    main="$(wait_window '$4 == 400 && $5 == 270')" ||
+        { cat "$home/output.log" >&2; fail "the main window ($ipsec_suffix) did not show"; }
+    set -- $main
+    # The Connect button sits below the drop-down, in the middle of the window.
+    xdotool mousemove --sync --window "$1" 200 195 click 1
+    view="$(wait_window '$4 == 400 && $5 == 314')" ||
+        { cat "$home/output.log" >&2; fail "the IPSec login view ($ipsec_suffix) did not show"; }
+    sleep 1  # let it paint
+    set -- $view
+    import -display "$DISPLAY" -window "$1" "$out/loginkeyipsecui_$ipsec_suffix.png" ||
+        fail "no picture of the IPSec login view ($ipsec_suffix)"
+    stop_app
+    echo "render: $out/loginkeyipsecui_$ipsec_suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -847,3 +882,5 @@ render_update_download 1033 en
 render_update_download 2052 zh
 render_login_road 1033 en
 render_login_road 2052 zh
+render_login_ipsec 1033 en
+render_login_ipsec 2052 zh

@@ -37,7 +37,6 @@
 
 #include "ddm_log.h"
 #include "languagesetting.h"
-#include "loginkeyipsecui.h"
 #include "loginkeyui.h"
 #include "loginkeyui_p.h"
 #include "mainui.h"
@@ -962,14 +961,6 @@ TEST_F(LoginKeyUITest, AProfileTheServiceRefusesLeavesAnInertView) {
     EXPECT_EQ(driver.Seen().size(), 1u);
     EXPECT_EQ(link.sim().Log().size(), requests);
     EXPECT_TRUE(Requests(link.sim().Log(), 1, 18).empty());
-}
-
-TEST_F(LoginKeyUITest, IpsecViewFollowsTheAutomaticLoginSignal) {
-    auto* view = new LoginKeyIPSECUI(window_.get());
-    view->Init();
-    const size_t before = ui_test::LogCount("[LoginKeyIPSECUI][Change_AutoLogin]");
-    emit window_->signal_Main_DisAutoLogin(false);
-    EXPECT_EQ(ui_test::LogCount("[LoginKeyIPSECUI][Change_AutoLogin]"), before + 1);
 }
 
 }  // namespace
