@@ -82,8 +82,6 @@ bool IsPasteOrCopy(QEvent* event) {
 
 LoginKeyIPSECUI::LoginKeyIPSECUI(QWidget* parent)
     : basewidget(parent), ui(new Ui_LoginKeyIPSECUI), d(new LoginKeyIPSECUIPrivate) {
-    // The base's form has named the dialog already, and a form names only a nameless one.
-    setObjectName(QStringLiteral("LoginKeyIPSECUI"));
     ui->setupUi(this);
     setWindowModality(Util_IsMacOs() ? Qt::ApplicationModal : Qt::WindowModal);
     d->profile = static_cast<CFM_IPSEC_PROFILE_S*>(std::calloc(1, sizeof(CFM_IPSEC_PROFILE_S)));

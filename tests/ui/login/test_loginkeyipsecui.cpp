@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -38,6 +39,7 @@
 #include "languagesetting.h"
 #include "loginkeyipsecui.h"
 #include "loginkeyipsecui_p.h"
+#include "ui_loginkeyipsecui.h"
 #include "mainui.h"
 #include "servicelink.h"
 #include "ui_packet_inner.h"
@@ -288,7 +290,13 @@ TEST_F(LoginKeyIPSECUITest, SignalsAndSlotsStandInTheirPlaces) {
 
 TEST_F(LoginKeyIPSECUITest, FormAsBuilt) {
     auto* view = new LoginKeyIPSECUI(BareWindow());
-    EXPECT_EQ(view->objectName(), QString("LoginKeyIPSECUI"));
+    // The base's form names the dialog first; the generated form names only a nameless
+    // one, so the view keeps the base's name, and a bare dialog takes the form's.
+    EXPECT_EQ(view->objectName(), QString("basewidget"));
+    QDialog bare;
+    Ui_LoginKeyIPSECUI form;
+    form.setupUi(&bare);
+    EXPECT_EQ(bare.objectName(), QString("LoginKeyIPSECUI"));
     EXPECT_EQ(view->size(), QSize(400, 314));
     EXPECT_EQ(view->minimumSize(), QSize(400, 314));
     EXPECT_EQ(view->maximumHeight(), 314);
