@@ -262,27 +262,26 @@ bool BoxDriver::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && IsBox(watched) &&
         !watched->property("vt_box_driver_seen").toBool()) {
         watched->setProperty("vt_box_driver_seen", true);
-        // A window left to end by itself may end before the event loop comes back to the
-        // driver (a download that fails at once closes its progress window): it is
-        // recorded as it shows.
-        if (!answers_.empty() && !answers_.front().action &&
-            answers_.front().answer == QLatin1String(kLetEnd)) {
-            SeenBox seen = Describe(static_cast<QWidget*>(watched));
-            seen.answer = answers_.front().answer;
-            answers_.erase(answers_.begin());
-            seen_.push_back(seen);
-            return QObject::eventFilter(watched, event);
-        }
         // Answered from the event loop, once the box's exec() runs its own loop and the
-        // box is fully built (texts set after show are recorded too).
+        // box is fully built (texts set after show are recorded too). What it showed is
+        // kept for a window left to end by itself, which may be gone by then (a download
+        // that fails at once closes its progress window).
         QPointer<QWidget> box(static_cast<QWidget*>(watched));
-        QMetaObject::invokeMethod(this, [this, box]() { Handle(box); }, Qt::QueuedConnection);
+        SeenBox shown = Describe(box);
+        QMetaObject::invokeMethod(this, [this, box, shown]() { Handle(box, shown); },
+                                  Qt::QueuedConnection);
     }
     return QObject::eventFilter(watched, event);
 }
 
-void BoxDriver::Handle(QPointer<QWidget> box) {
+void BoxDriver::Handle(QPointer<QWidget> box, const SeenBox& shown) {
     if (box == nullptr || !box->isVisible()) {
+        if (!answers_.empty() && !answers_.front().action &&
+            answers_.front().answer == QLatin1String(kLetEnd)) {
+            seen_.push_back(shown);
+            seen_.back().answer = answers_.front().answer;
+            answers_.erase(answers_.begin());
+        }
         return;
     }
     SeenBox seen = Describe(box);

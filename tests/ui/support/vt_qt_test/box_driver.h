@@ -95,7 +95,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void Handle(QPointer<QWidget> box);
+    void Handle(QPointer<QWidget> box, const SeenBox& shown);
 
     struct Queued {
         QString answer;
