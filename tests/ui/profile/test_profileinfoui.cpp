@@ -1292,7 +1292,9 @@ TEST(ProfilePrivate, StartsEmpty) {
     for (const QString* last :
          {&d.lastAcceptedConnectNameSSL, &d.lastAcceptedConnectNameIPSEC,
           &d.lastAcceptedDescriptionMsgSSL, &d.lastAcceptedDescriptionMsgIPSEC,
-          &d.lastAcceptedLocalGatewayName, &d.lastAcceptedRemoteGatewayName}) {
+          &d.lastAcceptedLocalGatewayName, &d.lastAcceptedRemoteGatewayName,
+          &d.lastAcceptedTunnelName, &d.lastAcceptedTunnelPassword,
+          &d.lastAcceptedStatusConfirm}) {
         EXPECT_TRUE(last->isEmpty());
     }
 }
@@ -1574,6 +1576,9 @@ TEST_F(DialogTest, SubMenuFollowsTheScrollAcrossTheIPSecBoundary) {
 
 // The parts of the dialog built by the next issues are connected already: each slot
 // says in the log that it was reached.
+// The slots that writing, reading, importing and exporting will fill still only say that
+// they were reached; the gateway list, the L2TP/IPSec page and the routes have tests of
+// their own (test_profilegateways, test_profileipsecpage).
 TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
     auto dialog = Open();
     Ui_ProfileInfoUI* f = F(*dialog);
@@ -1582,29 +1587,9 @@ TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
         std::function<void()> fire;
     } cases[] = {
         {"ProfileInfoUI_MenuOutput_Click", [&] { emit f->pb_output->clicked(); }},
-        {"ProfileInfoUI_BestAdd_Click", [&] { emit f->tb_add->clicked(); }},
-        {"ProfileInfoUI_SSLConnect_DelServer", [&] { emit f->tb_bestDel->clicked(); }},
-        {"ProfileInfoUI_NewVPNNetwork_Show", [&] { emit f->tb_routerAdd->clicked(); }},
-        {"ProfileInfoUI_IPSECConnect_DelIP", [&] { emit f->tb_routerDel->clicked(); }},
-        {"ProfileInfoUI_IPSec_Use", [&] { emit f->cb_useIPSEC->clicked(); }},
-        {"ProfileInfoUI_PreSharedKey_Use", [&] { emit f->rb_preShareKey->clicked(); }},
-        {"ProfileInfoUI_Router_Use", [&] { emit f->cb_HandConfig->clicked(); }},
-        {"ProfileInfoUI_USBKey_Use", [&] { emit f->rb_digitalSignature->clicked(); }},
-        {"ProfileInfoUI_IKEPFS_Use", [&] { emit f->cb_usePFS->clicked(); }},
-        {"ProfileInfoUI_Tunnel_Use", [&] { emit f->cb_useTunnel->clicked(true); }},
-        {"ProfileInfoUI_autoBest", [&] { emit f->cb_autoBest->clicked(true); }},
         {"ProfileInfoUI_Connect_Create", [&] { emit f->pb_ok->clicked(); }},
         {"ProfileInfoUI_Connect_Save", [&] { emit f->pb_save->clicked(); }},
-        {"ProfileInfoUI_IPSec_MainMode_Choice", [&] { emit f->rb_negoMainMode->clicked(); }},
-        {"ProfileInfoUI_IPSec_AggressiveMode_Choice", [&] { emit f->rb_negoBarMode->clicked(); }},
-        {"ProfileInfoUI_IPSec_ID_Choice", [&] { f->cb_IDType->setCurrentIndex(1); }},
         {"ProfileInfoUI_Profile_Input", [&] { emit f->pb_inputProfile->clicked(true); }},
-        {"on_rb_ModeConfig_clicked", [&] { emit f->rb_ModeConfig->clicked(); }},
-        {"on_rb_HandConfig_clicked", [&] { emit f->rb_HandConfig->clicked(); }},
-        {"on_pb_SetPriorGateway_clicked", [&] { emit f->pb_SetPriorGateway->clicked(); }},
-        {"on_cb_LNSServer_stateChanged", [&] { f->cb_LNSServer->setChecked(false); }},
-        {"on_le_tunnelPassword_textEdited", [&] { emit f->le_tunnelPassword->textEdited("x"); }},
-        {"on_le_statusConfirm_textEdited", [&] { emit f->le_statusConfirm->textEdited("x"); }},
     };
     for (const Case& c : cases) {
         const std::string line = NotBuiltLine(c.slot);
@@ -1612,8 +1597,6 @@ TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
         c.fire();
         EXPECT_EQ(ui_test::LogCount(line), before + 1) << c.slot;
     }
-    // Stubs do nothing beyond their line: the LNS switch left the IPSec server alone.
-    EXPECT_TRUE(f->le_IPSECServer->isEnabled());
 }
 
 // ---- Edit mode against the simulator -----------------------------------------------------
