@@ -2059,7 +2059,8 @@ TEST_F(DialogTest, AnOverCapChangeGoesBackToTheFieldsOwnText) {
         auto* typed = Find<QLineEdit>(dialog.get(), c.typed);
         auto* over = Find<QLineEdit>(dialog.get(), c.overCap);
         typed->setText(QString::fromUtf8(c.text));
-        over->setText(QString(c.cap + 1, QChar('x')));  // a paste
+        // A paste within the field's length in characters, over its cap in bytes.
+        over->setText(QString(c.cap / 2 + 1, QChar(0xE9)));
         EXPECT_EQ(over->text(), QString::fromUtf8(c.expected)) << c.overCap << " after " << c.typed;
         EXPECT_EQ(typed->text(), QString::fromUtf8(c.text)) << c.typed;
     }
@@ -2068,7 +2069,7 @@ TEST_F(DialogTest, AnOverCapChangeGoesBackToTheFieldsOwnText) {
     Ui_ProfileInfoUI* f = F(*dialog);
     ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_connectNameSSL", "abc"));
     ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_descriptionMsgSSL", "xyz"));
-    f->le_connectNameSSL->setText(QString(128, QChar('n')));
+    f->le_connectNameSSL->setText(QString(64, QChar(0xE9)));
     EXPECT_EQ(f->le_connectNameSSL->text(), QString("abc"));
     EXPECT_EQ(f->le_connectNameIPSEC->text(), QString("abc"));
     EXPECT_EQ(f->le_descriptionMsgSSL->text(), QString("xyz"));
