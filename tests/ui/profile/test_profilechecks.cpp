@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include <QApplication>
@@ -114,10 +115,19 @@ TEST_F(ChecksTest, NormaliserRewritesOnlyEmptyAndAllZeroParts) {
 
 class NameTest : public ChecksTest {
 protected:
-    // A profile folder under the test's own home, holding these files.
+    // A home of the test's own, made after the platform has started with its own.
+    void SetUp() override {
+        ChecksTest::SetUp();
+        home = std::make_unique<vt_test::TempEnv>();
+    }
+    void TearDown() override {
+        home.reset();
+        ChecksTest::TearDown();
+    }
+    // A profile folder under the test's home, holding these files.
     void MakeProfiles(std::initializer_list<const char*> files) {
-        const std::string folder = env.Home() + "/.VanTrelo/config";
-        ASSERT_EQ(mkdir((env.Home() + "/.VanTrelo").c_str(), 0700), 0);
+        const std::string folder = home->Home() + "/.VanTrelo/config";
+        ASSERT_EQ(mkdir((home->Home() + "/.VanTrelo").c_str(), 0700), 0);
         ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
         for (const char* file : files) {
             std::ofstream(folder + "/" + file) << "[profile]\n";
@@ -125,11 +135,11 @@ protected:
     }
     void OnPage(int page) { W<QStackedWidget>("stackedWidget")->setCurrentIndex(page); }
 
-    vt_test::TempEnv env;
+    std::unique_ptr<vt_test::TempEnv> home;
 };
 
 TEST_F(NameTest, ATakenNameIgnoresCaseAndNoFolderMeansFree) {
-    const QString folder = QString::fromStdString(env.Home()) + "/.VanTrelo/config";
+    const QString folder = QString::fromStdString(home->Home()) + "/.VanTrelo/config";
     const std::string pathLine = "[Prpfile path][systemPath :" + folder.toStdString() + "]";
     const size_t lines = ui_test::LogCount(pathLine);
     EXPECT_TRUE(dialog->ProfileInfoUI_ProfileName_IsFree("office")) << "no folder yet";
