@@ -863,6 +863,33 @@ render_login_ipsec() {
     echo "render: $out/loginkeyipsecui_$ipsec_suffix.png"
 }
 
+# render_profile_editor: the profile dialog's gateway list, L2TP/IPSec page and route
+# dialog, filled as a user fills them, by tools/render/render_dialog in each language:
+# profile_gateways_SUFFIX.png (three gateways, the second the default), profile_ipsec_on_
+# SUFFIX.png with -settings and -routes beside it (IPSec on: its switch and key, its
+# IPSec settings, its end with manual routes), and profile_route_SUFFIX.png (the route
+# dialog over the profile dialog). Nothing here asks the service.
+render_profile_editor() {
+    for pair in "1033 en" "2052 zh"; do
+        set -- $pair
+        home="$work/home-profile-editor-$2"
+        mkdir -p "$home/tmp" "$home/run"
+        chmod 700 "$home/run"
+        for shot in "profile_gateways profile_gateways" "profile_ipsec profile_ipsec_on" \
+                    "profile_route profile_route"; do
+            (
+                export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+                       XDG_RUNTIME_DIR="$home/run" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+                exec build/tools/render/render_dialog ${shot% *} "$1" "$root/build/bin/" \
+                     "$out/${shot#* }_$2.png"
+            ) >"$home/output.log" 2>&1 ||
+                { cat "$home/output.log" >&2; fail "no picture ${shot#* }_$2.png"; }
+        done
+        echo "render: $out/profile_gateways_$2.png, profile_ipsec_on_$2*.png and" \
+             "profile_route_$2.png"
+    done
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -884,3 +911,4 @@ render_login_road 1033 en
 render_login_road 2052 zh
 render_login_ipsec 1033 en
 render_login_ipsec 2052 zh
+render_profile_editor

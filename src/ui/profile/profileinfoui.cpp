@@ -4,15 +4,24 @@
 
 #include "profileinfoui.h"
 
+#include <algorithm>
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QIcon>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QTreeWidget>
 
 #include "UIConstants"
 #include "ddm_log.h"
 #include "languagesetting.h"
+#include "newvpnnetwork.h"
 #include "profileinfouiprivate.h"
 #include "servicelink.h"
 #include "ui_profileinfoui.h"
@@ -26,6 +35,50 @@ namespace {
 constexpr int kNameCap = 127;
 constexpr int kDescriptionCap = 255;
 constexpr int kGatewayNameCap = 512;
+constexpr int kTunnelNameCap = 127;
+constexpr int kTunnelPasswordCap = 127;
+constexpr int kPreSharedKeyCap = 128;
+
+// Lengths in characters and the bounds of the number fields.
+constexpr int kNameLength = 127;
+constexpr int kDescriptionLength = 255;
+constexpr int kAddressLength = 127;
+constexpr int kTunnelNameLength = 127;
+constexpr int kTunnelPasswordLength = 127;
+constexpr int kPreSharedKeyLength = 128;
+constexpr int kDnsSuffixLength = 63;
+constexpr int kGatewayNameLength = 512;
+constexpr int kPortMin = 0;
+constexpr int kPortMax = 65535;
+constexpr int kIkeLifetimeMin = 60;
+constexpr int kIpsecLifetimeMin = 30;
+constexpr int kLifetimeMax = 604800;
+
+// Host names as the gateway and server fields take them.
+constexpr int kHostNameMin = 3;
+constexpr int kHostNameMax = 63;
+const char kHttpPrefix[] = "http://";
+constexpr int kHttpPrefixLength = 7;
+
+// Where the service keeps one file per profile, under the home folder.
+const char kProfileFolder[] = "/.VanTrelo/config";
+
+// The gateway list: the add button stops at 15 rows (a read profile may bring 16).
+constexpr int kGatewayRowsMax = 15;
+constexpr int kGatewayAddressColumn = 0;
+constexpr int kGatewayPortColumn = 1;
+constexpr int kGatewayDefaultColumn = 2;
+
+// The route list holds as many rows as the record has route entries.
+constexpr int kRouteRowsMax = 64;
+constexpr int kRouteAddressColumn = 0;
+constexpr int kRouteMaskColumn = 1;
+
+// Items of the identity type and of the IKE hash.
+constexpr int kIdTypeIp = 0;
+constexpr int kIdTypeName = 1;
+constexpr int kIkeHashesWithoutSha256 = 2;
+constexpr int kIkeHashSha256 = 2;
 
 constexpr int kPageSSL = 0;
 constexpr int kPageIPSec = 1;
@@ -88,6 +141,22 @@ ProfileInfoUI::ProfileInfoUI(QWidget* parent)
     : basewidget(parent), ui(new Ui_ProfileInfoUI), d(new ProfileInfoUIPrivate) {
     // The form connects the on_ slots last, so none of them runs while it is built.
     ui->setupUi(this);
+
+    // The tunnel name and the two secrets are capped in bytes like the names, and from
+    // the same moment, so that a text the dialog puts in (a read profile) is the one an
+    // over-cap change goes back to.
+    connect(ui->le_tunnelName, &QLineEdit::textChanged, this, [this](const QString& text) {
+        CapText(ui->le_tunnelName, kTunnelNameCap, d->lastAcceptedTunnelName, nullptr, kAnyPage,
+                text);
+    });
+    connect(ui->le_tunnelPassword, &QLineEdit::textChanged, this, [this](const QString& text) {
+        CapText(ui->le_tunnelPassword, kTunnelPasswordCap, d->lastAcceptedTunnelPassword, nullptr,
+                kAnyPage, text);
+    });
+    connect(ui->le_statusConfirm, &QLineEdit::textChanged, this, [this](const QString& text) {
+        CapText(ui->le_statusConfirm, kPreSharedKeyCap, d->lastAcceptedStatusConfirm, nullptr,
+                kAnyPage, text);
+    });
 
     // Routes are always entered by hand: the mode choice and the DNS suffix never show,
     // and the route list waits for its switch.
@@ -710,10 +779,768 @@ void ProfileInfoUI::ProfileInfoUI_GmSSL_Status_Set(bool bType) {
     }
 }
 
+// ---- Input control ---------------------------------------------------------------------
+
+void ProfileInfoUI::SetInputControl() {
+    ui->le_connectNameSSL->setMaxLength(kNameLength);
+    Util_SetAccountValidator(ui->le_connectNameSSL);
+    ui->le_connectNameIPSEC->setMaxLength(kNameLength);
+    Util_SetAccountValidator(ui->le_connectNameIPSEC);
+    ui->le_descriptionMsgSSL->setMaxLength(kDescriptionLength);
+    ui->le_descriptionMsgIPSEC->setMaxLength(kDescriptionLength);
+    ui->le_gatewayAddress->setMaxLength(kAddressLength);
+    ui->le_port->setValidator(new QIntValidator(kPortMin, kPortMax, ui->le_port));
+    ui->le_LNSServer->setMaxLength(kAddressLength);
+    ui->le_IPSECServer->setMaxLength(kAddressLength);
+    ui->le_tunnelName->setMaxLength(kTunnelNameLength);
+    Util_SetNoChineseValidator(ui->le_tunnelName);
+    ui->le_routerDNS->setMaxLength(kDnsSuffixLength);
+    ui->le_localGatewayName->setMaxLength(kGatewayNameLength);
+    ui->le_remoteGatewayName->setMaxLength(kGatewayNameLength);
+    ui->le_ikeSADuration->setValidator(
+        new QIntValidator(kIkeLifetimeMin, kLifetimeMax, ui->le_ikeSADuration));
+    ui->le_ipsecSADuration->setValidator(
+        new QIntValidator(kIpsecLifetimeMin, kLifetimeMax, ui->le_ipsecSADuration));
+
+    // The secrets can be typed, never copied out or pasted in: the filter refuses the key
+    // sequences and the middle button's selection paste, and there is no menu to do it.
+    const struct {
+        QLineEdit* field;
+        int length;
+    } secrets[] = {{ui->le_tunnelPassword, kTunnelPasswordLength},
+                   {ui->le_statusConfirm, kPreSharedKeyLength}};
+    for (const auto& secret : secrets) {
+        secret.field->setMaxLength(secret.length);
+        Util_SetNoChineseValidator(secret.field);
+        secret.field->setContextMenuPolicy(Qt::NoContextMenu);
+        secret.field->installEventFilter(this);
+    }
+}
+
+// ---- Event filter ----------------------------------------------------------------------
+
+namespace {
+
+// The decimal value of a lifetime field; 0 for a text that is not a number.
+qint64 LifetimeValue(const QLineEdit* field) {
+    bool ok = false;
+    const qint64 value = field->text().toLongLong(&ok, 10);
+    return ok ? value : 0;
+}
+
+}  // namespace
+
+bool ProfileInfoUI::eventFilter(QObject* watched, QEvent* event) {
+    const bool bottomButton =
+        watched == ui->pb_cancel || watched == ui->pb_ok || watched == ui->pb_save;
+    if (bottomButton && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Left) {
+            if (!ui->pb_cancel->hasFocus() && (ui->pb_save->hasFocus() || ui->pb_ok->hasFocus())) {
+                ui->pb_cancel->setFocus(Qt::OtherFocusReason);
+            }
+            return true;
+        }
+        if (key == Qt::Key_Right) {
+            // Only one of the two confirm buttons is shown: the focus ends on that one.
+            if (ui->pb_cancel->hasFocus()) {
+                ui->pb_save->setFocus(Qt::OtherFocusReason);
+                ui->pb_ok->setFocus(Qt::OtherFocusReason);
+            }
+            return true;
+        }
+    }
+
+    if (event->type() == QEvent::FocusOut) {
+        if (watched == ui->le_ikeSADuration && LifetimeValue(ui->le_ikeSADuration) < kIkeLifetimeMin) {
+            ui->le_ikeSADuration->setText(QString::number(kIkeLifetimeMin));
+        } else if (watched == ui->le_ipsecSADuration &&
+                   LifetimeValue(ui->le_ipsecSADuration) < kIpsecLifetimeMin) {
+            ui->le_ipsecSADuration->setText(QString::number(kIpsecLifetimeMin));
+        }
+    }
+
+    if (watched == ui->le_statusConfirm || watched == ui->le_tunnelPassword) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* keyEvent = static_cast<QKeyEvent*>(event);
+            if (keyEvent->matches(QKeySequence::Paste) || keyEvent->matches(QKeySequence::Copy)) {
+                return true;
+            }
+        } else if (event->type() == QEvent::MouseButtonRelease &&
+                   static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton) {
+            return true;
+        }
+    }
+
+    // Scrolling the page over a combo box must not change the choice under the pointer.
+    if (event->type() == QEvent::Wheel &&
+        (watched == ui->cb_authMode || watched == ui->cb_ESPAuthAlgo ||
+         watched == ui->cb_ESPEncryAlgo || watched == ui->cb_authAlgo ||
+         watched == ui->cb_encryAlgo || watched == ui->cb_DHGroup ||
+         watched == ui->cb_tunnelMode)) {
+        return true;
+    }
+
+    return basewidget::eventFilter(watched, event);
+}
+
+// Set only by typing: a placeholder the program puts in does not count as a new secret.
+void ProfileInfoUI::on_le_tunnelPassword_textEdited(QString /*text*/) {
+    d->tunnelPasswordEdited = true;
+}
+
+void ProfileInfoUI::on_le_statusConfirm_textEdited(QString /*text*/) {
+    d->preSharedKeyEdited = true;
+}
+
+// ---- Checks ----------------------------------------------------------------------------
+
+bool ProfileInfoUI::ProfileInfoUI_IPAddress_Check(const QString& text) const {
+    static const QRegularExpression quad(QRegularExpression::anchoredPattern(
+        QStringLiteral("((2[0-4]\\d|25[0-5]|[01]?\\d\\d?)\\.){3}(2[0-4]\\d|25[0-5]|[01]?\\d\\d?)")));
+    static const QRegularExpression digits(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{0,127}")));
+    return quad.match(text).hasMatch() || digits.match(text).hasMatch();
+}
+
+namespace {
+
+bool IsAsciiLetter(QChar c) {
+    const ushort u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+bool IsAsciiDigit(QChar c) {
+    const ushort u = c.unicode();
+    return u >= '0' && u <= '9';
+}
+
+}  // namespace
+
+bool ProfileInfoUI::ProfileInfoUI_DomainName_Check(const QString& text) const {
+    const int length = text.size();
+    if (length < kHostNameMin || length > kHostNameMax) {
+        return false;
+    }
+    const auto badEnd = [](QChar c) {
+        return c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('/');
+    };
+    if (badEnd(text.front()) || badEnd(text.back())) {
+        return false;
+    }
+    bool dot = false;
+    for (int i = 1; i < length - 1; ++i) {
+        const QChar c = text[i];
+        const bool allowed = IsAsciiLetter(c) || IsAsciiDigit(c) || c == QLatin1Char('-') ||
+                             c == QLatin1Char('.') || c == QLatin1Char('/') ||
+                             c == QLatin1Char(':');
+        if (!allowed) {
+            return false;
+        }
+        const QChar next = text[i + 1];
+        if ((c == QLatin1Char('-') || c == QLatin1Char('.')) && next == c) {
+            return false;
+        }
+        dot = dot || c == QLatin1Char('.');
+    }
+    if (!dot) {
+        return false;
+    }
+    const QString last = text.mid(text.lastIndexOf(QLatin1Char('.')) + 1);
+    return std::any_of(last.cbegin(), last.cend(), IsAsciiLetter);
+}
+
+bool ProfileInfoUI::ProfileInfoUI_ProfileName_IsFree(const QString& name) {
+    const QString wanted = name.toLower() + QLatin1String(".ini");
+    const QString folder = QDir::homePath() + QLatin1String(kProfileFolder);
+    Util_WriteLog(0, DDM_LOG_INFO, "[Prpfile path][systemPath :" + folder + "]");
+    const QDir dir(folder);
+    if (!dir.exists()) {
+        return true;
+    }
+    // The filter ignores case, as the comparison does: "OFFICE.INI" names "office" too.
+    const QStringList entries = dir.entryList({QStringLiteral("*.ini")},
+                                              QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                  QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        if (entry.toLower() == wanted) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QLineEdit* ProfileInfoUI::NameFieldInView() const {
+    switch (ui->stackedWidget->currentIndex()) {
+    case kPageSSL:
+        return ui->le_connectNameSSL;
+    case kPageIPSec:
+        return ui->le_connectNameIPSEC;
+    default:
+        return nullptr;
+    }
+}
+
+bool ProfileInfoUI::ProfileInfoUI_ConnectName_Check(const QString& name) {
+    // A blank name is refused in every mode: the profile would take the file name of the
+    // connection the dialog was opened on, or be the nameless ".ini" no list shows.
+    if (name.trimmed().isEmpty()) {
+        Util_SetErrorStyle(NameFieldInView());
+        return false;
+    }
+    // A browser drives the client in plugin mode: it asks no question about taken names.
+    if (UIContext::GetInstance()->GetPluginMode() == 1) {
+        return true;
+    }
+    if (ProfileInfoUI_ProfileName_IsFree(name)) {
+        return true;
+    }
+    const GLOBALLANG global = LanguageSetting::GetInstance()->GetGlobalLang();
+    QMessageBox box(QMessageBox::Critical, global.ERROR,
+                    Text("/UI_PROFILEINFO/UI_PROFILEINFO_CONNECTIONNAME_EXIST"),
+                    QMessageBox::NoButton, this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box.addButton(global.OK, QMessageBox::AcceptRole);
+    box.exec();
+    if (QLineEdit* field = NameFieldInView()) {
+        field->clear();
+        Util_SetErrorStyle(field);
+    }
+    return false;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_SSLGateway_NullCheck() {
+    if (!ui->le_gatewayAddress->text().isEmpty() || ui->tw_serverAddress->topLevelItemCount() > 0) {
+        return true;
+    }
+    Util_SetErrorStyle(ui->le_gatewayAddress);
+    return false;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_Port_NullCheck() {
+    if (!ui->le_port->text().isEmpty() || ui->tw_serverAddress->topLevelItemCount() > 0) {
+        return true;
+    }
+    Util_SetErrorStyle(ui->le_port);
+    return false;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_LNSServer_NullCheck() {
+    if (!ui->le_LNSServer->text().isEmpty()) {
+        return true;
+    }
+    Util_SetErrorStyle(ui->le_LNSServer);
+    return false;
+}
+
+// The two GM certificates come as a pair or not at all.
+bool ProfileInfoUI::ProfileInfoUI_GmCertificate_Check() {
+    if (!ui->cb_gmalgorithm->isChecked()) {
+        return true;
+    }
+    const bool sign = !ui->sign_certificate->text().isEmpty();
+    const bool encryption = !ui->encryption_certificate->text().isEmpty();
+    if (sign == encryption) {
+        return true;
+    }
+    Util_SetErrorStyle(sign ? ui->encryption_certificate : ui->sign_certificate);
+    return false;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_IPSECFields_Check(const QString& tunnelName) {
+    bool ok = true;
+    if (tunnelName.trimmed().isEmpty()) {
+        Util_SetErrorStyle(ui->le_tunnelName);
+        ok = false;
+    }
+    if (ui->cb_useTunnel->isChecked() && ui->le_tunnelPassword->text().isEmpty()) {
+        Util_SetErrorStyle(ui->le_tunnelPassword);
+        ok = false;
+    }
+    const bool ipsec = ui->cb_useIPSEC->isChecked();
+    if (ipsec && ui->le_statusConfirm->text().isEmpty() && ui->rb_preShareKey->isChecked()) {
+        Util_SetErrorStyle(ui->le_statusConfirm);
+        ok = false;
+    }
+    if (ipsec && ui->rb_negoBarMode->isChecked() && ui->cb_IDType->currentIndex() == kIdTypeName) {
+        for (QLineEdit* name : {ui->le_localGatewayName, ui->le_remoteGatewayName}) {
+            if (name->text().isEmpty()) {
+                Util_SetErrorStyle(name);
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_SSLConnect_Check(int mode) {
+    ProfileInfoUI_SSLErrorStyle_Clear();
+    bool ok = true;
+    if (mode == 0 && !ProfileInfoUI_ConnectName_Check(ui->le_connectNameSSL->text())) {
+        ok = false;
+    }
+    if (!ProfileInfoUI_SSLGateway_NullCheck()) {
+        ok = false;
+    }
+    if (!ProfileInfoUI_Port_NullCheck()) {
+        ok = false;
+    }
+    const QString address = ui->le_gatewayAddress->text();
+    if (!address.isEmpty()) {
+        if (ProfileInfoUI_IPAddress_Check(address) || ProfileInfoUI_DomainName_Check(address)) {
+            if (!ProfileInfoUI_Gateway_IsNew(address)) {
+                ok = false;
+            }
+        } else {
+            ui->le_gatewayAddress->clear();
+            Util_SetErrorStyle(ui->le_gatewayAddress);
+            ok = false;
+        }
+    }
+    if (!ProfileInfoUI_GmCertificate_Check()) {
+        ok = false;
+    }
+    return ok;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_IPSECConnect_Check(int mode) {
+    ProfileInfoUI_IPSECErrorStyle_Clear();
+    bool ok = true;
+    if (mode == 0 && !ProfileInfoUI_ConnectName_Check(ui->le_connectNameIPSEC->text())) {
+        ok = false;
+    }
+    if (!ProfileInfoUI_LNSServer_NullCheck()) {
+        ok = false;
+    }
+    // The empty text passes here as a string of no digits; the step above failed it.
+    const QString lns = ui->le_LNSServer->text();
+    if (!ProfileInfoUI_IPAddress_Check(lns) && !ProfileInfoUI_DomainName_Check(lns)) {
+        ui->le_LNSServer->clear();
+        Util_SetErrorStyle(ui->le_LNSServer);
+        ok = false;
+    }
+    if (!ProfileInfoUI_IPSECFields_Check(ui->le_tunnelName->text())) {
+        ok = false;
+    }
+    if (!ui->cb_LNSServer->isChecked() && ui->le_IPSECServer->isEnabled()) {
+        const QString server = ui->le_IPSECServer->text();
+        if (server.isEmpty() ||
+            (!ProfileInfoUI_IPAddress_Check(server) && !ProfileInfoUI_DomainName_Check(server))) {
+            Util_SetErrorStyle(ui->le_IPSECServer);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+void ProfileInfoUI::ProfileInfoUI_SSLErrorStyle_Clear() {
+    for (QWidget* field : {ui->le_connectNameSSL, ui->le_gatewayAddress, ui->le_port}) {
+        Util_ClearErrorStyle(field);
+    }
+}
+
+void ProfileInfoUI::ProfileInfoUI_IPSECErrorStyle_Clear() {
+    for (QWidget* field :
+         {ui->le_connectNameIPSEC, ui->le_LNSServer, ui->le_tunnelName, ui->le_tunnelPassword,
+          ui->le_statusConfirm, ui->le_IPSECServer, ui->le_localGatewayName,
+          ui->le_remoteGatewayName, ui->le_routerDNS, ui->le_ikeSADuration,
+          ui->le_ipsecSADuration}) {
+        Util_ClearErrorStyle(field);
+    }
+}
+
+// ---- Messages --------------------------------------------------------------------------
+
+void ProfileInfoUI::ShowOwnBox(QMessageBox::Icon icon, const char* key) {
+    const GLOBALLANG global = LanguageSetting::GetInstance()->GetGlobalLang();
+    QMessageBox box(icon, global.WARNING, Text(key), QMessageBox::NoButton, this,
+                    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box.addButton(global.OK, QMessageBox::AcceptRole);
+    box.exec();
+}
+
+// ---- SSL gateway list ------------------------------------------------------------------
+// The default gateway is the row whose position the private index holds; that row shows
+// the mark in its third column.
+
+namespace {
+
+QString WithoutHttpPrefix(const QString& address) {
+    return address.startsWith(QLatin1String(kHttpPrefix)) ? address.mid(kHttpPrefixLength)
+                                                          : address;
+}
+
+}  // namespace
+
+void ProfileInfoUI::ProfileInfoUI_BestAdd_Click() {
+    if (ui->tw_serverAddress->topLevelItemCount() >= kGatewayRowsMax) {
+        Util_ShowWarning(Text("/UI_PROFILEINFO/UI_PROFILEINFO_GATEWAYIP_MAX"), QString(), -1);
+        return;
+    }
+    QString address = ui->le_gatewayAddress->text();
+    const QString port = ui->le_port->text();
+    if (!ProfileInfoUI_GatewayPort_Check(address, port)) {
+        return;
+    }
+    if (!ProfileInfoUI_IPAddress_Check(address) && !ProfileInfoUI_DomainName_Check(address)) {
+        ui->le_gatewayAddress->clear();
+        Util_ShowWarning(Text("/UI_PROFILEINFO/UI_PROFILEINFO_GATEWAYIP_FAIL"), QString(), -1);
+        return;
+    }
+    ProfileInfoUI_IPText_Normalize(address);
+    // The row will hold the address without its "http://": that is the text a duplicate
+    // must be looked for, or "http://h.example" would list h.example a second time.
+    if (!ProfileInfoUI_Gateway_IsNew(WithoutHttpPrefix(address))) {
+        return;
+    }
+    if (ui->w_best->isHidden()) {
+        ui->w_best->show();
+    }
+    ProfileInfoUI_SSLConnect_AddServer(address, port);
+    ui->le_gatewayAddress->clear();
+    ui->label_7->hide();
+}
+
+bool ProfileInfoUI::ProfileInfoUI_GatewayPort_Check(const QString& address, const QString& port) {
+    if (!address.isEmpty() && !port.isEmpty()) {
+        return true;
+    }
+    ShowOwnBox(QMessageBox::Critical, address.isEmpty()
+                                          ? "/UI_PROFILEINFO/UI_PROFILEINFO_GATEWAYIP_EMPTY"
+                                          : "/UI_PROFILEINFO/UI_PROFILEINFO_PORT_EMPTY");
+    return false;
+}
+
+bool ProfileInfoUI::ProfileInfoUI_Gateway_IsNew(const QString& address) {
+    for (int row = 0; row < ui->tw_serverAddress->topLevelItemCount(); ++row) {
+        if (ui->tw_serverAddress->topLevelItem(row)->text(kGatewayAddressColumn) == address) {
+            ShowOwnBox(QMessageBox::Critical, "/UI_PROFILEINFO/UI_PROFILEINFO_GATEWAYIP_EXIST");
+            ui->le_gatewayAddress->clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+void ProfileInfoUI::ProfileInfoUI_IPText_Normalize(QString& text) const {
+    QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    for (QString& part : parts) {
+        if (part.isEmpty() || part == QLatin1String("00") || part == QLatin1String("000")) {
+            part = QStringLiteral("0");
+        }
+    }
+    text = parts.join(QLatin1Char('.'));
+}
+
+void ProfileInfoUI::ProfileInfoUI_SSLConnect_AddServer(QString address, QString port) {
+    auto* row = new QTreeWidgetItem;
+    row->setText(kGatewayAddressColumn, WithoutHttpPrefix(address));
+    row->setText(kGatewayPortColumn, port);
+    row->setText(kGatewayDefaultColumn, QString());
+    ui->tw_serverAddress->addTopLevelItem(row);
+    const int count = ui->tw_serverAddress->topLevelItemCount();
+    Util_WriteLog(0, DDM_LOG_DEBUG,
+                  "[ProfileInfo ui add ssl address][count is " + QString::number(count) + "]");
+    if (d->defaultGatewayIndex == -1 && count == 1) {
+        row->setText(kGatewayDefaultColumn, Text("/UI_PROFILEINFO/UI_PROFILEINFO_DEFAULT_GATEWAY"));
+        d->defaultGatewayIndex = 0;
+    }
+}
+
+void ProfileInfoUI::ProfileInfoUI_SSLConnect_DelServer() {
+    QTreeWidget* list = ui->tw_serverAddress;
+    // Items, not positions: each removal moves the rows below it up.
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty()) {
+        ShowOwnBox(QMessageBox::Warning, "/UI_PROFILEINFO/UI_PROFILEINFO_SELECT_EMPTY");
+        return;
+    }
+    for (QTreeWidgetItem* item : selected) {
+        list->setCurrentItem(item);
+        const int row = list->indexOfTopLevelItem(item);
+        const bool wasDefault = row == d->defaultGatewayIndex;
+        delete list->takeTopLevelItem(row);
+        if (wasDefault) {
+            if (list->topLevelItemCount() > 0) {
+                list->topLevelItem(0)->setText(kGatewayDefaultColumn,
+                                               Text("/UI_PROFILEINFO/UI_PROFILEINFO_DEFAULT_GATEWAY"));
+                d->defaultGatewayIndex = 0;
+                Util_WriteLog(0, DDM_LOG_INFO, QStringLiteral("[The default gateway number is 0.]"));
+            }
+        } else if (row < d->defaultGatewayIndex) {
+            --d->defaultGatewayIndex;
+        }
+    }
+    if (list->topLevelItemCount() == 0) {
+        d->defaultGatewayIndex = -1;
+        ui->w_best->hide();
+        ui->label_7->show();
+    }
+}
+
+void ProfileInfoUI::on_pb_SetPriorGateway_clicked() {
+    QTreeWidget* list = ui->tw_serverAddress;
+    QTreeWidgetItem* current = list->currentItem();
+    if (current == nullptr) {
+        return;
+    }
+    if (QTreeWidgetItem* old = list->topLevelItem(d->defaultGatewayIndex)) {
+        old->setText(kGatewayDefaultColumn, QString());
+    }
+    current->setText(kGatewayDefaultColumn, Text("/UI_PROFILEINFO/UI_PROFILEINFO_DEFAULT_GATEWAY"));
+    d->defaultGatewayIndex = list->indexOfTopLevelItem(current);
+}
+
+// With the automatic choice the client picks the gateway; the default is kept for when it
+// is switched off again.
+void ProfileInfoUI::ProfileInfoUI_autoBest() {
+    ui->pb_SetPriorGateway->setEnabled(!ui->cb_autoBest->isChecked());
+}
+
+// ---- L2TP/IPSec page -------------------------------------------------------------------
+// Only the user's clicks reach most of these slots; a field set from code keeps its
+// dependants as they are, except the IPSec server switch and the identity type, which
+// follow every change.
+
+void ProfileInfoUI::ProfileInfoUI_IPSec_Use() {
+    QWidget* ipsecParts[] = {ui->w_ipsecEnable, ui->gb_ipsecSetting, ui->gb_ikeSetting,
+                             ui->gb_ipsecSettingAdvanced, ui->gb_ikeSettingAdvanced,
+                             ui->pb_ipsecIPSec};
+    if (ui->cb_useIPSEC->isChecked()) {
+        ui->w_ipsec->show();
+        for (QWidget* part : ipsecParts) {
+            part->setEnabled(true);
+        }
+        ui->pb_ipsecIPSec->setStyleSheet(d->subMenuStyleOther);
+        // With IPSec the route mode is the pair of choices, starting at Mode Config.
+        ui->w_RouteMode->show();
+        ui->rb_ModeConfig->click();
+        ui->cb_HandConfig->hide();
+    } else {
+        Util_ClearErrorStyle(ui->le_statusConfirm);
+        ui->w_ipsec->hide();
+        for (QWidget* part : ipsecParts) {
+            part->setEnabled(false);
+        }
+        ui->pb_ipsecIPSec->setStyleSheet(d->subMenuStyleDisabled);
+        ui->pb_ipsecIPSec->setIcon(QIcon(*d->grayDotIcon));
+        ui->w_RouteMode->hide();
+        ui->cb_HandConfig->show();
+        // Without IPSec the single box takes over the last choice of the pair.
+        if (ui->rb_HandConfig->isChecked() != ui->cb_HandConfig->isChecked()) {
+            ui->cb_HandConfig->click();
+        }
+    }
+    // Last, so that a slot run from here finds the page complete.
+    QCoreApplication::processEvents();
+}
+
+void ProfileInfoUI::ProfileInfoUI_Tunnel_Use() {
+    const bool use = ui->cb_useTunnel->isChecked();
+    if (!use) {
+        Util_ClearErrorStyle(ui->le_tunnelPassword);
+    }
+    for (QWidget* w : {static_cast<QWidget*>(ui->l_tunnelPassword),
+                       static_cast<QWidget*>(ui->le_tunnelPassword),
+                       static_cast<QWidget*>(ui->label_13)}) {
+        w->setEnabled(use);
+    }
+    QCoreApplication::processEvents();
+}
+
+// The key field names the pre-shared key, or the USB key's PIN, which the key itself asks
+// for: the field is then only shown, with its text kept for a return to the shared key.
+void ProfileInfoUI::ProfileInfoUI_PreSharedKey_Use() {
+    if (ui->rb_preShareKey->isChecked()) {
+        ui->l_statusConfirm->setText(Text("/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_STATUSCONFIRM"));
+        ui->l_statusConfirm->setEnabled(true);
+        ui->le_statusConfirm->setEnabled(true);
+        if (ui->cb_authAlgo->count() == kIkeHashesWithoutSha256) {
+            ui->cb_authAlgo->addItem(QStringLiteral("SHA2-256"));
+            ui->cb_authAlgo->setCurrentIndex(kIkeHashSha256);
+        }
+    } else if (ui->rb_digitalSignature->isChecked()) {
+        ui->l_statusConfirm->setText(Text("/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_USBPIN"));
+        ui->l_statusConfirm->setEnabled(false);
+        ui->le_statusConfirm->setEnabled(false);
+    }
+}
+
+// A USB key signs with SHA-1 or MD5 only.
+void ProfileInfoUI::ProfileInfoUI_USBKey_Use() {
+    if (ui->rb_preShareKey->isChecked()) {
+        ui->l_statusConfirm->setText(Text("/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_STATUSCONFIRM"));
+        ui->l_statusConfirm->setEnabled(true);
+        ui->le_statusConfirm->setEnabled(true);
+    } else if (ui->rb_digitalSignature->isChecked()) {
+        Util_ClearErrorStyle(ui->le_statusConfirm);
+        ui->l_statusConfirm->setText(Text("/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_USBPIN"));
+        ui->l_statusConfirm->setEnabled(false);
+        ui->le_statusConfirm->setEnabled(false);
+        if (ui->cb_authAlgo->count() == kIkeHashesWithoutSha256 + 1) {
+            ui->cb_authAlgo->removeItem(kIkeHashSha256);
+            ui->cb_authAlgo->setCurrentIndex(0);
+        }
+    }
+}
+
+// The PFS group keeps its choice while PFS is off.
+void ProfileInfoUI::ProfileInfoUI_IKEPFS_Use() {
+    const bool use = ui->cb_usePFS->isChecked();
+    ui->l_parameter->setEnabled(use);
+    ui->cb_parameter->setEnabled(use);
+}
+
+namespace {
+
+void EmptyAndDisable(QLineEdit* field, bool unmark) {
+    if (unmark) {
+        Util_ClearErrorStyle(field);
+    }
+    field->clear();
+    field->setEnabled(false);
+}
+
+}  // namespace
+
+// Gateway names are exchanged only in aggressive mode with the identity type Name.
+void ProfileInfoUI::ProfileInfoUI_IPSec_MainMode_Choice() {
+    ui->cb_IDType->setCurrentIndex(kIdTypeIp);
+    ui->cb_IDType->setEnabled(false);
+    EmptyAndDisable(ui->le_localGatewayName, true);
+    EmptyAndDisable(ui->le_remoteGatewayName, true);
+}
+
+void ProfileInfoUI::ProfileInfoUI_IPSec_AggressiveMode_Choice() {
+    ui->cb_IDType->setEnabled(true);
+    if (ui->cb_IDType->currentIndex() != kIdTypeIp) {
+        ui->le_localGatewayName->setEnabled(true);
+        ui->le_remoteGatewayName->setEnabled(true);
+    } else {
+        EmptyAndDisable(ui->le_localGatewayName, false);
+        EmptyAndDisable(ui->le_remoteGatewayName, false);
+    }
+}
+
+void ProfileInfoUI::ProfileInfoUI_IPSec_ID_Choice(int index) {
+    if (!ui->rb_negoBarMode->isChecked()) {
+        return;
+    }
+    if (index == kIdTypeName) {
+        ui->le_localGatewayName->setEnabled(true);
+        ui->le_remoteGatewayName->setEnabled(true);
+    } else {
+        EmptyAndDisable(ui->le_localGatewayName, true);
+        EmptyAndDisable(ui->le_remoteGatewayName, true);
+    }
+}
+
+// Checked, the LNS server's address serves as IPSec server: the field has nothing to hold.
+void ProfileInfoUI::on_cb_LNSServer_stateChanged(int /*state*/) {
+    if (ui->cb_LNSServer->isChecked()) {
+        Util_ClearErrorStyle(ui->le_IPSECServer);
+        ui->l_IPSECServer->setEnabled(false);
+        ui->le_IPSECServer->setEnabled(false);
+        ui->le_IPSECServer->clear();
+    } else {
+        ui->l_IPSECServer->setEnabled(true);
+        ui->le_IPSECServer->setEnabled(true);
+    }
+    QCoreApplication::processEvents();
+}
+
+// ---- Routes ----------------------------------------------------------------------------
+
+void ProfileInfoUI::ProfileInfoUI_RouteWidgets_Enable(bool enable) {
+    for (QWidget* w : {static_cast<QWidget*>(ui->l_routerTip), static_cast<QWidget*>(ui->tw_router),
+                       static_cast<QWidget*>(ui->tb_routerAdd),
+                       static_cast<QWidget*>(ui->tb_routerDel)}) {
+        w->setEnabled(enable);
+    }
+}
+
+// Routes given by the gateway (Mode Config) leave the list unused: it is greyed and
+// nothing in it stays selected.
+void ProfileInfoUI::ProfileInfoUI_Router_Use() {
+    const bool manual = ui->cb_HandConfig->isChecked();
+    ProfileInfoUI_RouteWidgets_Enable(manual);
+    if (!manual) {
+        ui->tw_router->clearSelection();
+    }
+}
+
+void ProfileInfoUI::on_rb_ModeConfig_clicked() {
+    if (ui->rb_ModeConfig->isChecked()) {
+        ProfileInfoUI_RouteWidgets_Enable(false);
+        ui->tw_router->clearSelection();
+    }
+}
+
+void ProfileInfoUI::on_rb_HandConfig_clicked() {
+    if (ui->rb_HandConfig->isChecked()) {
+        ProfileInfoUI_RouteWidgets_Enable(true);
+    }
+}
+
+// The route dialog stays a child of this dialog after it ends.
+void ProfileInfoUI::ProfileInfoUI_NewVPNNetwork_Show() {
+    if (ui->tw_router->topLevelItemCount() >= kRouteRowsMax) {
+        ShowOwnBox(QMessageBox::Warning, "/UI_PROFILEINFO/UI_PROFILEINFO_ROUTE_MAX");
+        return;
+    }
+    auto* network = new NewVPNNetwork(this);
+    network->Init();
+    connect(network, &NewVPNNetwork::signal_newIP, this,
+            &ProfileInfoUI::ProfileInfoUI_IPSECConnect_AddIP);
+    network->exec();
+}
+
+bool ProfileInfoUI::ProfileInfoUI_RouteCell_IsNew(int column, const QString& text) const {
+    for (int row = 0; row < ui->tw_router->topLevelItemCount(); ++row) {
+        if (ui->tw_router->topLevelItem(row)->text(column) == text) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A route repeats a listed one when one row holds both its address and its mask, as the
+// profile's read-back sees it: 10.0.0.0/255.0.0.0 beside 10.0.0.0/255.255.0.0 and
+// 192.168.0.0/255.0.0.0 is a route of its own.
+void ProfileInfoUI::ProfileInfoUI_IPSECConnect_AddIP(QString ip, QString mask) {
+    ProfileInfoUI_IPText_Normalize(ip);
+    ProfileInfoUI_IPText_Normalize(mask);
+    QStringList addresses;
+    QStringList masks;
+    for (int row = 0; row < ui->tw_router->topLevelItemCount(); ++row) {
+        addresses << ui->tw_router->topLevelItem(row)->text(kRouteAddressColumn);
+        masks << ui->tw_router->topLevelItem(row)->text(kRouteMaskColumn);
+    }
+    if (Util_FindPair(addresses, masks, ip, mask)) {
+        ShowOwnBox(QMessageBox::Warning, "/UI_PROFILEINFO/UI_PROFILEINFO_REPEAT_ADDRESS");
+        return;
+    }
+    auto* row = new QTreeWidgetItem;
+    row->setText(kRouteAddressColumn, ip);
+    row->setText(kRouteMaskColumn, mask);
+    ui->tw_router->addTopLevelItem(row);
+}
+
+void ProfileInfoUI::ProfileInfoUI_IPSECConnect_DelIP() {
+    QTreeWidget* list = ui->tw_router;
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty()) {
+        ShowOwnBox(QMessageBox::Warning, "/UI_PROFILEINFO/UI_PROFILEINFO_SELECT_EMPTY");
+        return;
+    }
+    for (QTreeWidgetItem* item : selected) {
+        list->setCurrentItem(item);
+        delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
+    }
+}
+
 // ---- Not built yet ---------------------------------------------------------------------
-// The gateway list, the IPSec choices and routes, the checks, and writing, reading,
-// importing and exporting profiles. Each is declared and connected already; until it is
-// built it only says so in the log.
+// Writing, reading, importing and exporting profiles. Each is declared and connected
+// already; until it is built it only says so in the log.
 
 namespace {
 void NotBuilt(const char* slot) {
@@ -722,46 +1549,6 @@ void NotBuilt(const char* slot) {
 }  // namespace
 
 void ProfileInfoUI::ProfileInfoUI_MenuOutput_Click() { NotBuilt("ProfileInfoUI_MenuOutput_Click"); }
-
-void ProfileInfoUI::ProfileInfoUI_BestAdd_Click() { NotBuilt("ProfileInfoUI_BestAdd_Click"); }
-
-void ProfileInfoUI::ProfileInfoUI_SSLConnect_DelServer() {
-    NotBuilt("ProfileInfoUI_SSLConnect_DelServer");
-}
-
-void ProfileInfoUI::ProfileInfoUI_SSLConnect_AddServer(QString /*address*/, QString /*port*/) {
-    NotBuilt("ProfileInfoUI_SSLConnect_AddServer");
-}
-
-void ProfileInfoUI::ProfileInfoUI_NewVPNNetwork_Show() {
-    NotBuilt("ProfileInfoUI_NewVPNNetwork_Show");
-}
-
-void ProfileInfoUI::ProfileInfoUI_IPSECConnect_DelIP() {
-    NotBuilt("ProfileInfoUI_IPSECConnect_DelIP");
-}
-
-void ProfileInfoUI::ProfileInfoUI_IPSECConnect_AddIP(QString /*ip*/, QString /*mask*/) {
-    NotBuilt("ProfileInfoUI_IPSECConnect_AddIP");
-}
-
-void ProfileInfoUI::ProfileInfoUI_IPSec_Use() { NotBuilt("ProfileInfoUI_IPSec_Use"); }
-
-void ProfileInfoUI::ProfileInfoUI_Tunnel_Use() { NotBuilt("ProfileInfoUI_Tunnel_Use"); }
-
-void ProfileInfoUI::ProfileInfoUI_autoBest() { NotBuilt("ProfileInfoUI_autoBest"); }
-
-void ProfileInfoUI::ProfileInfoUI_Router_Use() { NotBuilt("ProfileInfoUI_Router_Use"); }
-
-void ProfileInfoUI::on_rb_ModeConfig_clicked() { NotBuilt("on_rb_ModeConfig_clicked"); }
-
-void ProfileInfoUI::on_rb_HandConfig_clicked() { NotBuilt("on_rb_HandConfig_clicked"); }
-
-void ProfileInfoUI::ProfileInfoUI_PreSharedKey_Use() { NotBuilt("ProfileInfoUI_PreSharedKey_Use"); }
-
-void ProfileInfoUI::ProfileInfoUI_USBKey_Use() { NotBuilt("ProfileInfoUI_USBKey_Use"); }
-
-void ProfileInfoUI::ProfileInfoUI_IKEPFS_Use() { NotBuilt("ProfileInfoUI_IKEPFS_Use"); }
 
 bool ProfileInfoUI::ProfileInfoUI_SSLConnect_WriteInit(QString /*name*/) {
     NotBuilt("ProfileInfoUI_SSLConnect_WriteInit");
@@ -777,33 +1564,7 @@ void ProfileInfoUI::ProfileInfoUI_Connect_Create() { NotBuilt("ProfileInfoUI_Con
 
 void ProfileInfoUI::ProfileInfoUI_Connect_Save() { NotBuilt("ProfileInfoUI_Connect_Save"); }
 
-void ProfileInfoUI::ProfileInfoUI_IPSec_MainMode_Choice() {
-    NotBuilt("ProfileInfoUI_IPSec_MainMode_Choice");
-}
-
-void ProfileInfoUI::ProfileInfoUI_IPSec_AggressiveMode_Choice() {
-    NotBuilt("ProfileInfoUI_IPSec_AggressiveMode_Choice");
-}
-
-void ProfileInfoUI::ProfileInfoUI_IPSec_ID_Choice(int /*index*/) {
-    NotBuilt("ProfileInfoUI_IPSec_ID_Choice");
-}
-
 void ProfileInfoUI::ProfileInfoUI_Profile_Input() { NotBuilt("ProfileInfoUI_Profile_Input"); }
-
-void ProfileInfoUI::on_le_tunnelPassword_textEdited(QString /*text*/) {
-    NotBuilt("on_le_tunnelPassword_textEdited");
-}
-
-void ProfileInfoUI::on_le_statusConfirm_textEdited(QString /*text*/) {
-    NotBuilt("on_le_statusConfirm_textEdited");
-}
-
-void ProfileInfoUI::on_pb_SetPriorGateway_clicked() { NotBuilt("on_pb_SetPriorGateway_clicked"); }
-
-void ProfileInfoUI::on_cb_LNSServer_stateChanged(int /*state*/) {
-    NotBuilt("on_cb_LNSServer_stateChanged");
-}
 
 bool ProfileInfoUI::ProfileInfoUI_Profile_Read(const QByteArray& /*name*/, LINK_TYPE /*type*/) {
     NotBuilt("ProfileInfoUI_Profile_Read");

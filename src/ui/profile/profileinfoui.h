@@ -7,6 +7,7 @@
 // name, so their names and arguments are part of its interface.
 
 #include <QByteArray>
+#include <QMessageBox>
 #include <QString>
 
 #include "basewidget.h"
@@ -47,6 +48,49 @@ public:
     bool ProfileInfoUI_IPSecEditMode_Set();
     // Reads the stored profile (name as UTF-8) into its page; true when filled.
     bool ProfileInfoUI_Profile_Read(const QByteArray& name, LINK_TYPE type);
+
+    // Lengths, validators and the watch over the two secret fields.
+    void SetInputControl() override;
+    // The bottom buttons' arrow keys, the SA lifetimes' lower bounds on leaving them,
+    // no copy or paste in the secrets, no wheel on the combo boxes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // ---- Checks. Create and save run the page checks; a failing check marks its fields
+    // with the error frame and leaves the dialog open. Mode 0 is a new profile, whose
+    // name is checked; mode 1 an existing one.
+    // A dotted quad of parts up to 255, or up to 127 digits (the empty text too).
+    bool ProfileInfoUI_IPAddress_Check(const QString& text) const;
+    // A host name of 3 to 63 characters with a dot and letters in its last part; a port
+    // (":443") or an "http://" prefix may stand in it.
+    bool ProfileInfoUI_DomainName_Check(const QString& text) const;
+    // False when the profile folder holds a profile file of that name, in any case.
+    bool ProfileInfoUI_ProfileName_IsFree(const QString& name);
+    // A new profile's name: not blank, and (outside plugin mode) not taken.
+    bool ProfileInfoUI_ConnectName_Check(const QString& name);
+    bool ProfileInfoUI_SSLGateway_NullCheck();
+    bool ProfileInfoUI_Port_NullCheck();
+    bool ProfileInfoUI_LNSServer_NullCheck();
+    bool ProfileInfoUI_GmCertificate_Check();
+    bool ProfileInfoUI_IPSECFields_Check(const QString& tunnelName);
+    // Every step runs, so that one press marks every failing field.
+    bool ProfileInfoUI_SSLConnect_Check(int mode);
+    bool ProfileInfoUI_IPSECConnect_Check(int mode);
+    void ProfileInfoUI_SSLErrorStyle_Clear();
+    void ProfileInfoUI_IPSECErrorStyle_Clear();
+
+    // ---- Gateway list.
+    // Both texts non-empty; otherwise says which one is missing.
+    bool ProfileInfoUI_GatewayPort_Check(const QString& address, const QString& port);
+    // No row lists the address (exact text); otherwise says so and empties the field.
+    bool ProfileInfoUI_Gateway_IsNew(const QString& address);
+    // Every empty, "00" or "000" part of a dotted text becomes "0".
+    void ProfileInfoUI_IPText_Normalize(QString& text) const;
+
+    // ---- Route list.
+    // No row holds exactly the text in that column.
+    bool ProfileInfoUI_RouteCell_IsNew(int column, const QString& text) const;
+    // The route list, its caption and its buttons together.
+    void ProfileInfoUI_RouteWidgets_Enable(bool enable);
 
 signals:
     // A new profile was written or imported (name without extension, type 1 or 2).
@@ -128,6 +172,10 @@ private:
     void SubMenuL2TPCurrent();
     void SubMenuIPSecCurrent();
     void ChooseCertificate(QLineEdit* field);
+    // The dialog's own one-button box: title WARNING, parent this dialog.
+    void ShowOwnBox(QMessageBox::Icon icon, const char* key);
+    // Marks the name field of the page in view (none on the import page).
+    QLineEdit* NameFieldInView() const;
 
     Ui_ProfileInfoUI* ui;
     ProfileInfoUIPrivate* d;

@@ -51,4 +51,10 @@ public:
     QString lastAcceptedDescriptionMsgIPSEC;
     QString lastAcceptedLocalGatewayName;
     QString lastAcceptedRemoteGatewayName;
+    // The tunnel name and the two secrets end in byte fields too: a text over the field
+    // would reach the record as an empty field, losing the name or silently keeping the
+    // stored secret.
+    QString lastAcceptedTunnelName;
+    QString lastAcceptedTunnelPassword;
+    QString lastAcceptedStatusConfirm;
 };

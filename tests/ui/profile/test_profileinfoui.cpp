@@ -1292,7 +1292,9 @@ TEST(ProfilePrivate, StartsEmpty) {
     for (const QString* last :
          {&d.lastAcceptedConnectNameSSL, &d.lastAcceptedConnectNameIPSEC,
           &d.lastAcceptedDescriptionMsgSSL, &d.lastAcceptedDescriptionMsgIPSEC,
-          &d.lastAcceptedLocalGatewayName, &d.lastAcceptedRemoteGatewayName}) {
+          &d.lastAcceptedLocalGatewayName, &d.lastAcceptedRemoteGatewayName,
+          &d.lastAcceptedTunnelName, &d.lastAcceptedTunnelPassword,
+          &d.lastAcceptedStatusConfirm}) {
         EXPECT_TRUE(last->isEmpty());
     }
 }
@@ -1574,6 +1576,9 @@ TEST_F(DialogTest, SubMenuFollowsTheScrollAcrossTheIPSecBoundary) {
 
 // The parts of the dialog built by the next issues are connected already: each slot
 // says in the log that it was reached.
+// The slots that writing, reading, importing and exporting will fill still only say that
+// they were reached; the gateway list, the L2TP/IPSec page and the routes have tests of
+// their own (test_profilegateways, test_profileipsecpage).
 TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
     auto dialog = Open();
     Ui_ProfileInfoUI* f = F(*dialog);
@@ -1582,29 +1587,9 @@ TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
         std::function<void()> fire;
     } cases[] = {
         {"ProfileInfoUI_MenuOutput_Click", [&] { emit f->pb_output->clicked(); }},
-        {"ProfileInfoUI_BestAdd_Click", [&] { emit f->tb_add->clicked(); }},
-        {"ProfileInfoUI_SSLConnect_DelServer", [&] { emit f->tb_bestDel->clicked(); }},
-        {"ProfileInfoUI_NewVPNNetwork_Show", [&] { emit f->tb_routerAdd->clicked(); }},
-        {"ProfileInfoUI_IPSECConnect_DelIP", [&] { emit f->tb_routerDel->clicked(); }},
-        {"ProfileInfoUI_IPSec_Use", [&] { emit f->cb_useIPSEC->clicked(); }},
-        {"ProfileInfoUI_PreSharedKey_Use", [&] { emit f->rb_preShareKey->clicked(); }},
-        {"ProfileInfoUI_Router_Use", [&] { emit f->cb_HandConfig->clicked(); }},
-        {"ProfileInfoUI_USBKey_Use", [&] { emit f->rb_digitalSignature->clicked(); }},
-        {"ProfileInfoUI_IKEPFS_Use", [&] { emit f->cb_usePFS->clicked(); }},
-        {"ProfileInfoUI_Tunnel_Use", [&] { emit f->cb_useTunnel->clicked(true); }},
-        {"ProfileInfoUI_autoBest", [&] { emit f->cb_autoBest->clicked(true); }},
         {"ProfileInfoUI_Connect_Create", [&] { emit f->pb_ok->clicked(); }},
         {"ProfileInfoUI_Connect_Save", [&] { emit f->pb_save->clicked(); }},
-        {"ProfileInfoUI_IPSec_MainMode_Choice", [&] { emit f->rb_negoMainMode->clicked(); }},
-        {"ProfileInfoUI_IPSec_AggressiveMode_Choice", [&] { emit f->rb_negoBarMode->clicked(); }},
-        {"ProfileInfoUI_IPSec_ID_Choice", [&] { f->cb_IDType->setCurrentIndex(1); }},
         {"ProfileInfoUI_Profile_Input", [&] { emit f->pb_inputProfile->clicked(true); }},
-        {"on_rb_ModeConfig_clicked", [&] { emit f->rb_ModeConfig->clicked(); }},
-        {"on_rb_HandConfig_clicked", [&] { emit f->rb_HandConfig->clicked(); }},
-        {"on_pb_SetPriorGateway_clicked", [&] { emit f->pb_SetPriorGateway->clicked(); }},
-        {"on_cb_LNSServer_stateChanged", [&] { f->cb_LNSServer->setChecked(false); }},
-        {"on_le_tunnelPassword_textEdited", [&] { emit f->le_tunnelPassword->textEdited("x"); }},
-        {"on_le_statusConfirm_textEdited", [&] { emit f->le_statusConfirm->textEdited("x"); }},
     };
     for (const Case& c : cases) {
         const std::string line = NotBuiltLine(c.slot);
@@ -1612,8 +1597,6 @@ TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
         c.fire();
         EXPECT_EQ(ui_test::LogCount(line), before + 1) << c.slot;
     }
-    // Stubs do nothing beyond their line: the LNS switch left the IPSec server alone.
-    EXPECT_TRUE(f->le_IPSECServer->isEnabled());
 }
 
 // ---- Edit mode against the simulator -----------------------------------------------------
@@ -2076,7 +2059,8 @@ TEST_F(DialogTest, AnOverCapChangeGoesBackToTheFieldsOwnText) {
         auto* typed = Find<QLineEdit>(dialog.get(), c.typed);
         auto* over = Find<QLineEdit>(dialog.get(), c.overCap);
         typed->setText(QString::fromUtf8(c.text));
-        over->setText(QString(c.cap + 1, QChar('x')));  // a paste
+        // A paste within the field's length in characters, over its cap in bytes.
+        over->setText(QString(c.cap / 2 + 1, QChar(0xE9)));
         EXPECT_EQ(over->text(), QString::fromUtf8(c.expected)) << c.overCap << " after " << c.typed;
         EXPECT_EQ(typed->text(), QString::fromUtf8(c.text)) << c.typed;
     }
@@ -2085,7 +2069,7 @@ TEST_F(DialogTest, AnOverCapChangeGoesBackToTheFieldsOwnText) {
     Ui_ProfileInfoUI* f = F(*dialog);
     ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_connectNameSSL", "abc"));
     ASSERT_TRUE(BoxDriver::TypeInto(dialog.get(), "le_descriptionMsgSSL", "xyz"));
-    f->le_connectNameSSL->setText(QString(128, QChar('n')));
+    f->le_connectNameSSL->setText(QString(64, QChar(0xE9)));
     EXPECT_EQ(f->le_connectNameSSL->text(), QString("abc"));
     EXPECT_EQ(f->le_connectNameIPSEC->text(), QString("abc"));
     EXPECT_EQ(f->le_descriptionMsgSSL->text(), QString("xyz"));
