@@ -237,7 +237,8 @@ private:
         ASSERT_EQ(UI_Update_Start(&rec, sizeof(rec)), 0u);
     }
     std::string X(const std::string& args) const {
-        return Output("DISPLAY=" + display_ + " xdotool " + args + " 2>/dev/null");
+        // Bounded, so that a "--sync" the display never satisfies fails instead of hanging.
+        return Output("DISPLAY=" + display_ + " timeout -k 2 15 xdotool " + args + " 2>/dev/null");
     }
     // Waits for the result box (the window of that title that is not the 320 x 71
     // progress window) and presses Return on it. The progress steps are real: the whole
@@ -256,7 +257,15 @@ private:
             return false;
         }, 60000);
         if (!found) return false;
-        X("windowfocus --sync " + box);
+        // A box found the moment it was mapped may not take the focus yet: ask again
+        // until the display reports it there.
+        const bool focused = WaitFor([&] {
+            X("windowfocus " + box);
+            std::string now = X("getwindowfocus");
+            if (!now.empty() && now.back() == '\n') now.pop_back();
+            return now == box;
+        }, 15000);
+        if (!focused) return false;
         X("key --clearmodifiers Return");
         return true;
     }

@@ -332,8 +332,21 @@ protected:
     }
     std::string ClientErr(int n) const { return ReadFile(dir_ + "/client" + std::to_string(n) + ".err"); }
 
+    // Every call is bounded: a "--sync" that waits for something the display never does
+    // (a focus the window does not take yet) must fail the test, not hang it.
     std::string X(const std::string& args) const {
-        return Output("DISPLAY=" + display_->Name() + " xdotool " + args + " 2>/dev/null");
+        return Output("DISPLAY=" + display_->Name() + " timeout -k 2 15 xdotool " + args + " 2>/dev/null");
+    }
+    // Gives the window the keyboard focus and waits until the display reports it there. A
+    // box found the moment it was mapped may not take the focus yet, so the request is
+    // repeated until it holds.
+    bool Focus(const std::string& id) const {
+        return WaitFor([&] {
+            X("windowfocus " + id);
+            std::string focused = X("getwindowfocus");
+            if (!focused.empty() && focused.back() == '\n') focused.pop_back();
+            return focused == id;
+        }, 15000);
     }
     // The visible windows of a process.
     std::vector<Window> Windows(pid_t pid) const {
@@ -456,7 +469,7 @@ TEST_F(ProgramTest, SecondStartIsRefusedAndAStaleNameIsTakenOver) {
     Window box;
     ASSERT_TRUE(WaitWindow(second.Pid(), "", &box)) << ClientErr(1);
     EXPECT_TRUE(second.Running()) << "the box waits for the user";
-    X("windowfocus --sync " + box.id);
+    ASSERT_TRUE(Focus(box.id)) << "the box never took the focus";
     X("key --clearmodifiers Return");
     ASSERT_TRUE(second.WaitEnd(20000)) << "the box was not dismissed";
     EXPECT_TRUE(second.ExitedWith(0)) << second.HowItEnded() << "\n" << ClientErr(1);
@@ -508,7 +521,7 @@ TEST_F(ProgramTest, ConnectOpensTheLoginViewAndTheTraysExitEndsTheClient) {
     EXPECT_EQ(view.name, "VPN Login");
     EXPECT_EQ(LogCount("[Main ui plugin set login key ui][login key ui closed]"), 0u);
 
-    X("windowfocus --sync " + view.id);
+    ASSERT_TRUE(Focus(view.id)) << "the view never took the focus";
     X("key --clearmodifiers Escape");
     EXPECT_TRUE(WaitFor([&] {
         for (const Window& w : Windows(client.Pid())) {
