@@ -897,12 +897,15 @@ render_profile_editor() {
 # two gateways, the first the default) as profile_office_SUFFIX.png and "Branch"
 # (L2TP/IPSec with a pre-shared key) as profile_branch_SUFFIX.png.
 render_profile_stored() {
+    # Kept apart: "set --" below takes over the positional parameters.
+    stored_lang=$1
+    stored_suffix=$2
     for stored in Office Branch; do
         lower="$(echo "$stored" | tr 'A-Z' 'a-z')"
-        home="$work/home-stored-$lower-$2"
+        home="$work/home-stored-$lower-$stored_suffix"
         mkdir -p "$home/tmp" "$home/run"
         chmod 700 "$home/run"
-        printf '{"config": {"LanguageID": %s, "LastAccessSession": "%s.ini"}}\n' "$1" \
+        printf '{"config": {"LanguageID": %s, "LastAccessSession": "%s.ini"}}\n' "$stored_lang" \
             "$stored" >"$home/scenario.json"
         wait_port_free
         (
@@ -914,7 +917,7 @@ render_profile_stored() {
         ) >"$home/output.log" 2>&1 &
         app=$!
         main="$(wait_window '$4 == 400 && $5 == 270')" ||
-            { cat "$home/output.log" >&2; fail "the main window ($stored, $2) did not show"; }
+            { cat "$home/output.log" >&2; fail "the main window ($stored, $stored_suffix) did not show"; }
         sleep 1
         set -- $main
         # The gear button sits at the right end of the connection row.
@@ -923,10 +926,10 @@ render_profile_stored() {
             { cat "$home/output.log" >&2; fail "the profile dialog on $stored did not open"; }
         sleep 1
         set -- $dialog
-        import -display "$DISPLAY" -window "$1" "$out/profile_${lower}_$2.png" ||
+        import -display "$DISPLAY" -window "$1" "$out/profile_${lower}_$stored_suffix.png" ||
             fail "no picture of the profile dialog on $stored"
         stop_app
-        echo "render: $out/profile_${lower}_$2.png"
+        echo "render: $out/profile_${lower}_$stored_suffix.png"
     done
 }
 
