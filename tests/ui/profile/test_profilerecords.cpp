@@ -188,8 +188,9 @@ protected:
         ASSERT_TRUE(ShowActive(&dialog));
     }
 
-    // A new L2TP/IPSec profile filled as a user fills it: the fields of the issue's
-    // example, IPSec switched on first.
+    // A new L2TP/IPSec profile filled as a user fills it: a key, an LNS host name, a
+    // tunnel with CHAP and a password, aggressive mode by name, PFS Group2, two manual
+    // routes; IPSec switched on first, since its controls are disabled until then.
     void FillIPSec(ProfileInfoUI& d, const QString& name) {
         ASSERT_TRUE(BoxDriver::ClickButton(&d, "pb_IPSec"));
         ASSERT_TRUE(BoxDriver::TypeInto(&d, "le_connectNameIPSEC", name));
