@@ -35,6 +35,8 @@
 # and zh (render_login_road).
 # the L2TP/IPSec login view after Connect on "Branch": loginkeyipsecui_en.png and
 # loginkeyipsecui_zh.png (render_login_ipsec).
+# the profile dialog opened on the stored "Office" and "Branch", filled from the service:
+# profile_office_*.png and profile_branch_*.png (render_profile_stored).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -890,6 +892,47 @@ render_profile_editor() {
     done
 }
 
+# render_profile_stored LANG_ID SUFFIX: the profile dialog opened from the gear button on
+# the simulator's stored profiles, read from the service and filled: "Office" (SSL VPN,
+# two gateways, the first the default) as profile_office_SUFFIX.png and "Branch"
+# (L2TP/IPSec with a pre-shared key) as profile_branch_SUFFIX.png.
+render_profile_stored() {
+    # Kept apart: "set --" below takes over the positional parameters.
+    stored_lang=$1
+    stored_suffix=$2
+    for stored in Office Branch; do
+        lower="$(echo "$stored" | tr 'A-Z' 'a-z')"
+        home="$work/home-stored-$lower-$stored_suffix"
+        mkdir -p "$home/tmp" "$home/run"
+        chmod 700 "$home/run"
+        printf '{"config": {"LanguageID": %s, "LastAccessSession": "%s.ini"}}\n' "$stored_lang" \
+            "$stored" >"$home/scenario.json"
+        wait_port_free
+        (
+            cd build/bin
+            export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+                   XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+                   LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+            exec ./VanTrelo
+        ) >"$home/output.log" 2>&1 &
+        app=$!
+        main="$(wait_window '$4 == 400 && $5 == 270')" ||
+            { cat "$home/output.log" >&2; fail "the main window ($stored, $stored_suffix) did not show"; }
+        sleep 1
+        set -- $main
+        # The gear button sits at the right end of the connection row.
+        xdotool mousemove --window "$1" 352 146 click 1
+        dialog="$(wait_window '$4 == 600 && $5 == 570')" ||
+            { cat "$home/output.log" >&2; fail "the profile dialog on $stored did not open"; }
+        sleep 1
+        set -- $dialog
+        import -display "$DISPLAY" -window "$1" "$out/profile_${lower}_$stored_suffix.png" ||
+            fail "no picture of the profile dialog on $stored"
+        stop_app
+        echo "render: $out/profile_${lower}_$stored_suffix.png"
+    done
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -912,3 +955,5 @@ render_login_road 2052 zh
 render_login_ipsec 1033 en
 render_login_ipsec 2052 zh
 render_profile_editor
+render_profile_stored 1033 en
+render_profile_stored 2052 zh

@@ -464,7 +464,16 @@ void MainUI::MainUI_Connection_Create(QString name, LINK_TYPE type) {
     if (type != LINK_TYPE_SSL && type != LINK_TYPE_IPSEC) {
         return;
     }
-    MainUI_ConnectList_Insert(name, type == LINK_TYPE_SSL ? 0 : 1);
+    // The service replaces a profile imported over one of the same name: the list holds
+    // each profile once, so a name already listed only has its row selected.
+    bool listed = false;
+    for (int i = 0; i < d->listWidget->count() && !listed; ++i) {
+        auto* row = qobject_cast<MComboboxItem*>(d->listWidget->itemWidget(d->listWidget->item(i)));
+        listed = row != nullptr && row->MComboboxItem_Text_Get() == name;
+    }
+    if (!listed) {
+        MainUI_ConnectList_Insert(name, type == LINK_TYPE_SSL ? 0 : 1);
+    }
     SelectConnection(name, type);
 }
 

@@ -5,15 +5,19 @@
 #include "profileinfoui.h"
 
 #include <algorithm>
+#include <memory>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QRegExp>
+#include <QRegExpValidator>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTreeWidget>
@@ -23,9 +27,12 @@
 #include "languagesetting.h"
 #include "newvpnnetwork.h"
 #include "profileinfouiprivate.h"
+#include "profilevalues.h"
 #include "servicelink.h"
 #include "ui_profileinfoui.h"
 #include "uicontext.h"
+#include "uifield.h"
+#include "uisystemprofile.h"
 #include "util.h"
 #include "utilhelpers.h"
 
@@ -1538,35 +1545,641 @@ void ProfileInfoUI::ProfileInfoUI_IPSECConnect_DelIP() {
     }
 }
 
-// ---- Not built yet ---------------------------------------------------------------------
-// Writing, reading, importing and exporting profiles. Each is declared and connected
-// already; until it is built it only says so in the log.
+// ---- Records: building, writing, reading back ------------------------------------------
+// The service keeps the profiles; the dialog only moves one record to it or from it.
+// Byte order is the service link's business: the records here are in host order.
 
 namespace {
-void NotBuilt(const char* slot) {
-    Util_WriteLog(0, DDM_LOG_INFO, QStringLiteral("[%1][not built yet]").arg(QLatin1String(slot)));
+
+// The name rule of a profile, as the name fields enforce it while typing.
+QString ProfileNamePattern() {
+    return QStringLiteral("^[a-zA-Z0-9._%1]{0,127}")
+        .arg(QString(QChar(0x4E00)) + QLatin1Char('-') + QChar(0x9FA5));
 }
+
+bool FollowsNameRule(const QString& text) {
+    QRegExpValidator validator(QRegExp(ProfileNamePattern(), Qt::CaseSensitive, QRegExp::RegExp));
+    QString copy = text;
+    int pos = 0;
+    return validator.validate(copy, pos) == QValidator::Acceptable;
+}
+
+// The text as a decimal number; 0 when it is not one.
+uint32_t DecimalValue(const QString& text) {
+    bool ok = false;
+    const uint32_t value = text.toUInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// A dotted IPv4 text as the route rows show it: four decimal parts of 0 to 255. Each part
+// is read as a decimal number, so "010" is ten (never octal); anything else gives 0.
+uint32_t DottedValue(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    if (parts.size() != 4) {
+        return 0;
+    }
+    uint32_t value = 0;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3) {
+            return 0;
+        }
+        for (QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+                return 0;
+            }
+        }
+        const uint32_t octet = part.toUInt();
+        if (octet > 255) {
+            return 0;
+        }
+        value = (value << 8) | octet;
+    }
+    return value;
+}
+
+QString DottedText(uint32_t value) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(value >> 24)
+        .arg((value >> 16) & 0xFFu)
+        .arg((value >> 8) & 0xFFu)
+        .arg(value & 0xFFu);
+}
+
+// The fields that may hold a text of their whole width (the pre-shared key, the two
+// gateway names) have no room for a terminator; a text longer than the field leaves it
+// empty, as every other text field does.
+void FieldSetWhole(char* field, size_t width, const QString& text) {
+    (void)UI_memset_s(field, width, 0, width);
+    const QByteArray bytes = text.toUtf8();
+    if (static_cast<size_t>(bytes.size()) <= width) {
+        (void)UI_memcpy_s(field, width, bytes.constData(), static_cast<size_t>(bytes.size()));
+    }
+}
+
+template <size_t N>
+QString FieldText(const char (&field)[N]) {
+    return Util_FieldToString(field, N);
+}
+
+template <size_t N>
+void FieldSet(char (&field)[N], const QString& text) {
+    (void)Util_FieldSetString(field, N, text);
+}
+
+// Sets a combo box from a value table; a value outside it leaves the box as it is.
+void SetComboIndex(QComboBox* combo, int index) {
+    if (index != kProfileIndexNone) {
+        combo->setCurrentIndex(index);
+    }
+}
+
+QString KeyText(const char (&key)[256]) {
+    return LanguageSetting::GetInstance()->GetValue(Util_FieldToString(key, sizeof(key)));
+}
+
+QString OverTimeText() { return LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR; }
+
+bool PluginMode() { return UIContext::GetInstance()->GetPluginMode() != 0; }
+
+constexpr int32_t kProfileNameBytes = 127;
+
 }  // namespace
 
-void ProfileInfoUI::ProfileInfoUI_MenuOutput_Click() { NotBuilt("ProfileInfoUI_MenuOutput_Click"); }
+bool ProfileInfoUI::ProfileInfoUI_SSLConnect_WriteInit(QString name) {
+    CFM_SSL_PROFILE_S record;
+    (void)UI_memset_s(&record, sizeof(record), 0, sizeof(record));
+    record.uiLinkType = LINK_TYPE_SSL;
+    record.uiHeadWord1 = 0;
+    record.uiHeadWord2 = 1;
+    FieldSet(record.acDescription, ui->le_descriptionMsgSSL->text());
+    FieldSet(record.acGatewayAddress, ui->le_gatewayAddress->text());
+    record.uiPort = DecimalValue(ui->le_port->text());
+    record.uiTunnelMode = ProfileValue_TunnelMode(ui->cb_tunnelMode->currentIndex());
+    const bool autoBest = ui->cb_autoBest->isChecked();
+    record.uiAutoBest = autoBest ? 1 : 0;
+    ui->pb_SetPriorGateway->setEnabled(!autoBest);
+    record.uiGmAlgorithm = ui->cb_gmalgorithm->isChecked() ? 1 : 0;
 
-bool ProfileInfoUI::ProfileInfoUI_SSLConnect_WriteInit(QString /*name*/) {
-    NotBuilt("ProfileInfoUI_SSLConnect_WriteInit");
+    // The record has room for 16 entries, whatever the list holds.
+    const int rows = std::min(ui->tw_serverAddress->topLevelItemCount(),
+                              static_cast<int>(UI_GATEWAY_ENTRY_MAX));
+    for (int row = 0; row < rows; ++row) {
+        const QTreeWidgetItem* item = ui->tw_serverAddress->topLevelItem(row);
+        UIGATEWAY_INFO_S& entry = record.astGateway[row];
+        FieldSet(entry.acAddress, item->text(kGatewayAddressColumn));
+        entry.uiPort = DecimalValue(item->text(kGatewayPortColumn));
+    }
+    record.uiGatewayNum = static_cast<uint32_t>(rows);
+    // -1, no default gateway, is 0xFFFFFFFF in the record.
+    record.uiDefaultGateway = static_cast<uint32_t>(d->defaultGatewayIndex);
+    return ProfileInfoUI_Profile_Write(name.toUtf8(), LINK_TYPE_SSL, &record);
+}
+
+bool ProfileInfoUI::ProfileInfoUI_IPSECConnect_WriteInit(QString name) {
+    auto record = std::make_unique<CFM_IPSEC_PROFILE_S>();
+    (void)UI_memset_s(record.get(), sizeof(*record), 0, sizeof(*record));
+    CFM_IPSEC_PROFILE_S& r = *record;
+    r.uiLinkType = LINK_TYPE_IPSEC;
+    FieldSet(r.acDescription, ui->le_descriptionMsgIPSEC->text());
+    FieldSet(r.acLnsServer, ui->le_LNSServer->text());
+
+    // Without IPSec nothing of its settings is written, whatever its controls show.
+    if (ui->cb_useIPSEC->isChecked()) {
+        r.uiIpsecEnable = 1;
+        const bool preSharedKey = ui->rb_preShareKey->isChecked();
+        r.uiAuthMethod = ProfileValue_AuthMethod(preSharedKey);
+        if (preSharedKey) {
+            // A stored key the user did not retype goes out empty: the service keeps its
+            // own, and the placeholder never becomes the key.
+            if (d->preSharedKeyEdited) {
+                FieldSetWhole(r.acPreSharedKey, sizeof(r.acPreSharedKey),
+                              ui->le_statusConfirm->text());
+            } else {
+                ui->le_statusConfirm->clear();
+            }
+        }
+        if (ui->cb_LNSServer->isChecked()) {
+            r.uiUseLnsAddress = 1;
+            Util_WriteLog(0, DDM_LOG_DEBUG,
+                          QStringLiteral("[Profile ui write ipsec profile][lns server enable is checked]"));
+        } else {
+            r.uiUseLnsAddress = 0;
+            FieldSet(r.acIpsecServer, ui->le_IPSECServer->text());
+            Util_WriteLog(
+                0, DDM_LOG_DEBUG,
+                QStringLiteral("[Profile ui write ipsec profile][lns server enable is not checked]"));
+        }
+        r.uiEncapMode = ProfileValue_EncapMode(ui->rb_encapTunnelMode->isChecked());
+        // A value the form has no item for was read into a box without a current item:
+        // until the user picks one, the value read is written back unchanged.
+        const int espAuth = ui->cb_ESPAuthAlgo->currentIndex();
+        r.uiEspAuthAlgo = espAuth < 0 ? d->keptEspAuthAlgo : ProfileValue_EspAuth(espAuth);
+        r.uiEspEncryAlgo = ProfileValue_EspEncry(ui->cb_ESPEncryAlgo->currentIndex());
+        const bool aggressive = ui->rb_negoBarMode->isChecked();
+        r.uiNegoMode = ProfileValue_NegoMode(aggressive);
+        if (aggressive) {
+            r.uiIdType = ProfileValue_IdType(true, ui->cb_IDType->currentIndex());
+            if (ProfileIdTypeStoresNames(r.uiIdType)) {
+                FieldSetWhole(r.acLocalGatewayName, sizeof(r.acLocalGatewayName),
+                              ui->le_localGatewayName->text());
+                FieldSetWhole(r.acRemoteGatewayName, sizeof(r.acRemoteGatewayName),
+                              ui->le_remoteGatewayName->text());
+            }
+        }
+        r.uiIkeEncryAlgo = ProfileValue_IkeEncry(ui->cb_encryAlgo->currentIndex());
+        const int ikeHash = ui->cb_authAlgo->currentIndex();
+        r.uiIkeAuthAlgo = ikeHash < 0 ? d->keptIkeHashAlgo : ProfileValue_IkeHash(ikeHash);
+        r.uiDhGroup = ProfileValue_DhGroup(ui->cb_DHGroup->currentIndex());
+        if (ui->cb_usePFS->isChecked()) {
+            r.uiPfsEnable = 1;
+            r.uiPfsGroup = ProfileValue_DhGroup(ui->cb_parameter->currentIndex());
+        }
+        r.uiIkeSaLifetime = DecimalValue(ui->le_ikeSADuration->text());
+        r.uiIpsecSaLifetime = DecimalValue(ui->le_ipsecSADuration->text());
+    }
+
+    FieldSet(r.acTunnelName, ui->le_tunnelName->text());
+    r.uiPppAuthMode = ProfileValue_PppAuth(ui->cb_authMode->currentIndex());
+    if (ui->cb_useTunnel->isChecked()) {
+        r.uiTunnelAuth = 1;
+        if (d->tunnelPasswordEdited) {
+            FieldSet(r.acTunnelPassword, ui->le_tunnelPassword->text());
+        } else {
+            ui->le_tunnelPassword->clear();
+        }
+    }
+    // The page is in view whenever a record is built, but a dialog nobody showed has no
+    // visible widget: what counts is whether the switch hid the choices.
+    r.uiRouteMode = ProfileValue_RouteMode(!ui->w_RouteMode->isHidden(),
+                                           ui->rb_HandConfig->isChecked(),
+                                           ui->cb_HandConfig->isChecked());
+    const int routes =
+        std::min(ui->tw_router->topLevelItemCount(), static_cast<int>(UI_IPSEC_ROUTE_MAX));
+    for (int row = 0; row < routes; ++row) {
+        const QTreeWidgetItem* item = ui->tw_router->topLevelItem(row);
+        r.astRoute[row].uiAddress = DottedValue(item->text(kRouteAddressColumn));
+        r.astRoute[row].uiMask = DottedValue(item->text(kRouteMaskColumn));
+    }
+    r.uiRouteNum = static_cast<uint32_t>(routes);
+    FieldSet(r.acDnsSuffix, ui->le_routerDNS->text());
+    return ProfileInfoUI_Profile_Write(name.toUtf8(), LINK_TYPE_IPSEC, record.get());
+}
+
+bool ProfileInfoUI::ProfileInfoUI_Profile_Write(const QByteArray& name, LINK_TYPE type,
+                                                const void* record) {
+    char msgCodeName[256];
+    (void)UI_memset_s(msgCodeName, sizeof(msgCodeName), 0, sizeof(msgCodeName));
+    uint32_t ok = 0;
+    Util_WriteLog(0, DDM_LOG_DEBUG,
+                  "[Profile ui write profile][profile name is  " + QString::fromUtf8(name) + "]");
+    if (UI_CfmProfile_Write(name.constData(), type, record, msgCodeName, &ok) != 0) {
+        Util_ShowWarning(OverTimeText(), QString(), -1);
+        return false;
+    }
+    if (ok == 1) {
+        Util_WriteLog(0, DDM_LOG_DEBUG, QStringLiteral("[Profile ui write profile successed]"));
+        return true;
+    }
+    // A browser drives the client in plugin mode: the service's refusals are its to show.
+    if (!PluginMode()) {
+        Util_ShowWarning(KeyText(msgCodeName), QString(), -1);
+    }
     return false;
 }
 
-bool ProfileInfoUI::ProfileInfoUI_IPSECConnect_WriteInit(QString /*name*/) {
-    NotBuilt("ProfileInfoUI_IPSECConnect_WriteInit");
+bool ProfileInfoUI::ProfileInfoUI_Profile_Read(const QByteArray& name, LINK_TYPE type) {
+    // Large enough for either record.
+    union {
+        CFM_SSL_PROFILE_S ssl;
+        CFM_IPSEC_PROFILE_S ipsec;
+    } record;
+    static_assert(sizeof(record) == 3328, "the read buffer holds either record");
+    (void)UI_memset_s(&record, sizeof(record), 0, sizeof(record));
+    char msgCodeName[256];
+    (void)UI_memset_s(msgCodeName, sizeof(msgCodeName), 0, sizeof(msgCodeName));
+    uint32_t ok = 0;
+    if (UI_CfmProfile_Read(name.constData(), type, &record, msgCodeName, &ok) != 0) {
+        Util_ShowWarning(OverTimeText(), QString(), -1);
+        return false;
+    }
+    if (ok != 1) {
+        if (!PluginMode()) {
+            Util_ShowWarning(KeyText(msgCodeName), QString(), -1);
+        }
+        return false;
+    }
+    if (type == LINK_TYPE_IPSEC) {
+        if (!ProfileInfoUI_IPSECProfile_Verify(record.ipsec)) {
+            return false;
+        }
+        ProfileInfoUI_IPSECConnect_Fill(record.ipsec);
+        return true;
+    }
+    if (type == LINK_TYPE_SSL) {
+        if (!ProfileInfoUI_SSLProfile_Verify(record.ssl)) {
+            return false;
+        }
+        ProfileInfoUI_SSLConnect_Fill(record.ssl);
+        return true;
+    }
+    return true;
+}
+
+// Counts are taken as signed: a count with its top bit set passes and shows no entry;
+// one past its array is refused, in plugin mode too.
+bool ProfileInfoUI::ProfileInfoUI_SSLProfile_Verify(const CFM_SSL_PROFILE_S& record) {
+    if (static_cast<int32_t>(record.uiGatewayNum) <= static_cast<int32_t>(UI_GATEWAY_ENTRY_MAX)) {
+        return true;
+    }
+    Util_ShowWarning(Text("/UI_PROFILEINFO/UI_PROFILEINFO_FILE_CHECK_FAILD"), QString(), -1);
     return false;
 }
 
-void ProfileInfoUI::ProfileInfoUI_Connect_Create() { NotBuilt("ProfileInfoUI_Connect_Create"); }
+bool ProfileInfoUI::ProfileInfoUI_IPSECProfile_Verify(const CFM_IPSEC_PROFILE_S& record) {
+    if (static_cast<int32_t>(record.uiRouteNum) <= static_cast<int32_t>(UI_IPSEC_ROUTE_MAX)) {
+        return true;
+    }
+    Util_ShowWarning(Text("/UI_PROFILEINFO/UI_PROFILEINFO_FILE_CHECK_FAILD"), QString(), -1);
+    return false;
+}
 
-void ProfileInfoUI::ProfileInfoUI_Connect_Save() { NotBuilt("ProfileInfoUI_Connect_Save"); }
+void ProfileInfoUI::ProfileInfoUI_SSLConnect_Fill(const CFM_SSL_PROFILE_S& record) {
+    ui->stackedWidget->setCurrentIndex(kPageSSL);
+    ui->le_descriptionMsgSSL->setText(FieldText(record.acDescription));
+    ui->le_gatewayAddress->setText(FieldText(record.acGatewayAddress));
+    ui->le_port->setText(QString::number(Util_CheckPort(record.uiPort)));
+    ui->cb_tunnelMode->setCurrentIndex(ProfileIndex_TunnelMode(record.uiTunnelMode));
+    ui->cb_autoBest->setChecked(record.uiAutoBest == 1);
+    ui->pb_SetPriorGateway->setEnabled(!ui->cb_autoBest->isChecked());
+    ui->cb_gmalgorithm->setChecked(record.uiGmAlgorithm == 1);
 
-void ProfileInfoUI::ProfileInfoUI_Profile_Input() { NotBuilt("ProfileInfoUI_Profile_Input"); }
+    // Empty, malformed and repeated entries are not shown; the default gateway's index
+    // then counts the rows that are.
+    const int32_t count = std::min(static_cast<int32_t>(record.uiGatewayNum),
+                                   static_cast<int32_t>(UI_GATEWAY_ENTRY_MAX));
+    QStringList shown;
+    for (int32_t i = 0; i < count; ++i) {
+        const UIGATEWAY_INFO_S& entry = record.astGateway[i];
+        const QString address = FieldText(entry.acAddress);
+        if (address.isEmpty() ||
+            (!ProfileInfoUI_IPAddress_Check(address) && !ProfileInfoUI_DomainName_Check(address)) ||
+            Util_ListContains(shown, address)) {
+            continue;
+        }
+        auto* row = new QTreeWidgetItem;
+        row->setText(kGatewayAddressColumn, address);
+        row->setText(kGatewayPortColumn, QString::number(Util_CheckPort(entry.uiPort)));
+        ui->tw_serverAddress->addTopLevelItem(row);
+        ui->w_best->show();
+        shown << address;
+    }
+    const int32_t defaultRow = static_cast<int32_t>(record.uiDefaultGateway);
+    if (defaultRow >= 0 && defaultRow < ui->tw_serverAddress->topLevelItemCount()) {
+        d->defaultGatewayIndex = defaultRow;
+        ui->tw_serverAddress->topLevelItem(defaultRow)->setText(
+            kGatewayDefaultColumn, Text("/UI_PROFILEINFO/UI_PROFILEINFO_DEFAULT_GATEWAY"));
+    }
+}
 
-bool ProfileInfoUI::ProfileInfoUI_Profile_Read(const QByteArray& /*name*/, LINK_TYPE /*type*/) {
-    NotBuilt("ProfileInfoUI_Profile_Read");
+// The page's choices are made by clicking, as the user would, so that every control that
+// depends on one follows it. The form starts with those boxes unchecked.
+void ProfileInfoUI::ProfileInfoUI_IPSECConnect_Fill(const CFM_IPSEC_PROFILE_S& record) {
+    ui->stackedWidget->setCurrentIndex(kPageIPSec);
+    ui->le_descriptionMsgIPSEC->setText(FieldText(record.acDescription));
+    ui->le_LNSServer->setText(FieldText(record.acLnsServer));
+
+    if (record.uiIpsecEnable != 0) {
+        // First: the IPSec controls below are disabled until it is on.
+        ui->cb_useIPSEC->click();
+        if (record.uiAuthMethod == kAuthMethodSignature) {
+            ui->rb_digitalSignature->setChecked(true);
+            ui->l_statusConfirm->setEnabled(false);
+            ui->le_statusConfirm->setEnabled(false);
+            ui->le_statusConfirm->clear();
+            ui->l_statusConfirm->setText(Text("/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_USBPIN"));
+            if (ui->cb_authAlgo->count() == kIkeHashesWithoutSha256 + 1) {
+                ui->cb_authAlgo->removeItem(kIkeHashSha256);
+            }
+        } else if (record.uiAuthMethod == kAuthMethodPreSharedKey) {
+            ui->rb_preShareKey->setChecked(true);
+            ui->l_statusConfirm->setEnabled(true);
+            ui->le_statusConfirm->setEnabled(true);
+            // A placeholder: the stored key is never shown.
+            const bool stored =
+                Util_FieldLength(record.acPreSharedKey, sizeof(record.acPreSharedKey)) > 0;
+            ui->le_statusConfirm->setText(stored ? QStringLiteral("******") : QString());
+            ui->l_statusConfirm->setText(
+                Text("/UI_PROFILEINFO/UI_PROFILEINFO_LABEL_STATUSCONFIRM"));
+            if (ui->cb_authAlgo->count() == kIkeHashesWithoutSha256) {
+                ui->cb_authAlgo->addItem(QStringLiteral("SHA2-256"));
+            }
+        }
+        // The set-up left the box checked: unchecking it enables the server field, which
+        // must happen before the field gets the server, or the next save drops it.
+        ui->cb_LNSServer->setChecked(record.uiUseLnsAddress == 1);
+        if (record.uiUseLnsAddress != 1) {
+            ui->le_IPSECServer->setText(FieldText(record.acIpsecServer));
+        }
+        switch (ProfileChoice_EncapMode(record.uiEncapMode)) {
+        case kEncapTransport:
+            ui->rb_encapTransferMode->click();
+            break;
+        case kEncapTunnel:
+            ui->rb_encapTunnelMode->click();
+            break;
+        default:
+            break;
+        }
+        SetComboIndex(ui->cb_ESPAuthAlgo, ProfileIndex_EspAuth(record.uiEspAuthAlgo));
+        if (ui->cb_ESPAuthAlgo->currentIndex() < 0) {
+            d->keptEspAuthAlgo = record.uiEspAuthAlgo;
+        }
+        SetComboIndex(ui->cb_ESPEncryAlgo, ProfileIndex_EspEncry(record.uiEspEncryAlgo));
+        if (ProfileIsMainMode(record.uiNegoMode)) {
+            ui->rb_negoMainMode->click();
+            ui->cb_IDType->setEnabled(false);
+            ui->le_localGatewayName->setEnabled(false);
+            ui->le_remoteGatewayName->setEnabled(false);
+        } else {
+            ui->rb_negoBarMode->click();
+            const int idIndex = ProfileIndex_IdType(record.uiIdType);
+            ui->cb_IDType->setCurrentIndex(idIndex);
+            const bool names = idIndex == kIdTypeName;
+            for (QWidget* w : {static_cast<QWidget*>(ui->l_localGatewayName),
+                               static_cast<QWidget*>(ui->l_remoteGatewayName),
+                               static_cast<QWidget*>(ui->le_localGatewayName),
+                               static_cast<QWidget*>(ui->le_remoteGatewayName)}) {
+                w->setEnabled(names);
+            }
+            if (names) {
+                ui->le_localGatewayName->setText(FieldText(record.acLocalGatewayName));
+                ui->le_remoteGatewayName->setText(FieldText(record.acRemoteGatewayName));
+            }
+        }
+        SetComboIndex(ui->cb_authAlgo, ProfileIndex_IkeHash(record.uiIkeAuthAlgo));
+        if (ui->cb_authAlgo->currentIndex() < 0) {
+            d->keptIkeHashAlgo = record.uiIkeAuthAlgo;
+        }
+        SetComboIndex(ui->cb_encryAlgo, ProfileIndex_IkeEncry(record.uiIkeEncryAlgo));
+        SetComboIndex(ui->cb_DHGroup, ProfileIndex_DhGroup(record.uiDhGroup));
+        if (record.uiPfsEnable != 0) {
+            ui->cb_usePFS->click();
+            SetComboIndex(ui->cb_parameter, ProfileIndex_DhGroup(record.uiPfsGroup));
+        }
+        const uint32_t ike = record.uiIkeSaLifetime;
+        ui->le_ikeSADuration->setText(ike >= static_cast<uint32_t>(kIkeLifetimeMin) &&
+                                              ike <= static_cast<uint32_t>(kLifetimeMax)
+                                          ? QString::number(ike)
+                                          : QStringLiteral("86400"));
+        const uint32_t sa = record.uiIpsecSaLifetime;
+        ui->le_ipsecSADuration->setText(sa >= static_cast<uint32_t>(kIpsecLifetimeMin) &&
+                                                sa <= static_cast<uint32_t>(kLifetimeMax)
+                                            ? QString::number(sa)
+                                            : QStringLiteral("3600"));
+    }
+
+    ui->le_tunnelName->setText(FieldText(record.acTunnelName));
+    ui->cb_authMode->setCurrentIndex(ProfileIndex_PppAuth(record.uiPppAuthMode));
+    if (record.uiTunnelAuth != 0) {
+        ui->cb_useTunnel->click();
+        const bool stored =
+            Util_FieldLength(record.acTunnelPassword, sizeof(record.acTunnelPassword)) > 0;
+        ui->le_tunnelPassword->setText(stored ? QStringLiteral("******") : QString());
+    }
+
+    // A click on a choice already made would not change it, but would run its slot again.
+    if (ui->cb_useIPSEC->isChecked()) {
+        if (record.uiRouteMode != 0) {
+            if (!ui->rb_HandConfig->isChecked()) {
+                ui->rb_HandConfig->click();
+            }
+        } else if (!ui->rb_ModeConfig->isChecked()) {
+            ui->rb_ModeConfig->click();
+        }
+    } else if (record.uiRouteMode == 1) {
+        ui->cb_HandConfig->click();
+    }
+
+    // The first number is kept a usable one; a route repeated in the record is shown once.
+    const int32_t count = std::min(static_cast<int32_t>(record.uiRouteNum),
+                                   static_cast<int32_t>(UI_IPSEC_ROUTE_MAX));
+    QStringList addresses;
+    QStringList masks;
+    for (int32_t i = 0; i < count; ++i) {
+        const QString address = Util_CheckFirstOctet(DottedText(record.astRoute[i].uiAddress));
+        const QString mask = DottedText(record.astRoute[i].uiMask);
+        if (Util_FindPair(addresses, masks, address, mask)) {
+            continue;
+        }
+        auto* row = new QTreeWidgetItem;
+        row->setText(kRouteAddressColumn, address);
+        row->setText(kRouteMaskColumn, mask);
+        ui->tw_router->addTopLevelItem(row);
+        addresses << address;
+        masks << mask;
+    }
+    ui->le_routerDNS->setText(FieldText(record.acDnsSuffix));
+}
+
+// ---- Create, save, import, export, delete ----------------------------------------------
+
+void ProfileInfoUI::ProfileInfoUI_Connect_Create() {
+    const int page = ui->stackedWidget->currentIndex();
+    if (page == kPageInput) {
+        ImportProfile();
+        return;
+    }
+    if (page != kPageSSL && page != kPageIPSec) {
+        return;
+    }
+    const bool ssl = page == kPageSSL;
+    if (!(ssl ? ProfileInfoUI_SSLConnect_Check(0) : ProfileInfoUI_IPSECConnect_Check(0))) {
+        return;
+    }
+    const bool written = ssl ? ProfileInfoUI_SSLConnect_WriteInit(d->profileFileName)
+                             : ProfileInfoUI_IPSECConnect_WriteInit(d->profileFileName);
+    if (written) {
+        emit signal_newconnect(Util_GetFileBaseName(d->profileFileName),
+                               ssl ? LINK_TYPE_SSL : LINK_TYPE_IPSEC);
+        // The main window lists what the service now holds; without it the dialog stays.
+        if (!UISystemProfile::GetInstance()->Read()) {
+            return;
+        }
+        close();
+        accept();
+        return;
+    }
+    close();
+    ShowOwnBox(QMessageBox::Critical, "/UI_PROFILEINFO/UI_PROFILEINFO_CREATECONNECTION_FAIL");
+    accept();
+}
+
+void ProfileInfoUI::ImportProfile() {
+    const QString path = ui->le_inputProfile->text();
+    if (path.isEmpty()) {
+        Util_SetErrorStyle(ui->le_inputProfile);
+        return;
+    }
+    // The profile is named after the file up to its last "."; that name must follow the
+    // rule every other road keeps, or the profile could not be edited or saved.
+    const QString fileName = QFileInfo(path).fileName();
+    const QString baseName = fileName.section(QLatin1Char('.'), 0, 0);
+    const QString profileName = Util_GetFileBaseName(fileName);
+    if (!FollowsNameRule(baseName) || profileName.isEmpty() || !FollowsNameRule(profileName) ||
+        !Util_CheckUtf8Length(profileName, kProfileNameBytes)) {
+        Util_ShowWarning(Text("/UI_PROFILEINFO/UI_PROFILEINFO_IMPORT_FILE_FAIL"), QString(), -1);
+        ui->le_inputProfile->clear();
+        return;
+    }
+    const QByteArray file = path.toUtf8();
+    char msgCodeName[256];
+    (void)UI_memset_s(msgCodeName, sizeof(msgCodeName), 0, sizeof(msgCodeName));
+    uint32_t linkType = LINK_TYPE_NONE;
+    uint32_t ok = 0;
+    if (UI_CfmProfile_Input(file.constData(), &linkType, msgCodeName, &ok) != 0) {
+        Util_ShowWarning(OverTimeText(), QString(), -1);
+        return;
+    }
+    if (ok != 1) {
+        Util_ShowWarning(KeyText(msgCodeName), QString(), -1);
+        return;
+    }
+    emit signal_newconnect(profileName, static_cast<LINK_TYPE>(linkType));
+    if (UISystemProfile::GetInstance()->Read()) {
+        close();
+    }
+}
+
+void ProfileInfoUI::ProfileInfoUI_Connect_Save() {
+    const int page = ui->stackedWidget->currentIndex();
+    QString oldName;
+    if (page == kPageSSL) {
+        oldName = ui->le_connectNameSSL->text();
+    } else if (page == kPageIPSec) {
+        oldName = ui->le_connectNameIPSEC->text();
+    }
+    Util_WriteLog(0, DDM_LOG_DEBUG,
+                  "[Profile ui save connect][connect name is  " + oldName + "]");
+    if (oldName.isEmpty()) {
+        Util_SetErrorStyle(NameFieldInView());
+        return;
+    }
+    if (page != kPageSSL && page != kPageIPSec) {
+        close();
+        return;
+    }
+    const bool ssl = page == kPageSSL;
+    if (!(ssl ? ProfileInfoUI_SSLConnect_Check(1) : ProfileInfoUI_IPSECConnect_Check(1))) {
+        return;
+    }
+    // A refused or failed write has shown its warning: the edits stay in the dialog, and
+    // the main window is not told of a save that did not happen.
+    const bool written = ssl ? ProfileInfoUI_SSLConnect_WriteInit(d->profileFileName)
+                             : ProfileInfoUI_IPSECConnect_WriteInit(d->profileFileName);
+    if (!written) {
+        return;
+    }
+    emit signal_sendNewConnect(oldName, Util_GetFileBaseName(d->profileFileName),
+                               ssl ? LINK_TYPE_SSL : LINK_TYPE_IPSEC);
+    close();
+}
+
+void ProfileInfoUI::ProfileInfoUI_Profile_Input() {
+    auto* picker = new QFileDialog(this, tr("Open Profile"), QStringLiteral("."), tr("(*.ini)"));
+    if (picker->exec() == QDialog::Accepted) {
+        const QString path = picker->selectedFiles().value(0);
+        if (!path.isEmpty()) {
+            ui->le_inputProfile->setText(path);
+        } else {
+            Util_SetErrorStyle(ui->le_inputProfile);
+        }
+    }
+    delete picker;
+}
+
+void ProfileInfoUI::ProfileInfoUI_MenuOutput_Click() {
+    ui->pb_output->setStyleSheet(d->menuStyleCurrent);
+    ui->pb_SSL->setStyleSheet(d->menuStyleOther);
+    ui->pb_IPSec->setStyleSheet(d->menuStyleOther);
+    const QString path = QFileDialog::getSaveFileName(
+        this, LanguageSetting::GetInstance()->GetGlobalLang().SAVEAS, d->profileFileName,
+        QStringLiteral("(*.ini)"));
+    const auto restoreMenu = [this] {
+        ui->pb_SSL->setStyleSheet(d->menuStyleCurrent);
+        ui->pb_IPSec->setStyleSheet(d->menuStyleCurrent);
+        ui->pb_output->setStyleSheet(d->menuStyleOther);
+    };
+    if (path.isEmpty()) {
+        restoreMenu();
+        return;
+    }
+    const QByteArray target = path.toUtf8();
+    const QByteArray profile = d->profileFileName.toUtf8();
+    char msgCodeName[256];
+    (void)UI_memset_s(msgCodeName, sizeof(msgCodeName), 0, sizeof(msgCodeName));
+    uint32_t ok = 0;
+    if (UI_CfmProfile_Output(target.constData(), profile.constData(), msgCodeName, &ok) != 0) {
+        Util_ShowWarning(OverTimeText(), QString(), -1);
+        return;
+    }
+    if (ok == 1) {
+        restoreMenu();
+        return;
+    }
+    Util_ShowWarning(KeyText(msgCodeName), QString(), -1);
+}
+
+bool ProfileInfoUI::ProfileInfoUI_Connect_Delete(const QByteArray& name) {
+    char msgCodeName[256];
+    (void)UI_memset_s(msgCodeName, sizeof(msgCodeName), 0, sizeof(msgCodeName));
+    uint32_t ok = 0;
+    if (UI_CfmProfile_Delete(name.constData(), msgCodeName, &ok) != 0) {
+        Util_ShowWarning(OverTimeText(), QString(), -1);
+        return false;
+    }
+    if (ok == 1) {
+        return true;
+    }
+    Util_ShowWarning(KeyText(msgCodeName), QString(), -1);
     return false;
 }

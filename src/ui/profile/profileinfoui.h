@@ -12,6 +12,7 @@
 
 #include "basewidget.h"
 #include "mcomboboxitem.h"
+#include "servicelink.h"
 
 class QLineEdit;
 class Ui_ProfileInfoUI;
@@ -48,6 +49,17 @@ public:
     bool ProfileInfoUI_IPSecEditMode_Set();
     // Reads the stored profile (name as UTF-8) into its page; true when filled.
     bool ProfileInfoUI_Profile_Read(const QByteArray& name, LINK_TYPE type);
+    // Sends a record of that kind under the profile file name (UTF-8); true when the
+    // service confirmed it. A refusal is shown, except in plugin mode.
+    bool ProfileInfoUI_Profile_Write(const QByteArray& name, LINK_TYPE type, const void* record);
+    // A read-back record may be shown: its entry count fits its array.
+    bool ProfileInfoUI_SSLProfile_Verify(const CFM_SSL_PROFILE_S& record);
+    bool ProfileInfoUI_IPSECProfile_Verify(const CFM_IPSEC_PROFILE_S& record);
+    // Fill the page from a verified record.
+    void ProfileInfoUI_SSLConnect_Fill(const CFM_SSL_PROFILE_S& record);
+    void ProfileInfoUI_IPSECConnect_Fill(const CFM_IPSEC_PROFILE_S& record);
+    // Asks the service to delete a profile (file name as UTF-8); true on success.
+    bool ProfileInfoUI_Connect_Delete(const QByteArray& name);
 
     // Lengths, validators and the watch over the two secret fields.
     void SetInputControl() override;
@@ -176,6 +188,8 @@ private:
     void ShowOwnBox(QMessageBox::Icon icon, const char* key);
     // Marks the name field of the page in view (none on the import page).
     QLineEdit* NameFieldInView() const;
+    // The import page's confirm: checks the file's name and asks the service to import it.
+    void ImportProfile();
 
     Ui_ProfileInfoUI* ui;
     ProfileInfoUIPrivate* d;

@@ -12,6 +12,8 @@ ProfileInfoUIPrivate::ProfileInfoUIPrivate()
       grayDotIcon(nullptr),
       tunnelPasswordEdited(false),
       preSharedKeyEdited(false),
+      keptEspAuthAlgo(0),
+      keptIkeHashAlgo(0),
       defaultGatewayIndex(-1) {}
 
 ProfileInfoUIPrivate::~ProfileInfoUIPrivate() = default;

@@ -4,6 +4,8 @@
 // secret fields, the default gateway's row, the last text each byte-capped field
 // accepted, and where the L2TP/IPSec sub-menu last switched its highlight.
 
+#include <cstdint>
+
 #include <QString>
 
 class QPixmap;
@@ -40,6 +42,10 @@ public:
     // written back.
     bool tunnelPasswordEdited;
     bool preSharedKeyEdited;
+    // An algorithm value read back that the form has no item for (its combo box then has
+    // no current item); 0 when none. Written back until the user picks an item.
+    uint32_t keptEspAuthAlgo;
+    uint32_t keptIkeHashAlgo;
     // Row of the default gateway in the gateway list; -1 while there is none.
     int defaultGatewayIndex;
     // The last text each capped field held within its cap: a change over the cap puts

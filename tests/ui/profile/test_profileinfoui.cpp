@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -1234,8 +1233,6 @@ const QString kSubOff = QStringLiteral(
 Ui_ProfileInfoUI* F(ProfileInfoUI& dialog) { return ProfileInfoUITestPeer::Form(dialog); }
 ProfileInfoUIPrivate* D(ProfileInfoUI& dialog) { return ProfileInfoUITestPeer::Private(dialog); }
 
-std::string NotBuiltLine(const char* slot) { return std::string("[") + slot + "][not built yet]"; }
-
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -1574,43 +1571,28 @@ TEST_F(DialogTest, SubMenuFollowsTheScrollAcrossTheIPSecBoundary) {
     EXPECT_TRUE(SameImage(f->pb_ipsecIPSec->icon(), UI_ICON_PROFILE_GRAYDOT));
 }
 
-// The parts of the dialog built by the next issues are connected already: each slot
-// says in the log that it was reached.
-// The slots that writing, reading, importing and exporting will fill still only say that
-// they were reached; the gateway list, the L2TP/IPSec page and the routes have tests of
-// their own (test_profilegateways, test_profileipsecpage).
-TEST_F(DialogTest, EveryConnectionReachesItsSlot) {
-    auto dialog = Open();
-    Ui_ProfileInfoUI* f = F(*dialog);
-    struct Case {
-        const char* slot;
-        std::function<void()> fire;
-    } cases[] = {
-        {"ProfileInfoUI_MenuOutput_Click", [&] { emit f->pb_output->clicked(); }},
-        {"ProfileInfoUI_Connect_Create", [&] { emit f->pb_ok->clicked(); }},
-        {"ProfileInfoUI_Connect_Save", [&] { emit f->pb_save->clicked(); }},
-        {"ProfileInfoUI_Profile_Input", [&] { emit f->pb_inputProfile->clicked(true); }},
-    };
-    for (const Case& c : cases) {
-        const std::string line = NotBuiltLine(c.slot);
-        const size_t before = ui_test::LogCount(line);
-        c.fire();
-        EXPECT_EQ(ui_test::LogCount(line), before + 1) << c.slot;
-    }
-}
-
 // ---- Edit mode against the simulator -----------------------------------------------------
 
-size_t SpecifyRequests(ui_test::SimLink& link, const char* name) {
+// Profile requests (message type 9) with this code that name the profile.
+size_t ProfileRequests(ui_test::SimLink& link, uint32_t code, const char* name) {
     size_t count = 0;
     for (const rapidjson::Document& line : link.sim().Log()) {
         if (line.HasMember("head") && line["head"]["msgType"].GetUint() == 9 &&
-            line["head"]["code"].GetUint() == 11 && line.HasMember("text") &&
+            line["head"]["code"].GetUint() == code && line.HasMember("text") &&
             line["text"].IsString() && std::string(line["text"].GetString()) == name) {
             ++count;
         }
     }
     return count;
+}
+
+size_t SpecifyRequests(ui_test::SimLink& link, const char* name) {
+    return ProfileRequests(link, 11, name);
+}
+
+// Reads of an SSL VPN profile.
+size_t ReadRequests(ui_test::SimLink& link, const char* name) {
+    return ProfileRequests(link, 6, name);
 }
 
 void OpenOn(const char* name, LINK_TYPE type) {
@@ -1627,12 +1609,11 @@ TEST_F(DialogTest, EditOfAnSSLProfileShowsOnlyItsPage) {
     OpenOn("Office", LINK_TYPE_SSL);
     const std::string nameLine = "[ProfileInfo ui set link name state][linkName :Office]";
     const size_t names = ui_test::LogCount(nameLine);
-    const size_t reads = ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read"));
     auto dialog = Open();
     Ui_ProfileInfoUI* f = F(*dialog);
     EXPECT_EQ(SpecifyRequests(link, "Office.ini"), 1u);
     EXPECT_EQ(ui_test::LogCount(nameLine), names + 1);
-    EXPECT_EQ(ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read")), reads + 1);
+    EXPECT_EQ(ReadRequests(link, "Office.ini"), 1u);
     EXPECT_EQ(f->le_connectNameSSL->text(), QString("Office"));
     EXPECT_FALSE(f->le_connectNameSSL->isEnabled());
     // Put in while the form's L2TP/IPSec page is in view: the twin does not follow.
@@ -1723,7 +1704,6 @@ TEST_F(DialogTest, UnansweredKindQueryOpensOnTheSSLPageWithSave) {
         if (c.boxes != 0) {
             driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
         }
-        const size_t reads = ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read"));
         auto dialog = Open();
         Ui_ProfileInfoUI* f = F(*dialog);
         ASSERT_EQ(driver.Seen().size(), c.boxes) << "plugin mode " << c.pluginMode;
@@ -1731,7 +1711,7 @@ TEST_F(DialogTest, UnansweredKindQueryOpensOnTheSSLPageWithSave) {
             EXPECT_EQ(driver.Seen()[0].text, LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR);
             EXPECT_EQ(driver.Seen()[0].icon, int(QMessageBox::Warning));
         }
-        EXPECT_EQ(ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read")), reads);
+        EXPECT_EQ(ReadRequests(link, "Office.ini"), 0u);
         ShowLaidOut(*dialog);
         EXPECT_EQ(f->stackedWidget->currentIndex(), 0);
         EXPECT_TRUE(f->pb_save->isVisible());
@@ -1750,7 +1730,6 @@ TEST_F(DialogTest, UnknownProfileShowsTheServiceRefusal) {
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     OpenOn("Nobody", LINK_TYPE_SSL);
     driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
-    const size_t reads = ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read"));
     auto dialog = Open();
     ASSERT_EQ(driver.Seen().size(), 1u);
     EXPECT_EQ(driver.Seen()[0].text,
@@ -1758,7 +1737,7 @@ TEST_F(DialogTest, UnknownProfileShowsTheServiceRefusal) {
                   "/RETURN_CFM_MSGCODE/CFM_MSGCODE_PROFILE_SPECIFY_FAIL"));
     EXPECT_FALSE(driver.Seen()[0].text.isEmpty());
     EXPECT_EQ(F(*dialog)->stackedWidget->currentIndex(), 0);
-    EXPECT_EQ(ui_test::LogCount(NotBuiltLine("ProfileInfoUI_Profile_Read")), reads);
+    EXPECT_EQ(ReadRequests(link, "Nobody.ini"), 0u);
 }
 
 // ---- Texts ---------------------------------------------------------------------------------
