@@ -600,8 +600,10 @@ TEST(PluginRoad, BadInputIsAnsweredOrDroppedInOrder) {
     EXPECT_TRUE(Flag(got[6], "next"));
     EXPECT_EQ(Code(got[7]), 9u) << "a new plugin is served";
     EXPECT_EQ(Str(got[7], "acUserName"), "alice");
-    EXPECT_TRUE(Flag(got[8], "closed")) << "the logout ends the client; the host check behind it is not answered";
-    EXPECT_TRUE(Flag(got[9], "closed") || Flag(got[9], "timeout"));
+    EXPECT_TRUE(Flag(got[8], "closed")) << "the logout ends the client";
+    for (size_t i = 7; i < got.size(); ++i) {
+        EXPECT_NE(Code(got[i]), 5u) << "the host check behind the logout is not answered";
+    }
 
     const Requests sent(sim);
     std::vector<std::string> users;
