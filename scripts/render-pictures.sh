@@ -37,6 +37,9 @@
 # loginkeyipsecui_zh.png (render_login_ipsec).
 # the profile dialog opened on the stored "Office" and "Branch", filled from the service:
 # profile_office_*.png and profile_branch_*.png (render_profile_stored).
+# the tray's balloon after a browser plugin stopped the tunnel it had started, the client
+# started by the plugin with its browser language 1 (English) and 2 (Chinese):
+# plugin_stop_en.png and plugin_stop_zh.png (render_plugin_stop).
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -933,6 +936,55 @@ render_profile_stored() {
     done
 }
 
+# render_plugin_stop LANG_MODE SUFFIX: the client started as a browser plugin starts it,
+# with that browser language; the simulator's plugin client logs alice in and starts the
+# tunnel (the connected balloon shows), then a second plugin connection stops it: the
+# picture holds the tray icon and the balloon that replaced the connected one.
+render_plugin_stop() {
+    mode=$1
+    suffix=$2
+    home="$work/home-plugin-$suffix"
+    mkdir -p "$home/tmp" "$home/run"
+    chmod 700 "$home/run"
+    printf '{}\n' >"$home/scenario.json"
+    wait_port_free
+    (
+        cd build/bin
+        export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+               XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
+               LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+        exec ./VanTrelo -p /bin/true 192.0.2.10:443 -nu "$mode" NoProxy
+    ) >"$home/output.log" 2>&1 &
+    app=$!
+    icon="$(wait_window '$4 < 64 && $5 < 64')" ||
+        { cat "$home/output.log" >&2; fail "no tray icon ($suffix): is trayer running?"; }
+    # The plugin listener comes up with the client: the first free port from 29192.
+    build/bin/tools/sim-plugin-client register login alice Passw0rd - recv 15000 \
+        req 3 recv 15000 >"$home/plugin-start.log" 2>&1 ||
+        { cat "$home/output.log" "$home/plugin-start.log" >&2; fail "no plugin connection ($suffix)"; }
+    grep -q 'Cenm succed' "$home/plugin-start.log" ||
+        { cat "$home/plugin-start.log" >&2; fail "the tunnel did not start ($suffix)"; }
+    connected="$(wait_window '$4 >= 64 && $5 < 270')" ||
+        { cat "$home/output.log" >&2; fail "the connected balloon ($suffix) did not show"; }
+    build/bin/tools/sim-plugin-client register req 4 recv 15000 >"$home/plugin-stop.log" 2>&1 ||
+        { cat "$home/plugin-stop.log" >&2; fail "no second plugin connection ($suffix)"; }
+    grep -q 'stop cnem success' "$home/plugin-stop.log" ||
+        { cat "$home/plugin-stop.log" >&2; fail "the tunnel did not stop ($suffix)"; }
+    balloon="$(wait_window "\$4 >= 64 && \$5 < 270 && \$1 != ${connected%% *}")" ||
+        { cat "$home/output.log" >&2; fail "the stop balloon ($suffix) did not show"; }
+    sleep 1
+    set -- $icon
+    ix=$2 iy=$3 iw=$4 ih=$5
+    set -- $balloon
+    crop "$out/plugin_stop_$suffix.png" \
+         $(( (ix < $2 ? ix : $2) - 8 )) $(( (iy < $3 ? iy : $3) - 8 )) \
+         $(( (ix + iw > $2 + $4 ? ix + iw : $2 + $4) + 8 )) \
+         $(( (iy + ih > $3 + $5 ? iy + ih : $3 + $5) + 8 )) ||
+        fail "no picture of the stop balloon ($suffix)"
+    stop_app
+    echo "render: $out/plugin_stop_$suffix.png"
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -957,3 +1009,5 @@ render_login_ipsec 2052 zh
 render_profile_editor
 render_profile_stored 1033 en
 render_profile_stored 2052 zh
+render_plugin_stop 1 en
+render_plugin_stop 2 zh

@@ -22,6 +22,10 @@
 #include <QSizePolicy>
 #include <QTextCodec>
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include "UIConstants"
 #include "bubblingwidget.h"
 #include "certificatedialog.h"
@@ -35,6 +39,7 @@
 #include "uisystemprofile.h"
 #include "util.h"
 #include "utilhelpers.h"
+#include "utiltip.h"
 
 namespace {
 
@@ -94,10 +99,6 @@ constexpr uint32_t kDefaultDelay = 70;
 void Log(uint32_t level, const QString& text) { Util_WriteLog(0, static_cast<int>(level), text); }
 
 QString Text(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
-
-void NotBuilt(const char* slot) {
-    Log(DDM_LOG_INFO, QStringLiteral("[LoginKeyUI][%1][not built yet]").arg(QLatin1String(slot)));
-}
 
 void Warn(const QString& text) { Util_ShowWarning(text, QStringLiteral("LoginKeyUI"), -1); }
 
@@ -1160,6 +1161,162 @@ void LoginKeyUI::LoginKeyUI_OpenHelp_slot() { emit signal_MainUI_OpenHelp(); }
 
 void LoginKeyUI::LoginKeyUI_Language_Changed_slot() { emit signal_MainUI_Language_Changed(); }
 
-void LoginKeyUI::LoginKeyUI_Plugin_SSLLogin() { NotBuilt("LoginKeyUI_Plugin_SSLLogin"); }
+// ---- A browser plugin's login --------------------------------------------------------------
 
-void LoginKeyUI::LoginKeyUI_Plugin_Login() { NotBuilt("LoginKeyUI_Plugin_Login"); }
+namespace {
+
+// The bytes of a text field up to its first zero, at most the field's width: a value
+// that fills its field has no terminator and is still whole.
+template <typename Byte, size_t Width>
+size_t WholeLength(const Byte (&field)[Width]) {
+    static_assert(sizeof(Byte) == 1, "byte fields only");
+    return Util_FieldLength(reinterpret_cast<const char*>(field), Width);
+}
+
+// Copies a whole value between fields of the same width, terminator or not.
+template <typename DstByte, typename SrcByte, size_t Width>
+void CopyWhole(DstByte (&dst)[Width], const SrcByte (&src)[Width]) {
+    static_assert(sizeof(DstByte) == 1 && sizeof(SrcByte) == 1, "byte fields only");
+    (void)UI_memset_s(dst, Width, 0, Width);
+    (void)UI_memcpy_s(dst, Width, src, WholeLength(src));
+}
+
+template <typename Byte, size_t Width>
+rapidjson::Value JsonText(const Byte (&field)[Width], rapidjson::Document::AllocatorType& alloc) {
+    return rapidjson::Value(reinterpret_cast<const char*>(field),
+                            static_cast<rapidjson::SizeType>(WholeLength(field)), alloc);
+}
+
+// The answer goes to a browser extension as a native message, else as a packet on the
+// plugin's connection (which turns the record's numbers to network order).
+void DeliverLoginRet(UI_PLUGIN_LOGIN_RET_S* answer) {
+    if (UIContext::GetInstance()->GetNativeMessaging()) {
+        (void)SendLoginRetToPlugin(answer);
+        return;
+    }
+    if (UI_PluginLoginRet_Send(answer) != 0) {
+        Log(DDM_LOG_ERROR,
+            QStringLiteral("[Loginkey ui plugin login][send login ret to plugin failed]"));
+    }
+}
+
+}  // namespace
+
+int SendLoginRetToPlugin(const UI_PLUGIN_LOGIN_RET_S* loginRet) {
+    if (loginRet == nullptr) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[Process send login ret to plugin][invalid parameter!]"));
+        return 1;
+    }
+    rapidjson::Document doc;
+    doc.SetObject();
+    rapidjson::Document::AllocatorType& alloc = doc.GetAllocator();
+    rapidjson::Value body(rapidjson::kObjectType);
+    // The browser reads the ids as signed numbers: the bits travel, not the value.
+    body.AddMember("msgType", UIContext::GetInstance()->GetPluginMsgType(), alloc);
+    body.AddMember("uiUserID", static_cast<int32_t>(loginRet->uiUserID), alloc);
+    body.AddMember("uiSessionID", static_cast<int32_t>(loginRet->uiSessionID), alloc);
+    body.AddMember("aucCookie", JsonText(loginRet->aucCookie, alloc), alloc);
+    body.AddMember("acUrlLocation", JsonText(loginRet->acUrlLocation, alloc), alloc);
+    body.AddMember("cFlag", static_cast<unsigned>(loginRet->cFlag), alloc);
+    body.AddMember("cTip", JsonText(loginRet->cTip, alloc), alloc);
+    doc.AddMember("PluginRecv", body, alloc);
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    doc.Accept(writer);
+    // Bytes that are not UTF-8 reach the extension as replacement characters.
+    (void)Util_WriteNativeMessage(
+        QString::fromUtf8(buffer.GetString(), static_cast<int>(buffer.GetSize())));
+    return 0;
+}
+
+// The browser's login runs with what the plugin sent, without the view's form, and every
+// login is answered exactly once. The session, the host check, the cache and the tunnel
+// are not touched: the browser asks for those itself.
+void LoginKeyUI::LoginKeyUI_Plugin_SSLLogin() {
+    UIContext* context = UIContext::GetInstance();
+    UIPLUGIN_INFO_S* info = context->GetPluginInfo();
+    if (info == nullptr) {
+        return;
+    }
+    auto request = std::make_unique<UI_SSL_LOGIN_S>();
+    (void)UI_memset_s(request.get(), sizeof(UI_SSL_LOGIN_S), 0, sizeof(UI_SSL_LOGIN_S));
+    (void)Util_FieldCopy(request->acGateway, sizeof(request->acGateway), info->acLoginAddr,
+                         sizeof(info->acLoginAddr));
+    (void)Util_FieldCopy(request->acUserName, sizeof(request->acUserName), info->acUserName,
+                         sizeof(info->acUserName));
+    (void)Util_FieldCopy(request->acPassword, sizeof(request->acPassword), info->acPassword,
+                         sizeof(info->acPassword));
+    const uint32_t language = UISystemProfile::GetInstance()->GetLanguageID();
+    request->uiLanguage = language == 1033 ? 1 : language == 2052 ? 2 : 0;
+
+    uint32_t result = 0;
+    char msgCodeName[kMsgCodeNameSize] = {};
+    PluginLoginReply reply;
+    (void)UI_memset_s(&reply, sizeof(reply), 0, sizeof(reply));
+    UI_PLUGIN_LOGIN_RET_S answer;
+    (void)UI_memset_s(&answer, sizeof(answer), 0, sizeof(answer));
+    const uint32_t ret = UI_PluginLogin_Process(request.get(), msgCodeName, &result, &reply);
+    // The password leaves no copy behind.
+    (void)UI_memset_s(request.get(), sizeof(UI_SSL_LOGIN_S), 0, sizeof(UI_SSL_LOGIN_S));
+    request.reset();
+
+    auto takeReply = [&answer, &reply] {
+        answer.uiUserID = reply.uiUserID;
+        answer.uiSessionID = reply.uiSessionID;
+        CopyWhole(answer.aucCookie, reply.aucCookie);
+        CopyWhole(answer.acUrlLocation, reply.acUrlLocation);
+    };
+
+    if (ret != 0) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[Loginkey ui plugin login][login request failed]"));
+        takeReply();
+        answer.cFlag = 1;
+        (void)Util_FieldSetString(answer.cTip, sizeof(answer.cTip), OverTime());
+        DeliverLoginRet(&answer);
+        return;
+    }
+    if (result != 1) {
+        const QString key = Util_FieldToString(msgCodeName, kMsgCodeNameSize);
+        const QString text = LanguageSetting::GetInstance()->GetValue(key);
+        Log(DDM_LOG_INFO, "[Loginkey ui plugin login][login failed][key is " + key + ",text is " +
+                              text + "]");
+        takeReply();
+        answer.cFlag = 1;
+        (void)Util_FieldSetString(answer.cTip, sizeof(answer.cTip), text);
+        DeliverLoginRet(&answer);
+        return;
+    }
+    // A success without the cookie or the URL gives the browser nothing to go on with:
+    // it is answered as a failed login, not left waiting.
+    if (WholeLength(reply.aucCookie) == 0 || WholeLength(reply.acUrlLocation) == 0) {
+        Log(DDM_LOG_ERROR,
+            QStringLiteral("[Loginkey ui plugin login][login reply without cookie or url]"));
+        answer.cFlag = 1;
+        (void)Util_FieldSetString(answer.cTip, sizeof(answer.cTip),
+                                  Text("/RETURN_AUTH_MSGCODE/AUTH_MSGCODE_LOGIN_FAIL"));
+        DeliverLoginRet(&answer);
+        return;
+    }
+    takeReply();
+    answer.cFlag = 0;
+    (void)Util_FieldSetString(answer.cTip, sizeof(answer.cTip), QStringLiteral("success"));
+    Log(DDM_LOG_INFO, "[Loginkey ui plugin login][login success][user id is " +
+                          QString::number(reply.uiUserID) + ",session id is " +
+                          QString::number(reply.uiSessionID) + "]");
+    const bool native = context->GetNativeMessaging();
+    DeliverLoginRet(&answer);
+    if (!native) {
+        // From the reply: the answer record is in network order once it was sent.
+        info->uiUserID = reply.uiUserID;
+        info->uiSessionID = reply.uiSessionID;
+        CopyWhole(info->aucCookie, reply.aucCookie);
+        CopyWhole(info->acUrlLocation, reply.acUrlLocation);
+    }
+}
+
+void LoginKeyUI::LoginKeyUI_Plugin_Login() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Loginkey ui plugin login][into loginkey ui plugin login]"));
+    if (UIContext::GetInstance()->GetPluginInfo() != nullptr) {
+        LoginKeyUI_Plugin_SSLLogin();
+    }
+}

@@ -88,6 +88,7 @@ int FrontEnd_Main(int& argc, char** argv) {
     if (ctx->GetPluginMode() == 1) {
         // A browser drives this client: no window, straight to its SSL VPN login.
         window.hide();
+        window.MainUI_Plugin_Init();
         ctx->SetLinkType(1);
         window.MainUI_LoginKey_Show();
     } else {

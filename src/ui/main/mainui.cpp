@@ -81,6 +81,8 @@ public:
     bool faultReportOpen = false;
     bool optionOpen = false;
     bool aboutOpen = false;
+    // An SSL launch is running (it may be waiting in a nested loop).
+    bool sslLaunchRunning = false;
 };
 
 namespace {
@@ -125,10 +127,6 @@ void FitListToRows(QListWidget* list, int maxVisibleRows) {
         width += list->verticalScrollBar()->sizeHint().width();
     }
     list->setMinimumWidth(width);
-}
-
-void NotBuilt(const char* what) {
-    Log(DDM_LOG_INFO, QStringLiteral("[%1][not built yet]").arg(QLatin1String(what)));
 }
 
 }  // namespace
@@ -1293,6 +1291,14 @@ void MainUI::LaunchIpsecLogin() {
 // The views stay hidden children of the window: exec() returns as soon as a view hides
 // itself, also to log in, and a view whose login fails shows itself again later.
 void MainUI::LaunchSslLogin() {
+    // A plugin's login that arrives meanwhile (the update step runs nested loops) waits
+    // in the queue for this launch's view.
+    struct Running {
+        bool& flag;
+        const bool before;
+        explicit Running(bool& f) : flag(f), before(f) { flag = true; }
+        ~Running() { flag = before; }
+    } running(d->sslLaunchRunning);
     UIContext* context = UIContext::GetInstance();
     UISSL_FIRST_CONN request = {};
     if (context->GetPluginMode() == 1) {
@@ -1686,14 +1692,238 @@ void MainUI::MainUI_SetTrayacConnect(bool status) { d->actionConnect->setEnabled
 
 void MainUI::MainUI_FirstLogin_ModifyPSWD() { MainUI_Connection_Stop(); }
 
-// ---- Slots whose behaviour comes with the plugin requests -------------------------------
+// ---- Plugin requests ---------------------------------------------------------------------
 
-void MainUI::MainUI_Plugin_Login() { NotBuilt("MainUI_Plugin_Login"); }
-void MainUI::MainUI_Plugin_Stop_CNEM() { NotBuilt("MainUI_Plugin_Stop_CNEM"); }
-void MainUI::MainUI_Plugin_Start_CNEM() { NotBuilt("MainUI_Plugin_Start_CNEM"); }
-void MainUI::MainUI_Plugin_HostCheck() { NotBuilt("MainUI_Plugin_HostCheck"); }
-void MainUI::MainUI_Plugin_CacheClear(int) { NotBuilt("MainUI_Plugin_CacheClear"); }
-void MainUI::MainUI_Plugin_GetInfo() { NotBuilt("MainUI_Plugin_GetInfo"); }
-void MainUI::MainUI_Plugin_Logout() { NotBuilt("MainUI_Plugin_Logout"); }
-void MainUI::MainUI_Plugin_Urgent_Logout() { NotBuilt("MainUI_Plugin_Urgent_Logout"); }
-void MainUI::MainUI_Plugin_Show_Main() { NotBuilt("MainUI_Plugin_Show_Main"); }
+namespace {
+
+// A plugin request's answer goes out as a tip: in plugin mode a box with a module name
+// is sent to the browser instead of being shown.
+const QString kTipModule = QStringLiteral("MainUI");
+
+QString OverTimeText() { return LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR; }
+
+QString KeyText(const char* msgCodeName, size_t width) {
+    return LanguageSetting::GetInstance()->GetValue(Util_FieldToString(msgCodeName, width));
+}
+
+// Copies a text field of the launch record into a field of the information record: its
+// bytes up to the first zero (at most the source's width), without a terminator when
+// they fill the destination; a text that would not fit leaves the destination zero.
+template <size_t DstWidth, size_t SrcWidth, typename Dst, typename Src>
+void CopyWhole(Dst (&dst)[DstWidth], const Src (&src)[SrcWidth]) {
+    static_assert(sizeof(Dst) == 1 && sizeof(Src) == 1, "byte fields only");
+    const size_t length =
+        Util_FieldLength(reinterpret_cast<const char*>(src), SrcWidth);
+    if (length <= DstWidth) {
+        (void)UI_memcpy_s(dst, DstWidth, src, length);
+    }
+}
+
+}  // namespace
+
+// The proxy that the browser handed over at the start becomes the client's own, saved
+// to the service. The launch record holds the text up to the proxy's last colon, so what
+// is left here is a kind, a colon and the address (or a single word that is both).
+void MainUI::MainUI_Plugin_Init() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin init][into main ui plugin init]"));
+    const UIPLUGIN_INFO_S* info = UIContext::GetInstance()->GetPluginInfo();
+    const QString text = info != nullptr
+                             ? Util_FieldToLocal8Bit(info->acProxyAddr, sizeof(info->acProxyAddr))
+                             : QString();
+    // A browser extension's start hands over no proxy at all: the stored one stays, and
+    // nothing is written over it.
+    if (!text.isEmpty()) {
+        UISystemProfile* profile = UISystemProfile::GetInstance();
+        if (text == QLatin1String("NoProxy")) {
+            profile->SetProxyType(0);
+            profile->SetProxyAddr(QString());
+            profile->SetProxyUser(QString());
+            profile->SetProxyPwd(QString());
+        } else {
+            const int colon = text.indexOf(QLatin1Char(':'));
+            const QString kind = colon < 0 ? text : text.left(colon);
+            const QString address = colon < 0 ? text : text.mid(colon + 1);
+            if (kind == QLatin1String("Https")) {
+                profile->SetProxyType(3);
+            } else if (kind == QLatin1String("Socks5")) {
+                profile->SetProxyType(2);
+            }
+            profile->SetProxyAddr(address);
+        }
+        profile->SetProxyPort(static_cast<uint32_t>(info->iProxyPort));
+        (void)profile->Save();
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin init][finish main ui plugin init]"));
+}
+
+// The browser that started the client opens the gateway's page. The process object is
+// the window's child and nothing else holds it: the exit path closes only its own
+// process, and closing this one would end the browser.
+void MainUI::MainUI_Plugin_Show_Main() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin show main][into main ui plugin show main]"));
+    (void)UI_BrowserMutex_Create();
+    UI_BrowserMutex_Release();
+    const UIPLUGIN_INFO_S* info = UIContext::GetInstance()->GetPluginInfo();
+    QString browser;
+    QString login;
+    if (info != nullptr) {
+        browser = Util_FieldToLocal8Bit(info->acBrowserDir, sizeof(info->acBrowserDir));
+        login = Util_FieldToString(info->acLoginAddr, kPluginLoginWidth);
+    }
+    const QString url = QStringLiteral("https://") + Util_GetHost(login) +
+                        QStringLiteral("/index.html");
+    auto* browserProcess = new QProcess(this);
+    // No shell: the path and the address are only a program and its one argument. The
+    // browser's output comes to the process object, never to the standard output that
+    // carries native messages.
+    browserProcess->start(browser, QStringList{url}, QIODevice::ReadWrite);
+    Log(DDM_LOG_INFO, "[Main ui plugin show main][plugin info browser dir is " + browser + "]");
+    Log(DDM_LOG_INFO, "[Main ui plugin show main][browser dir is " + browserProcess->program() + "]");
+    Log(DDM_LOG_INFO, "[Main ui plugin show main][gate dir is " + url + "]");
+}
+
+// A login goes to the SSL view when it is there. Otherwise it waits in the queue, and a
+// launch is run for it unless one is running already (the start's own can hold a nested
+// loop in its update step), which replays it. A launch that opens no view has answered
+// the login with its own tip: nothing stays queued that a later view would replay long
+// after the browser was told.
+void MainUI::MainUI_Plugin_Login() {
+    if (d->loginKeyUIOpen) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin login][emit login signal to loginkey ui]"));
+        emit signal_DoLogin();
+        return;
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin login][push login signal to queue]"));
+    d->pluginEventQueue.append(1);
+    if (d->sslLaunchRunning) {
+        return;
+    }
+    LaunchSslLogin();
+    if (!d->loginKeyUIOpen) {
+        d->pluginEventQueue.clear();
+    }
+}
+
+void MainUI::MainUI_Plugin_Logout() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin log out][into main ui log out]"));
+    MainUI_SysTrayIcon_ExitMain();
+}
+
+void MainUI::MainUI_Plugin_Urgent_Logout() {
+    Log(DDM_LOG_INFO,
+        QStringLiteral("[Main ui plugin urgent log out][into main ui plugin urgent log out]"));
+    MainUI_SysTrayIcon_ExitMain();
+}
+
+void MainUI::MainUI_Plugin_Start_CNEM() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin start cnem][into main ui plugin start cnem]"));
+    constexpr uint32_t kTunnelMode = 2;
+    Log(DDM_LOG_INFO, "[Main ui plugin start cnem][tunnel mode is " +
+                          QString::number(kTunnelMode) + "]");
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_SslCnem_Start(kTunnelMode, msgCodeName, &ok) != 0) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin start cnem][cnem faild to send tip to plugin]"));
+        Util_ShowCritical(OverTimeText(), kTipModule, 1);
+        return;
+    }
+    if (ok == 1) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin start cnem][cenm succed!]"));
+        MainUI_GlobalLogin_GetLoginReturn_Update(true);
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin start cnem][cnem success to send tip to plugin"));
+        Util_ShowWarning(QStringLiteral("Cenm succed"), kTipModule, 0);
+        UIContext::GetInstance()->SetCnemStatus(true);
+        return;
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin start cnem][cnem faild to send tip to plugin]"));
+    Util_ShowCritical(KeyText(msgCodeName, sizeof(msgCodeName)), kTipModule, 1);
+    MainUI_Logout();
+}
+
+// Stopping the tunnel keeps the login: the window, the tray and the login state stay.
+void MainUI::MainUI_Plugin_Stop_CNEM() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin stop cnem][into main ui plugin stop cnem]"));
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_SslCnem_Stop(msgCodeName, &ok) != 0) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin stop cnem][stop cnem error]"));
+        Util_ShowCritical(OverTimeText(), kTipModule, 1);
+        return;
+    }
+    if (ok == 1) {
+        Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin stop cnem][stop cnem success]"));
+        Util_ShowWarning(QStringLiteral("stop cnem success"), kTipModule, 0);
+        UIContext::GetInstance()->SetCnemStatus(false);
+        d->trayIcon->showMessage(UISystemProfile::GetInstance()->GetProductName(),
+                                 Text("/UI_MAIN/UI_MAIN_STOP_CNEM_SUCCESS"),
+                                 QSystemTrayIcon::Information, 10000);
+        return;
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin stop cnem][stop cnem faild]"));
+    Util_ShowCritical(KeyText(msgCodeName, sizeof(msgCodeName)), kTipModule, 1);
+}
+
+void MainUI::MainUI_Plugin_HostCheck() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin host check][into main ui host check]"));
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_SslHostCheck_Process(msgCodeName, &ok) != 0) {
+        Log(DDM_LOG_INFO,
+            QStringLiteral("[Main ui plugin host check][host check failed to sent tip to plugin]"));
+        Util_ShowCritical(OverTimeText(), kTipModule, 1);
+        return;
+    }
+    if (ok == 1) {
+        Log(DDM_LOG_INFO,
+            QStringLiteral("[Main ui plugin host check][host check succed to sent tip to plugin]"));
+        Util_ShowWarning(QStringLiteral("host check success"), kTipModule, 0);
+        return;
+    }
+    Log(DDM_LOG_INFO,
+        QStringLiteral("[Main ui plugin host check][host check error to sent tip to plugin]"));
+    Util_ShowCritical(KeyText(msgCodeName, sizeof(msgCodeName)), kTipModule, 1);
+}
+
+// Flag 1 and 0 select the service's two cache clears.
+void MainUI::MainUI_Plugin_CacheClear(int flag) {
+    Log(DDM_LOG_INFO, "[Main ui plugin cache clear][into main ui plugin cache clear,flag is " +
+                          QString::number(flag) + "]");
+    char msgCodeName[256] = {};
+    uint32_t ok = 0;
+    if (UI_SslCacheClear_Process(static_cast<uint32_t>(flag), msgCodeName, &ok) != 0) {
+        Log(DDM_LOG_INFO,
+            QStringLiteral("[Main ui plugin cache clear][cache clear faild to send tip to plugin]"));
+        Util_ShowCritical(OverTimeText(), kTipModule, 1);
+        return;
+    }
+    if (ok == 1) {
+        Util_ShowWarning(QStringLiteral("cache clear success"), kTipModule, 0);
+        return;
+    }
+    Log(DDM_LOG_INFO, QStringLiteral("cache clear error to send tip to plugin"));
+    Util_ShowCritical(KeyText(msgCodeName, sizeof(msgCodeName)), kTipModule, 1);
+}
+
+// The information record answers with a packet, even to a browser extension; a failed
+// send shows only in the log.
+void MainUI::MainUI_Plugin_GetInfo() {
+    Log(DDM_LOG_INFO, QStringLiteral("[Main ui plugin get info][into main ui plugin get info]"));
+    const UIPLUGIN_INFO_S* info = UIContext::GetInstance()->GetPluginInfo();
+    if (info == nullptr) {
+        Log(DDM_LOG_ERROR, QStringLiteral("[Main ui plugin get info][plugin info is null]"));
+        return;
+    }
+    PluginInfo record;
+    (void)UI_memset_s(&record, sizeof(record), 0, sizeof(record));
+    record.uiUserID = info->uiUserID;
+    record.uiSessionID = info->uiSessionID;
+    CopyWhole(record.aucCookie, info->aucCookie);
+    CopyWhole(record.acUserName, info->acUserName);
+    CopyWhole(record.acLoginAddr, info->acLoginAddr);
+    record.ucTunnelStarted = UIContext::GetInstance()->GetCnemStatus() ? 1 : 0;
+    static_assert(sizeof(record.aucReserved) == sizeof(info->aucReserved),
+                  "the reserved bytes travel as they are");
+    (void)UI_memcpy_s(record.aucReserved, sizeof(record.aucReserved), info->aucReserved,
+                      sizeof(info->aucReserved));
+    (void)UI_PluginInfo_Send(&record);
+}

@@ -56,6 +56,9 @@ public:
     // For tests only: the plugin's queued login requests (1 a login), which a launch in
     // plugin mode hands to its view.
     void MainUI_PluginEventQueue_Set(const QList<int>& queue);
+    // In plugin mode, once at the start: the proxy the browser handed over becomes the
+    // stored one ("NoProxy" clears it), saved to the service. An empty text keeps it.
+    void MainUI_Plugin_Init();
 
 signals:
     void signal_DoLogin();

@@ -644,12 +644,12 @@ TEST_F(LoginLaunchTest, PluginModeHandsTheQueuedLoginsToAHiddenView) {
         std::snprintf(info->acLoginAddr, sizeof(info->acLoginAddr), "%s", login.c_str());
         window->MainUI_PluginEventQueue_Set({1, 3, 1});
         QSignalSpy logins(window.get(), &MainUI::signal_DoLogin);
-        const size_t relayed = ui_test::LogCount("[LoginKeyUI][LoginKeyUI_Plugin_Login][not built yet]");
+        const size_t relayed = ui_test::LogCount("[Loginkey ui plugin login][into loginkey ui plugin login]");
         window->MainUI_LoginKey_Show();
         EXPECT_EQ(logins.count(), 2) << c.host.size();
         if (&c == &cases[0]) {
             // (The views stay, and every plugin view listens to the window's signal.)
-            EXPECT_EQ(ui_test::LogCount("[LoginKeyUI][LoginKeyUI_Plugin_Login][not built yet]") - relayed,
+            EXPECT_EQ(ui_test::LogCount("[Loginkey ui plugin login][into loginkey ui plugin login]") - relayed,
                       2u);
         }
         ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "MainUI_Plugin_ReadEventQueue"));
