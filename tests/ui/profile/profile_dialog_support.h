@@ -91,22 +91,29 @@ inline bool ShowActive(QWidget* window) {
     return QTest::qWaitForWindowActive(window);
 }
 
+// The state a new profile's dialog is opened in: the link's test set-up, no plugin, no
+// login, a new connection, the runnable tree's resources, English texts. Gives the OK
+// button's text.
+inline QString NewProfileContext() {
+    ui_test::LinkSetUp();
+    UIContext* context = UIContext::GetInstance();
+    context->SetPluginMode(0);
+    context->SetSystemType(2);
+    context->SetConnectName(QString());
+    context->SetLinkType(LINK_TYPE_NONE);
+    context->SetLogined(false);
+    context->SetNewConnect(true);
+    context->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+    context->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
+    LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
+    return LanguageSetting::GetInstance()->GetGlobalLang().OK;
+}
+
 // A new profile's dialog, opened as the main window opens it, in English.
 class ProfileDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ui_test::LinkSetUp();
-        UIContext* context = UIContext::GetInstance();
-        context->SetPluginMode(0);
-        context->SetSystemType(2);
-        context->SetConnectName(QString());
-        context->SetLinkType(LINK_TYPE_NONE);
-        context->SetLogined(false);
-        context->SetNewConnect(true);
-        context->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
-        context->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
-        LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
-        ok = LanguageSetting::GetInstance()->GetGlobalLang().OK;
+        ok = NewProfileContext();
         ASSERT_FALSE(ok.isEmpty());
         dialog = std::make_unique<ProfileInfoUI>(nullptr);
         dialog->Init();

@@ -146,18 +146,7 @@ std::string ReadScript(int code, const char* reply, const char* record, const st
 class RecordsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ui_test::LinkSetUp();
-        UIContext* context = UIContext::GetInstance();
-        context->SetPluginMode(0);
-        context->SetSystemType(2);
-        context->SetConnectName(QString());
-        context->SetLinkType(LINK_TYPE_NONE);
-        context->SetLogined(false);
-        context->SetNewConnect(true);
-        context->SetResourceDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
-        context->SetInstallDir(QStringLiteral(VT_TEST_RUNTIME_DIR));
-        LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
-        ok = LanguageSetting::GetInstance()->GetGlobalLang().OK;
+        ok = profile_test::NewProfileContext();
         ASSERT_EQ(DDM_LogLevelSet(DDM_LOG_DEBUG), 0u);
     }
     void TearDown() override {
