@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs the fuzz targets of the platform's parsers (tests/fuzz). Needs clang with
+# Runs the fuzz targets of the parsers (tests/fuzz). Needs clang with
 # libFuzzer (scripts/install-deps.sh installs it).
 #
 #   scripts/fuzz.sh TARGET [SECONDS]

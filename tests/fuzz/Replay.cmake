@@ -13,6 +13,9 @@ set(VT_FUZZ_REPLAY_RUNS_scan 20000)
 set(VT_FUZZ_REPLAY_RUNS_strconv 20000)
 set(VT_FUZZ_REPLAY_RUNS_date 20000)
 set(VT_FUZZ_REPLAY_RUNS_malloc 4000)
+# The link's targets go through sockets, threads and files: a few hundred a second.
+set(VT_FUZZ_REPLAY_RUNS_ini 1000)
+set(VT_FUZZ_REPLAY_RUNS_packet 800)
 
 set(vt_fuzz_skip "")
 if(NOT VT_FUZZ)
@@ -63,6 +66,7 @@ ExternalProject_Add(vt_fuzz_targets
     BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
     CMAKE_GENERATOR ${CMAKE_GENERATOR}
     CMAKE_ARGS -DCMAKE_CXX_COMPILER=${vt_fuzz_cxx}
+               -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
