@@ -19,6 +19,7 @@ set(VT_FUZZ_REPLAY_RUNS_packet 800)
 set(VT_FUZZ_REPLAY_RUNS_records 1000)
 set(VT_FUZZ_REPLAY_RUNS_plugin 3000)
 set(VT_FUZZ_REPLAY_RUNS_https 1000)
+set(VT_FUZZ_REPLAY_RUNS_native 5000)
 
 set(vt_fuzz_skip "")
 if(NOT VT_FUZZ)
