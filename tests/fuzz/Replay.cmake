@@ -20,6 +20,8 @@ set(VT_FUZZ_REPLAY_RUNS_records 1000)
 set(VT_FUZZ_REPLAY_RUNS_plugin 3000)
 set(VT_FUZZ_REPLAY_RUNS_https 1000)
 set(VT_FUZZ_REPLAY_RUNS_native 5000)
+# Every install of the package target runs tar and writes a tree.
+set(VT_FUZZ_REPLAY_RUNS_package 200)
 
 set(vt_fuzz_skip "")
 if(NOT VT_FUZZ)
