@@ -16,12 +16,12 @@ set(VT_FUZZ_REPLAY_RUNS_malloc 4000)
 # The link's targets go through sockets, threads and files: a few hundred a second.
 set(VT_FUZZ_REPLAY_RUNS_ini 1000)
 set(VT_FUZZ_REPLAY_RUNS_packet 800)
-set(VT_FUZZ_REPLAY_RUNS_records 1000)
+set(VT_FUZZ_REPLAY_RUNS_records 600)
 set(VT_FUZZ_REPLAY_RUNS_plugin 3000)
-set(VT_FUZZ_REPLAY_RUNS_https 1000)
+set(VT_FUZZ_REPLAY_RUNS_https 600)
 set(VT_FUZZ_REPLAY_RUNS_native 5000)
 # Every install of the package target runs tar and writes a tree.
-set(VT_FUZZ_REPLAY_RUNS_package 200)
+set(VT_FUZZ_REPLAY_RUNS_package 120)
 
 set(vt_fuzz_skip "")
 if(NOT VT_FUZZ)
