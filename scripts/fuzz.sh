@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs the fuzz targets of the platform's parsers (tests/fuzz). Needs clang with
+# Runs the fuzz targets of the parsers (tests/fuzz). Needs clang with
 # libFuzzer (scripts/install-deps.sh installs it).
 #
 #   scripts/fuzz.sh TARGET [SECONDS]
@@ -64,8 +64,11 @@ case "$1" in
     seconds="${2:-600}"
     known_target "$name"
     build="$ROOT/build-fuzz"
-    cmake -S "$ROOT/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="${CXX:-clang++}" >/dev/null
-    cmake --build "$build" --target "fuzz_$name"
+    # Runs of several targets side by side share the build: one builds at a time.
+    mkdir -p "$build"
+    flock "$build/.build-lock" sh -c '
+        cmake -S "$1/tests/fuzz" -B "$2" -G Ninja -DCMAKE_CXX_COMPILER="$3" >/dev/null &&
+        cmake --build "$2" --target "fuzz_$4"' sh "$ROOT" "$build" "${CXX:-clang++}" "$name"
     mkdir -p "$build/corpus/$name" "$build/findings/$name"
     cd "$build"
     set -- -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/findings/$name/"

@@ -13,6 +13,15 @@ set(VT_FUZZ_REPLAY_RUNS_scan 20000)
 set(VT_FUZZ_REPLAY_RUNS_strconv 20000)
 set(VT_FUZZ_REPLAY_RUNS_date 20000)
 set(VT_FUZZ_REPLAY_RUNS_malloc 4000)
+# The link's targets go through sockets, threads and files: a few hundred a second.
+set(VT_FUZZ_REPLAY_RUNS_ini 1000)
+set(VT_FUZZ_REPLAY_RUNS_packet 800)
+set(VT_FUZZ_REPLAY_RUNS_records 600)
+set(VT_FUZZ_REPLAY_RUNS_plugin 3000)
+set(VT_FUZZ_REPLAY_RUNS_https 600)
+set(VT_FUZZ_REPLAY_RUNS_native 5000)
+# Every install of the package target runs tar and writes a tree.
+set(VT_FUZZ_REPLAY_RUNS_package 120)
 
 set(vt_fuzz_skip "")
 if(NOT VT_FUZZ)
@@ -63,6 +72,7 @@ ExternalProject_Add(vt_fuzz_targets
     BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
     CMAKE_GENERATOR ${CMAKE_GENERATOR}
     CMAKE_ARGS -DCMAKE_CXX_COMPILER=${vt_fuzz_cxx}
+               -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
