@@ -31,6 +31,7 @@
 #include <rapidjson/error/en.h>
 
 #include "fuzz_support.h"
+#include "pluginloginanswer.h"
 #include "uicontext.h"
 #include "uko_start.h"
 #include "utiltip.h"
@@ -103,6 +104,48 @@ void Frame(Reader& in, bool utf16, Expectation* e) {
     e->raw = Utf8(message);
 }
 
+// Copies a text into a fixed field: whole when it fits (a full field has no terminator),
+// else cut at the field's width. Gives what the field then holds, as the answer reads it.
+template <typename Byte, size_t Width>
+std::string FillField(Byte (&field)[Width], const std::string& text) {
+    static_assert(sizeof(Byte) == 1, "byte fields only");
+    const size_t n = text.size() < Width ? text.size() : Width;
+    std::memset(field, 0, Width);
+    std::memcpy(field, text.data(), n);
+    const char* bytes = reinterpret_cast<const char*>(field);
+    const void* end = std::memchr(bytes, 0, Width);
+    return std::string(bytes, end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - bytes) : Width);
+}
+
+// The answer to a browser's login: ids of any bits, the cookie, the URL and the tip as
+// their fields hold them, terminated or filling the field. A text that is not UTF-8 comes
+// back with replacement characters, exactly as Qt decodes it.
+void LoginAnswer(Reader& in, bool utf16, Expectation* e) {
+    (void)utf16;
+    UI_PLUGIN_LOGIN_RET_S ret;
+    std::memset(&ret, 0, sizeof(ret));
+    const int msgType = static_cast<int32_t>(in.U32());
+    ret.uiUserID = in.U32();
+    ret.uiSessionID = in.U32();
+    ret.cFlag = in.U32();
+    const std::string cookie = FillField(ret.aucCookie, in.Text());
+    const std::string url = FillField(ret.acUrlLocation, in.Text());
+    const std::string tip = FillField(ret.cTip, in.Text());
+    UIContext::GetInstance()->SetPluginMsgType(msgType);
+    e->hasResult = true;
+    e->result = SendLoginRetToPlugin(&ret);
+    const auto decoded = [](const std::string& bytes) {
+        return Utf8(QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())));
+    };
+    e->members = {{"PluginRecv", "msgType", false, msgType, ""},
+                  {"PluginRecv", "uiUserID", false, static_cast<int32_t>(ret.uiUserID), ""},
+                  {"PluginRecv", "uiSessionID", false, static_cast<int32_t>(ret.uiSessionID), ""},
+                  {"PluginRecv", "aucCookie", true, 0, decoded(cookie)},
+                  {"PluginRecv", "acUrlLocation", true, 0, decoded(url)},
+                  {"PluginRecv", "cFlag", false, static_cast<int64_t>(ret.cFlag), ""},
+                  {"PluginRecv", "cTip", true, 0, decoded(tip)}};
+}
+
 struct Answer {
     const char* name;
     void (*write)(Reader& in, bool utf16, Expectation* e);
@@ -111,6 +154,7 @@ struct Answer {
 const Answer kAnswers[] = {
     {"tip", Tip},
     {"frame", Frame},
+    {"login", LoginAnswer},
 };
 constexpr size_t kAnswerCount = sizeof(kAnswers) / sizeof(kAnswers[0]);
 

@@ -4,6 +4,7 @@
 // and skin, and the login with every outcome the gateway can answer.
 
 #include "loginkeyui.h"
+#include "pluginloginanswer.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -21,10 +22,6 @@
 #include <QMouseEvent>
 #include <QSizePolicy>
 #include <QTextCodec>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "UIConstants"
 #include "bubblingwidget.h"
@@ -1181,12 +1178,6 @@ void CopyWhole(DstByte (&dst)[Width], const SrcByte (&src)[Width]) {
     (void)UI_memcpy_s(dst, Width, src, WholeLength(src));
 }
 
-template <typename Byte, size_t Width>
-rapidjson::Value JsonText(const Byte (&field)[Width], rapidjson::Document::AllocatorType& alloc) {
-    return rapidjson::Value(reinterpret_cast<const char*>(field),
-                            static_cast<rapidjson::SizeType>(WholeLength(field)), alloc);
-}
-
 // The answer goes to a browser extension as a native message, else as a packet on the
 // plugin's connection (which turns the record's numbers to network order).
 void DeliverLoginRet(UI_PLUGIN_LOGIN_RET_S* answer) {
@@ -1201,33 +1192,6 @@ void DeliverLoginRet(UI_PLUGIN_LOGIN_RET_S* answer) {
 }
 
 }  // namespace
-
-int SendLoginRetToPlugin(const UI_PLUGIN_LOGIN_RET_S* loginRet) {
-    if (loginRet == nullptr) {
-        Log(DDM_LOG_ERROR, QStringLiteral("[Process send login ret to plugin][invalid parameter!]"));
-        return 1;
-    }
-    rapidjson::Document doc;
-    doc.SetObject();
-    rapidjson::Document::AllocatorType& alloc = doc.GetAllocator();
-    rapidjson::Value body(rapidjson::kObjectType);
-    // The browser reads the ids as signed numbers: the bits travel, not the value.
-    body.AddMember("msgType", UIContext::GetInstance()->GetPluginMsgType(), alloc);
-    body.AddMember("uiUserID", static_cast<int32_t>(loginRet->uiUserID), alloc);
-    body.AddMember("uiSessionID", static_cast<int32_t>(loginRet->uiSessionID), alloc);
-    body.AddMember("aucCookie", JsonText(loginRet->aucCookie, alloc), alloc);
-    body.AddMember("acUrlLocation", JsonText(loginRet->acUrlLocation, alloc), alloc);
-    body.AddMember("cFlag", static_cast<unsigned>(loginRet->cFlag), alloc);
-    body.AddMember("cTip", JsonText(loginRet->cTip, alloc), alloc);
-    doc.AddMember("PluginRecv", body, alloc);
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    doc.Accept(writer);
-    // Bytes that are not UTF-8 reach the extension as replacement characters.
-    (void)Util_WriteNativeMessage(
-        QString::fromUtf8(buffer.GetString(), static_cast<int>(buffer.GetSize())));
-    return 0;
-}
 
 // The browser's login runs with what the plugin sent, without the view's form, and every
 // login is answered exactly once. The session, the host check, the cache and the tunnel

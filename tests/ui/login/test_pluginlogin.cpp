@@ -23,6 +23,7 @@
 #include "ddm_log.h"
 #include "languagesetting.h"
 #include "loginkeyui.h"
+#include "pluginloginanswer.h"
 #include "servicelink.h"
 #include "ui_packet_inner.h"
 #include "ui_test/ui_sim.h"
