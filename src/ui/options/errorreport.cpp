@@ -74,6 +74,9 @@ void ErrorReport::InitWidget() {
     for (int column = 0; column < kColumnCount; ++column) {
         table->setColumnWidth(column, table->width() / kColumnCount);
     }
+    // Rows are one line high: a name that does not fit is cut with an ellipsis, never
+    // broken at a hyphen into a second line the row cannot show.
+    table->setWordWrap(false);
     QHeaderView* header = table->horizontalHeader();
     header->setStretchLastSection(true);
     header->setHighlightSections(false);
