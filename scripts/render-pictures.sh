@@ -1,12 +1,8 @@
 #!/bin/sh
-# Renders what a user sees of the front end to PNG files: the main window in English and
-# in Chinese, and the tray menu opened in each language. Usage:
+# Renders what a user sees of the front end, the update program and the uninstaller to
+# PNG files, each in English (_en) and in Chinese (_zh). Usage:
 #
 #     ./scripts/render-pictures.sh [FOLDER]      (default: docs)
-#
-# Writes FOLDER/mainui_en.png, mainui_zh.png, tray_menu_en.png and tray_menu_zh.png, and
-# the uninstaller's uninstall_confirm_*.png and uninstall_done_*.png (render_uninstaller),
-# the update program's update_nopackage_*, update_window_* and update_done_* (en, zh).
 #
 # The runnable tree in build/bin is built first when needed (output in
 # build/render-build.log, shown only on failure). Everything runs on a private virtual
@@ -19,27 +15,27 @@
 # in the options would have it; "Office" is the last used connection, as after a
 # login. Both are set through the simulator's scenario file, which the front end's
 # service inherits through the environment.
-# and dropdown_en.png and dropdown_zh.png (the connection drop-down opened).
-# the new-profile dialog on its three pages: profile_ssl_*.png, profile_ipsec_*.png and
-# profile_import_*.png (en and zh).
-# the SSL login view after Connect on "Office": login_en.png and login_zh.png (the user
-# name page), login_cert_en.png and login_cert_zh.png (the certificate page),
-# login_gateways_en.png and login_gateways_zh.png (the gateway list open, on a profile
-# without automatic choice).
-# the client update's question and progress window: update_question_*.png and
-# update_progress_*.png (render_update_download).
-# login_refused_*.png (the wrong-password box over the view), cert_prompt_*.png and
-# token_prompt_*.png (the prompts a login raises), connected_*.png (the tray icon with
-# the balloon after a login), tray_menu_connected_*.png and changepwd_*.png (the password
-# change dialog from the tray, with the gateway's rules after a complexity refusal); en
-# and zh (render_login_road).
-# the L2TP/IPSec login view after Connect on "Branch": loginkeyipsecui_en.png and
-# loginkeyipsecui_zh.png (render_login_ipsec).
-# the profile dialog opened on the stored "Office" and "Branch", filled from the service:
-# profile_office_*.png and profile_branch_*.png (render_profile_stored).
-# the tray's balloon after a browser plugin stopped the tunnel it had started, the client
-# started by the plugin with its browser language 1 (English) and 2 (Chinese):
-# plugin_stop_en.png and plugin_stop_zh.png (render_plugin_stop).
+#
+# What it writes into FOLDER, by the function that renders it:
+#   render                   mainui_*, tray_menu_* (the main window, the tray menu)
+#   render_uninstaller       uninstall_confirm_*, uninstall_done_*
+#   render_update            update_nopackage_*, update_window_*, update_done_* (the
+#                            update program, in private namespaces)
+#   render_fault_report      faultreport_*, logviewer_*, faultarchive_*
+#   render_settings_dialogs  proxysetting_*, optionset_*, about_*
+#   render_dropdown          dropdown_* (the connection drop-down opened)
+#   render_route_network     newvpnnetwork_* (the route dialog alone)
+#   render_profile           profile_ssl_*, profile_ipsec_*, profile_import_* (the
+#                            new-profile dialog on its three pages)
+#   render_login             login_* (user name page), login_cert_* (certificate page),
+#                            login_gateways_* (the gateway list open)
+#   render_update_download   update_question_*, update_progress_* (the client update)
+#   render_login_road        login_refused_*, cert_prompt_*, token_prompt_*, connected_*,
+#                            tray_menu_connected_*, changepwd_*
+#   render_login_ipsec       loginkeyipsecui_* (the L2TP/IPSec login view on "Branch")
+#   render_profile_editor    profile_gateways_*, profile_ipsec_on_*, profile_route_*
+#   render_profile_stored    profile_office_*, profile_branch_* (stored profiles, filled)
+#   render_plugin_stop       plugin_stop_* (the balloon after a browser stopped the tunnel)
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
