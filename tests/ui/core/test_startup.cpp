@@ -44,12 +44,17 @@
 #include "uicontext.h"
 #include "uisystemprofile.h"
 #include "vt_qt_test/box_driver.h"
+#include "vt_qt_test/start_loop.h"
 #include "vt_test/child_process.h"
 #include "vt_test/temp_env.h"
 
 extern char** environ;
 
 namespace {
+
+using ui_test::InLoop;
+using ui_test::StartedWindow;
+using ui_test::StartUp;
 
 // A local server under the test program's name in TMPDIR: what a running instance
 // leaves listening. Kept open by the caller.
@@ -169,43 +174,6 @@ int64_t NowMs() {
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// What the start function's own event loop runs every 20 ms until it returns true.
-std::function<bool()> g_loopStep;
-
-// Arranges for step to run inside the event loop of the application the start function
-// builds: once the start runs its loop, the test has no other way in. Call in the child,
-// before the start.
-void InLoop(std::function<bool()> step) {
-    g_loopStep = std::move(step);
-    qAddPreRoutine([] {
-        QCoreApplication* app = QCoreApplication::instance();
-        QMetaObject::invokeMethod(
-            app,
-            [app] {
-                auto* timer = new QTimer(app);
-                QObject::connect(timer, &QTimer::timeout, timer, [timer] {
-                    static bool busy = false;  // a step that opens a box is not entered again
-                    if (busy) return;
-                    busy = true;
-                    if (g_loopStep()) timer->stop();
-                    busy = false;
-                });
-                timer->start(20);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-MainUI* Window() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<MainUI*>(w)) return window;
-    }
-    return nullptr;
-}
-
-// The start has built its window and runs its own event loop, no box open.
-bool Up() { return Window() != nullptr && QThread::currentThread()->loopLevel() == 1; }
-
 // The start function as the program runs it, with the connect retries shortened, the
 // kill by name kept to this child's own processes and the plugin listener on a free port.
 int Start(const std::vector<std::string>& args) {
@@ -293,7 +261,7 @@ TEST(StartFunction, NativeMessagingStartWritesExactlyOneFrame) {
         // the extension would not have received by now is missing here too.
         InLoop([] {
             static int ticks = 0;
-            if (!Up() || ++ticks < 10) return false;
+            if (!StartUp() || ++ticks < 10) return false;
             _exit(kReachedLoop);
         });
         (void)Start({"chrome-extension://abcdefghijklmnop/"});
@@ -334,7 +302,7 @@ TEST(StartFunction, ServiceEndsTheRunningClientOnceWithStatusZero) {
                 _exit(static_cast<vt_qt_test::BoxDriver*>(d)->Seen().empty() ? status : kBoxOnTheWay);
             }, &driver);
             InLoop([&] {
-                if (!Up()) return false;
+                if (!StartUp()) return false;
                 const std::string answer = sim.Control(c.command);
                 EXPECT_EQ(answer.compare(0, 2, "OK"), 0) << answer;
                 return true;
@@ -382,7 +350,7 @@ TEST(StartFunction, ForcedLogoutsPushedTogetherAreHandledASecondApart) {
         InLoop([&] {
             static bool pushed = false;
             if (!pushed) {
-                if (!Up()) return false;
+                if (!StartUp()) return false;
                 // The service's configuration chose the language of the boxes.
                 driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
                 driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
@@ -392,12 +360,12 @@ TEST(StartFunction, ForcedLogoutsPushedTogetherAreHandledASecondApart) {
                 pushed = true;
                 return false;
             }
-            if (driver.Seen().size() < 2 || !Up()) return false;
+            if (driver.Seen().size() < 2 || !StartUp()) return false;
             const QString text = LanguageSetting::GetInstance()->GetValue("/UI_MAIN/UI_MAIN_OFFLINE_FORCED");
             for (const vt_qt_test::SeenBox& box : driver.Seen()) {
                 EXPECT_EQ(box.text.toStdString(), text.toStdString());
             }
-            MainUI* window = Window();
+            MainUI* window = StartedWindow();
             EXPECT_TRUE(window->isVisible());
             EXPECT_TRUE(window->findChild<QPushButton*>("pb_connect")->isVisible());
             EXPECT_FALSE(window->findChild<QPushButton*>("pb_disConnect")->isVisible());

@@ -36,49 +36,18 @@
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "vt_qt_test/box_driver.h"
+#include "vt_qt_test/start_loop.h"
 #include "vt_test/child_process.h"
 
 namespace {
 
+using ui_test::InLoop;
+using ui_test::StartedWindow;
+using ui_test::StartUp;
+
 using vt_qt_test::BoxDriver;
 
 QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
-
-// What the start function's own event loop runs every 20 ms until it returns true: once
-// the start runs its loop, the test has no other way in. Call in the child, before the
-// start.
-std::function<bool()> g_loopStep;
-
-void InLoop(std::function<bool()> step) {
-    g_loopStep = std::move(step);
-    qAddPreRoutine([] {
-        QCoreApplication* app = QCoreApplication::instance();
-        QMetaObject::invokeMethod(
-            app,
-            [app] {
-                auto* timer = new QTimer(app);
-                QObject::connect(timer, &QTimer::timeout, timer, [timer] {
-                    static bool busy = false;  // a step that opens a box is not entered again
-                    if (busy) return;
-                    busy = true;
-                    if (g_loopStep()) timer->stop();
-                    busy = false;
-                });
-                timer->start(20);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-MainUI* Window() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<MainUI*>(w)) return window;
-    }
-    return nullptr;
-}
-
-// The start has built its window and runs its own event loop, no box open.
-bool Up() { return Window() != nullptr && QThread::currentThread()->loopLevel() == 1; }
 
 // The start function as the program runs it, with the connect retries shortened, the
 // kill by name kept to this child's own processes and the plugin listener on a free port.
@@ -175,8 +144,8 @@ TEST(IpsecLoginRoad, ConnectLogInDisconnectAndARefusedLogin) {
         BoxDriver driver;  // fails on any box it was not told to expect
         driver.ArmForNextApplication();
         InLoop([&] {
-            if (!Up()) return false;
-            MainUI* window = Window();
+            if (!StartUp()) return false;
+            MainUI* window = StartedWindow();
             EXPECT_TRUE(Pick(window, QStringLiteral("Branch")));
             EXPECT_EQ(UIContext::GetInstance()->GetLinkType(), 2);
 

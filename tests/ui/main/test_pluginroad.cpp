@@ -47,11 +47,16 @@
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "vt_qt_test/box_driver.h"
+#include "vt_qt_test/start_loop.h"
 #include "vt_test/child_process.h"
 
 extern char** environ;
 
 namespace {
+
+using ui_test::InLoop;
+using ui_test::StartedWindow;
+using ui_test::StartUp;
 
 constexpr char kExitLine[] = "[#################UI exit!#################]";
 
@@ -263,7 +268,6 @@ std::string FakeBrowser(const std::string& dir) {
 
 // ---- The client's side (in the child) ----------------------------------------------------
 
-std::function<bool()> g_loopStep;
 
 // The port the listener really has: the link reports the one it asked for, and the bind
 // below takes any free one instead.
@@ -279,44 +283,12 @@ int32_t BindAnyPortAndKeepIt(int32_t fd, const struct sockaddr* addr, socklen_t 
     return rc;
 }
 
-// What the start function's own event loop runs every 20 ms until it returns true. Call
-// in the child, before the start.
-void InLoop(std::function<bool()> step) {
-    g_loopStep = std::move(step);
-    qAddPreRoutine([] {
-        QCoreApplication* app = QCoreApplication::instance();
-        QMetaObject::invokeMethod(
-            app,
-            [app] {
-                auto* timer = new QTimer(app);
-                QObject::connect(timer, &QTimer::timeout, timer, [timer] {
-                    static bool busy = false;
-                    if (busy) return;
-                    busy = true;
-                    if (g_loopStep()) timer->stop();
-                    busy = false;
-                });
-                timer->start(20);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-MainUI* Window() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<MainUI*>(w)) return window;
-    }
-    return nullptr;
-}
-
-bool Up() { return Window() != nullptr && QThread::currentThread()->loopLevel() == 1; }
-
 // Once the client is up, names its listener's port for the plugins, then runs watch
 // (if any) on every later turn of the loop until it returns true.
 void AnnounceThen(const std::string& portFile, std::function<bool()> watch = nullptr) {
     InLoop([portFile, watch, announced = false]() mutable {
         if (!announced) {
-            if (!Up() || uiPluginListenPortGet() == 0 || g_boundPort.load() == 0) return false;
+            if (!StartUp() || uiPluginListenPortGet() == 0 || g_boundPort.load() == 0) return false;
             const std::string tmp = portFile + ".tmp";
             std::ofstream(tmp) << g_boundPort.load() << "\n";
             rename(tmp.c_str(), portFile.c_str());
@@ -371,7 +343,7 @@ TEST(PluginRoad, PluginLogsInDrivesTheTunnelAndLogsOut) {
             if (!started && context->GetCnemStatus()) {
                 started = true;
                 EXPECT_TRUE(context->GetLogined());
-                EXPECT_FALSE(Window()->isVisible());
+                EXPECT_FALSE(StartedWindow()->isVisible());
                 EXPECT_NE(sim.Control("state").find("\"tunnelUp\":true"), std::string::npos);
             }
             if (started && !context->GetCnemStatus()) {
@@ -698,7 +670,7 @@ TEST(PluginRoad, StartProxyIsStoredBeforeTheLaunch) {
             vt_qt_test::BoxDriver driver;
             driver.ArmForNextApplication();
             InLoop([] {
-                if (Up()) _exit(kStopped);
+                if (StartUp()) _exit(kStopped);
                 return false;
             });
             (void)Start(PluginArgs(browser, c.value));
@@ -735,7 +707,7 @@ TEST(PluginRoad, ShowMainWindowOpensTheGatewayPageInTheBrowser) {
         vt_qt_test::BoxDriver driver;
         driver.ArmForNextApplication();
         InLoop([&argsFile, round = 0, deadline = int64_t(0)]() mutable {
-            if (!Up()) return false;
+            if (!StartUp()) return false;
             const char* addresses[] = {"192.0.2.10:443", "gw.example"};
             const char* expected[] = {"https://192.0.2.10/index.html\n",
                                       "https://gw.example/index.html\n"};
@@ -744,7 +716,7 @@ TEST(PluginRoad, ShowMainWindowOpensTheGatewayPageInTheBrowser) {
                 std::memset(info->acLoginAddr, 0, sizeof(info->acLoginAddr));
                 std::memcpy(info->acLoginAddr, addresses[round], std::strlen(addresses[round]));
                 QAction* show = nullptr;
-                for (QAction* a : Window()->findChildren<QAction*>()) {
+                for (QAction* a : StartedWindow()->findChildren<QAction*>()) {
                     if (a->text() == LanguageSetting::GetInstance()->GetValue("/UI_MAIN/UI_MAIN_SHOW_MAINUI")) show = a;
                 }
                 EXPECT_NE(show, nullptr);
@@ -764,7 +736,7 @@ TEST(PluginRoad, ShowMainWindowOpensTheGatewayPageInTheBrowser) {
             std::stringstream text;
             text << in.rdbuf();
             EXPECT_EQ(text.str(), expected[round]);
-            EXPECT_FALSE(Window()->isVisible()) << "a browser's client shows no window";
+            EXPECT_FALSE(StartedWindow()->isVisible()) << "a browser's client shows no window";
             std::remove(argsFile.c_str());
             deadline = 0;
             if (++round == 2) _exit(kStopped);

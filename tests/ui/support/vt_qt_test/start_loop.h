@@ -1,0 +1,57 @@
+#pragma once
+// For tests that run the client's start function in a child: once the start runs its own
+// event loop, the test has no other way in than a step that loop runs for it.
+
+#include <functional>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+#include "mainui.h"
+
+namespace ui_test {
+
+// What the start function's own event loop runs every 20 ms until it returns true.
+inline std::function<bool()> g_loopStep;
+
+// Arranges for step to run inside the event loop of the application the start function
+// builds. Call in the child, before the start.
+inline void InLoop(std::function<bool()> step) {
+    g_loopStep = std::move(step);
+    qAddPreRoutine([] {
+        QCoreApplication* app = QCoreApplication::instance();
+        QMetaObject::invokeMethod(
+            app,
+            [app] {
+                auto* timer = new QTimer(app);
+                QObject::connect(timer, &QTimer::timeout, timer, [timer] {
+                    static bool busy = false;  // a step that opens a box is not entered again
+                    if (busy) return;
+                    busy = true;
+                    if (g_loopStep()) timer->stop();
+                    busy = false;
+                });
+                timer->start(20);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// The main window the start built, or null.
+inline MainUI* StartedWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<MainUI*>(w)) return window;
+    }
+    return nullptr;
+}
+
+// The start has built its window and runs its own event loop, no box open.
+inline bool StartUp() {
+    return StartedWindow() != nullptr && QThread::currentThread()->loopLevel() == 1;
+}
+
+}  // namespace ui_test
