@@ -20,9 +20,12 @@
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "vt_test/child_process.h"
+#include "vt_test/stdout_capture.h"
 #include "vt_test/temp_env.h"
 
 namespace {
+
+using vt_test::CaptureStdout;
 
 void InChild(const std::function<void()>& body) {
     vt_test::TempEnv env;
@@ -33,31 +36,6 @@ void InChild(const std::function<void()>& body) {
     EXPECT_TRUE(vt_test::ExitedWith(r, 0));
 }
 
-// What fn wrote to standard output (drained by a second thread, so a large write never
-// blocks).
-std::string CaptureStdout(const std::function<void()>& fn) {
-    std::fflush(stdout);
-    int p[2];
-    if (pipe(p) != 0) {
-        ADD_FAILURE() << "no pipe";
-        return std::string();
-    }
-    const int saved = dup(STDOUT_FILENO);
-    dup2(p[1], STDOUT_FILENO);
-    close(p[1]);
-    std::string out;
-    std::thread reader([&out, fd = p[0]] {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof(buf))) > 0) out.append(buf, static_cast<size_t>(n));
-    });
-    fn();
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    reader.join();
-    close(p[0]);
-    return out;
-}
 
 // ---- The launch-value parsers ------------------------------------------------------------
 

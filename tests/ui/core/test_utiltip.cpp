@@ -27,45 +27,14 @@
 #include "utiltip.h"
 #include "vt_qt_test/box_driver.h"
 #include "vt_test/child_process.h"
+#include "vt_test/stdout_capture.h"
 
 namespace {
 
-// Runs fn with standard output on a pipe that a second thread drains, and returns what
-// arrived. Checks stay outside fn: a failure printed inside would land in the pipe.
-std::string CaptureStdout(const std::function<void()>& fn) {
-    std::fflush(stdout);
-    int p[2];
-    if (pipe(p) != 0) {
-        ADD_FAILURE() << "no pipe";
-        return std::string();
-    }
-    const int saved = dup(STDOUT_FILENO);
-    dup2(p[1], STDOUT_FILENO);
-    close(p[1]);
-    std::string out;
-    std::thread reader([&out, fd = p[0]] {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof(buf))) > 0) {
-            out.append(buf, static_cast<size_t>(n));
-        }
-    });
-    fn();
-    dup2(saved, STDOUT_FILENO);  // the pipe's last writer goes: the reader sees its end
-    close(saved);
-    reader.join();
-    close(p[0]);
-    return out;
-}
+using vt_test::CaptureStdout;
+using vt_test::NativeFrame;
 
-std::string Frame(const std::string& message) {
-    std::string frame;
-    const uint32_t n = static_cast<uint32_t>(message.size());
-    for (int shift = 0; shift < 32; shift += 8) {
-        frame.push_back(static_cast<char>((n >> shift) & 0xFF));
-    }
-    return frame + message;
-}
+
 
 TEST(NativeMessage, LittleEndianLengthThenUtf8) {
     ui_test::LinkSetUp();
@@ -84,7 +53,7 @@ TEST(NativeMessage, LittleEndianLengthThenUtf8) {
         rc |= Util_WriteNativeMessage("ab");
     });
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(out, Frame(zhong) + Frame("ab"));
+    EXPECT_EQ(out, NativeFrame(zhong) + NativeFrame("ab"));
 }
 
 TEST(NativeMessage, LargerThanThePipeArrivesWhole) {
@@ -93,7 +62,7 @@ TEST(NativeMessage, LargerThanThePipeArrivesWhole) {
     const std::string out =
         CaptureStdout([&] { rc = Util_WriteNativeMessage(QString::fromStdString(body)); });
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(out, Frame(body));
+    EXPECT_EQ(out, NativeFrame(body));
     EXPECT_EQ(out.substr(0, 4), std::string("\x40\x0D\x03\x00", 4));
 }
 
@@ -166,7 +135,7 @@ TEST_F(TipToExtension, JsonMembersInOrderAndEscaped) {
     };
     for (const Case& c : cases) {
         const std::string out = CaptureStdout([&] { Util_SendTipToPlugin(c.text, c.flag); });
-        EXPECT_EQ(out, Frame(c.json)) << c.json;
+        EXPECT_EQ(out, NativeFrame(c.json)) << c.json;
     }
     EXPECT_GE(ui_test::LogCount("[util show waring][UI send tip to chrome]"), 3u);
 }
@@ -176,7 +145,7 @@ TEST_F(TipToExtension, LongTextArrivesWhole) {
     const std::string out = CaptureStdout([&] { Util_SendTipToPlugin(text, 1); });
     const std::string json = R"({"PluginRecv":{"msgType":5,"cFlag":1,"LangMode":2,"cTip":")" +
                              text.toStdString() + "\"}}";
-    EXPECT_EQ(out, Frame(json));
+    EXPECT_EQ(out, NativeFrame(json));
 }
 
 // ---- Tips to a browser plugin ------------------------------------------------------------

@@ -29,47 +29,15 @@
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "uisystemprofile.h"
+#include "vt_test/stdout_capture.h"
 #include "vt_test/temp_env.h"
 
 namespace {
 
-// Runs fn with standard output on a pipe that a second thread drains, and returns what
-// arrived. Checks stay outside fn: a failure printed inside would land in the pipe.
-std::string CaptureStdout(const std::function<void()>& fn) {
-    std::fflush(stdout);
-    int p[2];
-    if (pipe(p) != 0) {
-        ADD_FAILURE() << "no pipe";
-        return std::string();
-    }
-    const int saved = dup(STDOUT_FILENO);
-    dup2(p[1], STDOUT_FILENO);
-    close(p[1]);
-    std::string out;
-    std::thread reader([&out, fd = p[0]] {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof(buf))) > 0) {
-            out.append(buf, static_cast<size_t>(n));
-        }
-    });
-    fn();
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    reader.join();
-    close(p[0]);
-    return out;
-}
+using vt_test::CaptureStdout;
+using vt_test::NativeFrame;
 
-// The frame an extension reads: the length, least significant byte first, then the text.
-std::string Frame(const std::string& message) {
-    std::string frame;
-    const uint32_t n = static_cast<uint32_t>(message.size());
-    for (int shift = 0; shift < 32; shift += 8) {
-        frame.push_back(static_cast<char>((n >> shift) & 0xFF));
-    }
-    return frame + message;
-}
+
 
 void SetBytes(void* field, const std::string& bytes) {
     std::memcpy(field, bytes.data(), bytes.size());
@@ -91,7 +59,7 @@ TEST(LoginAnswerJson, MembersInOrderIdsSignedTextsEscaped) {
     int rc = -1;
     const std::string out = CaptureStdout([&] { rc = SendLoginRetToPlugin(&ret); });
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(out, Frame(R"({"PluginRecv":{"msgType":1,"uiUserID":-2147483648,"uiSessionID":7,)"
+    EXPECT_EQ(out, NativeFrame(R"({"PluginRecv":{"msgType":1,"uiUserID":-2147483648,"uiSessionID":7,)"
                          R"("aucCookie":"a\"b\\c","acUrlLocation":"u","cFlag":0,"cTip":"success"}})"));
 }
 
@@ -213,7 +181,7 @@ TEST_F(PluginLoginTest, SuccessIsOneFrameAndLeavesTheLaunchRecord) {
     UISystemProfile::GetInstance()->SetLanguageID(1033);
     const UIPLUGIN_INFO_S before = *UIContext::GetInstance()->GetPluginInfo();
     const std::string out = Login("alice");
-    EXPECT_EQ(out, Frame(R"({"PluginRecv":{"msgType":1,"uiUserID":1001,"uiSessionID":5001,)"
+    EXPECT_EQ(out, NativeFrame(R"({"PluginRecv":{"msgType":1,"uiUserID":1001,"uiSessionID":5001,)"
                          R"("aucCookie":"SIMCOOKIE","acUrlLocation":"https://192.0.2.10/portal",)"
                          R"("cFlag":0,"cTip":"success"}})"));
     // The ids of a native login are the extension's: the launch record is not written.
@@ -263,13 +231,13 @@ TEST_F(PluginLoginTest, FieldEdgesOfTheReplyAndOfTheTip) {
     for (const char* user : {"nocookie", "nourl"}) {
         SCOPED_TRACE(user);
         const std::string out = Login(user);
-        EXPECT_EQ(out, Frame(R"({"PluginRecv":{"msgType":1,"uiUserID":0,"uiSessionID":0,)"
+        EXPECT_EQ(out, NativeFrame(R"({"PluginRecv":{"msgType":1,"uiUserID":0,"uiSessionID":0,)"
                              R"("aucCookie":"","acUrlLocation":"","cFlag":1,"cTip":")" +
                              loginFail.toStdString() + R"("}})"));
     }
 
     const std::string wide = Login("wide");
-    EXPECT_EQ(wide, Frame(R"({"PluginRecv":{"msgType":1,"uiUserID":-1294967296,"uiSessionID":9,)"
+    EXPECT_EQ(wide, NativeFrame(R"({"PluginRecv":{"msgType":1,"uiUserID":-1294967296,"uiSessionID":9,)"
                           R"("aucCookie":")" + cookie64 + R"(","acUrlLocation":")" + url1024 +
                           R"(","cFlag":0,"cTip":"success"}})"));
 
@@ -298,7 +266,7 @@ TEST_F(PluginLoginTest, UnansweredLoginGivesTheTimeOutText) {
     ASSERT_TRUE(link.Connected()) << link.sim().Diagnostics();
     uiSyncTimeoutDivisorSet(100);
     const std::string out = Login("alice");
-    EXPECT_EQ(out, Frame(R"({"PluginRecv":{"msgType":1,"uiUserID":0,"uiSessionID":0,)"
+    EXPECT_EQ(out, NativeFrame(R"({"PluginRecv":{"msgType":1,"uiUserID":0,"uiSessionID":0,)"
                          R"("aucCookie":"","acUrlLocation":"","cFlag":1,"cTip":")" +
                          LanguageSetting::GetInstance()->GetGlobalLang().OVERTIMEERROR.toStdString() +
                          R"("}})"));
