@@ -234,7 +234,7 @@ TEST(PluginThread, EveryRequestOneSignalAndLoginTextsBoundedByTheirFields) {
 
         EXPECT_EQ(ui_test::LogCount("[Plugin thread run][user name is alice]"), 1u);
         EXPECT_EQ(ui_test::LogCount("s3cret"), 0u);
-        EXPECT_EQ(ui_test::LogCount("123456"), 0u);
+        EXPECT_EQ(ui_test::LogTextCount("123456"), 0u);
     });
 }
 

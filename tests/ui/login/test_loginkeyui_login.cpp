@@ -159,7 +159,7 @@ protected:
     }
     void TearDown() override {
         for (const char* secret : {"Passw0rd", "Newpass1", "123456", "654321", "SIMCOOKIE"}) {
-            EXPECT_EQ(ui_test::LogCount(secret), 0u) << secret << " reached the log";
+            EXPECT_EQ(ui_test::LogTextCount(secret), 0u) << secret << " reached the log";
         }
         (void)DDM_LogLevelSet(DDM_LOG_INFO);
         UIContext* context = UIContext::GetInstance();

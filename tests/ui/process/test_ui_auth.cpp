@@ -591,7 +591,7 @@ TEST_F(UiAuthTest, LoginTableAgainstTheHappyEngine) {
     EXPECT_EQ(kind, 1u);
 
     for (const char* secret : {"Passw0rd", "nodigits", "N3wPassword", "SIMCOOKIE"}) {
-        EXPECT_EQ(ui_test::LogCount(secret), 0u) << secret << " reached the log";
+        EXPECT_EQ(ui_test::LogTextCount(secret), 0u) << secret << " reached the log";
     }
 }
 
@@ -838,7 +838,7 @@ TEST_F(UiAuthTest, NoPasswordTokenOrCookieReachesTheLog) {
     // The engine did receive them: the scan below looks for texts that were there.
     ASSERT_TRUE(link.sim().WaitLog(1));
     for (const char* secret : {kPassword, kNewPassword, kToken, kCookie}) {
-        EXPECT_EQ(ui_test::LogCount(secret), 0u) << secret << " reached the log";
+        EXPECT_EQ(ui_test::LogTextCount(secret), 0u) << secret << " reached the log";
     }
     EXPECT_GT(
         ui_test::LogCount("[Process ssl send dynamic code][vanTrelo send dynamic code start!]"),

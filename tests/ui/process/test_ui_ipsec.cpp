@@ -210,7 +210,7 @@ TEST_F(UiIpsecTest, HappyEngineStepsUpToTheConnection) {
     EXPECT_EQ(ok, 1u);
     EXPECT_EQ(name.str(), LOGOUT("SUCESS"));
     for (const char* secret : {"Passw0rd", "Wr0ng-Ipsec-Pw"}) {
-        EXPECT_EQ(ui_test::LogCount(secret), 0u) << secret << " reached the log";
+        EXPECT_EQ(ui_test::LogTextCount(secret), 0u) << secret << " reached the log";
     }
 }
 

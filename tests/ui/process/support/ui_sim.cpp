@@ -129,6 +129,21 @@ size_t LogCount(const std::string& fragment) {
     return n;
 }
 
+size_t LogTextCount(const std::string& fragment) {
+    size_t n = 0;
+    for (const std::string& line : LogLines()) {
+        // "[ MODULE LEVEL  YYYY-MM-DD hh:mm:ss.uuuuuu ][user] text"
+        size_t text = 0;
+        const size_t prefixEnd = line.find(" ][");
+        if (prefixEnd != std::string::npos) {
+            const size_t userEnd = line.find("] ", prefixEnd + 3);
+            text = userEnd == std::string::npos ? line.size() : userEnd + 2;
+        }
+        if (line.find(fragment, text) != std::string::npos) ++n;
+    }
+    return n;
+}
+
 int64_t LogLineTimeUs(const std::string& line) {
     // The prefix: "[ MODULE LEVEL  YYYY-MM-DD hh:mm:ss.uuuuuu ]".
     const size_t close = line.find(" ]");

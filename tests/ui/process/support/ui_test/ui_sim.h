@@ -27,6 +27,9 @@ void LinkSetUp();
 std::vector<std::string> LogLines();
 // Lines that contain the fragment.
 size_t LogCount(const std::string& fragment);
+// Lines whose text (what follows the prefix of module, level, time stamp and user) holds
+// the fragment. For secrets made of digits: a time stamp's microseconds can spell them.
+size_t LogTextCount(const std::string& fragment);
 // The time stamp of a program log line ("YYYY-MM-DD hh:mm:ss.uuuuuu" in its prefix) in
 // microseconds, on a scale on which only differences count; -1 when the line has none.
 int64_t LogLineTimeUs(const std::string& line);
