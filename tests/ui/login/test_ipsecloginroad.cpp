@@ -41,6 +41,8 @@
 
 namespace {
 
+using ui_test::RequestCodes;
+
 using ui_test::InLoop;
 using ui_test::StartedWindow;
 using ui_test::StartUp;
@@ -121,19 +123,6 @@ BoxDriver::Action LogInAs(const char* user, QString* shownAddress) {
 
 // The child's status once its road ran to the tray's Exit.
 constexpr int kRoadDone = 0;
-
-std::vector<std::string> RequestCodes(const std::vector<rapidjson::Document>& log) {
-    std::vector<std::string> codes;
-    for (const rapidjson::Document& line : log) {
-        if (!line.HasMember("head") || std::string(line["conn"].GetString()) != "sync" ||
-            line["head"]["code"].GetUint() > 0xFFFF) {
-            continue;
-        }
-        codes.push_back(std::to_string(line["head"]["msgType"].GetUint()) + "/" +
-                        std::to_string(line["head"]["code"].GetUint()));
-    }
-    return codes;
-}
 
 TEST(IpsecLoginRoad, ConnectLogInDisconnectAndARefusedLogin) {
     ui_test::Sim sim(R"("engine": {"ipsec": {"stepDelayMs": 0}},

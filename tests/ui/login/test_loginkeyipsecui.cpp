@@ -60,6 +60,8 @@ public:
 
 namespace {
 
+using ui_test::RequestCodes;
+
 using vt_qt_test::BoxDriver;
 
 QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
@@ -79,22 +81,6 @@ std::vector<const rapidjson::Value*> Requests(const std::vector<rapidjson::Docum
         }
     }
     return found;
-}
-
-// The requests on the synchronous connection from the given line on, as "type/code".
-std::vector<std::string> RequestCodes(const std::vector<rapidjson::Document>& log,
-                                      size_t from = 0) {
-    std::vector<std::string> codes;
-    for (size_t i = from; i < log.size(); ++i) {
-        const rapidjson::Document& line = log[i];
-        if (!line.HasMember("head") || std::string(line["conn"].GetString()) != "sync" ||
-            line["head"]["code"].GetUint() > 0xFFFF) {  // the greetings
-            continue;
-        }
-        codes.push_back(std::to_string(line["head"]["msgType"].GetUint()) + "/" +
-                        std::to_string(line["head"]["code"].GetUint()));
-    }
-    return codes;
 }
 
 std::string Field(const rapidjson::Value& request, const char* name) {

@@ -57,6 +57,8 @@ public:
 
 namespace {
 
+using ui_test::RequestCodes;
+
 using vt_qt_test::BoxDriver;
 
 QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
@@ -76,20 +78,6 @@ std::vector<const rapidjson::Value*> Requests(const std::vector<rapidjson::Docum
         }
     }
     return found;
-}
-
-// Every request after the greetings, as "type/code".
-std::vector<std::string> RequestCodes(const std::vector<rapidjson::Document>& log) {
-    std::vector<std::string> codes;
-    for (const rapidjson::Document& line : log) {
-        if (!line.HasMember("head") || std::string(line["conn"].GetString()) != "sync" ||
-            line["head"]["code"].GetUint() > 0xFFFF) {  // the greetings
-            continue;
-        }
-        codes.push_back(std::to_string(line["head"]["msgType"].GetUint()) + "/" +
-                        std::to_string(line["head"]["code"].GetUint()));
-    }
-    return codes;
 }
 
 QListWidget* GatewayList(LoginKeyUI* view) {

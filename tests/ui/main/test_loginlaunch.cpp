@@ -48,6 +48,8 @@ void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdSt
 
 namespace {
 
+using ui_test::RequestCodes;
+
 using vt_qt_test::BoxDriver;
 
 QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
@@ -55,20 +57,6 @@ QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetVal
 template <typename T>
 T* Find(QWidget* root, const char* name) {
     return root->findChild<T*>(QString::fromLatin1(name));
-}
-
-// The requests after the greetings, as "type/code".
-std::vector<std::string> RequestCodes(const std::vector<rapidjson::Document>& log) {
-    std::vector<std::string> codes;
-    for (const rapidjson::Document& line : log) {
-        if (!line.HasMember("head") || std::string(line["conn"].GetString()) != "sync" ||
-            line["head"]["code"].GetUint() > 0xFFFF) {
-            continue;
-        }
-        codes.push_back(std::to_string(line["head"]["msgType"].GetUint()) + "/" +
-                        std::to_string(line["head"]["code"].GetUint()));
-    }
-    return codes;
 }
 
 // The site-preference requests' decoded fields, in order; kept with their log.

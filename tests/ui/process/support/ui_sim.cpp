@@ -121,6 +121,20 @@ std::vector<std::string> LogLines() {
     return lines;
 }
 
+std::vector<std::string> RequestCodes(const std::vector<rapidjson::Document>& log, size_t from) {
+    std::vector<std::string> codes;
+    for (size_t i = from; i < log.size(); ++i) {
+        const rapidjson::Document& line = log[i];
+        if (!line.HasMember("head") || std::string(line["conn"].GetString()) != "sync" ||
+            line["head"]["code"].GetUint() > 0xFFFF) {  // the greetings
+            continue;
+        }
+        codes.push_back(std::to_string(line["head"]["msgType"].GetUint()) + "/" +
+                        std::to_string(line["head"]["code"].GetUint()));
+    }
+    return codes;
+}
+
 size_t LogCount(const std::string& fragment) {
     size_t n = 0;
     for (const std::string& line : LogLines()) {

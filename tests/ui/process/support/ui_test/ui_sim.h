@@ -25,6 +25,9 @@ void LinkSetUp();
 
 // Every line of this process's log files so far.
 std::vector<std::string> LogLines();
+// The requests on the synchronous connection of a simulator's request log, from the
+// given line on, as "type/code" (the connection's greetings left out).
+std::vector<std::string> RequestCodes(const std::vector<rapidjson::Document>& log, size_t from = 0);
 // Lines that contain the fragment.
 size_t LogCount(const std::string& fragment);
 // Lines whose text (what follows the prefix of module, level, time stamp and user) holds
