@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jqr_mem.h"
@@ -33,11 +34,6 @@
 #include "lnx_spawn.h"
 
 namespace {
-
-// The fix-up that makes the engine program and the install helper setuid root. Nobody
-// but root may write either file afterwards: a setuid-root program that others can
-// write is root for every local user.
-constexpr char kFixupFormat[] = "(/bin/chown 0:0 %s %s) && (/bin/chmod 4755 %s %s)";
 
 constexpr char kProcNumFormat[] = "ps -ef | grep %s | grep -v grep | wc -l";
 // The count's command is kept to 63 bytes with its terminator; its output line to 128.
@@ -105,6 +101,123 @@ bool InstallPathOf(const char* pcRelPath, std::string* pPath, std::string* pFold
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// ---- The root fix-up's guard ----------------------------------------------------------
+//
+// The fix-up makes two files setuid root by name, and chmod cannot leave a link alone:
+// whoever may change a name on the way between the check and the change could point it
+// at any program of the machine, or plant a program of their own for root to make
+// setuid. So the fix-up touches nothing unless only root and this user can change the
+// two files and every folder that leads to them.
+
+// Where a path lies on the fix-up's way, which decides what it must be.
+enum class FixupPlace {
+    kAbove,   // a folder above the install folder
+    kFolder,  // the install folder, or the engine's folder below it
+    kFile,    // the engine program or the install helper
+};
+
+// Why a path that could not be examined is refused.
+std::string UnexaminedReason(int err) {
+    if (err == ENOENT || err == ENOTDIR) {
+        return "missing";
+    }
+    return "cannot be examined, errno is " + std::to_string(err);
+}
+
+// Why the fix-up must leave path alone, or the empty text when it may go on. Taken with
+// lstat, so a link is seen as a link and never followed. Owner root or this user; nobody
+// else may write it: a folder others may write lets them swap a name, a file others may
+// write may hold their program. A folder above the install folder may be open to others
+// when it is sticky, as /tmp is: there they cannot rename what root or this user owns.
+// A file with a second name is a program elsewhere too, which the fix-up would change.
+std::string FixupRefusal(const std::string& path, FixupPlace place) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        return UnexaminedReason(errno);
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return "a link";
+    }
+    if (place == FixupPlace::kFile && !S_ISREG(st.st_mode)) {
+        return "not a regular file";
+    }
+    if (place != FixupPlace::kFile && !S_ISDIR(st.st_mode)) {
+        return "not a folder";
+    }
+    if (st.st_uid != 0 && st.st_uid != getuid()) {
+        return "owned by user " + std::to_string(st.st_uid);
+    }
+    const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    const bool sticky = (st.st_mode & S_ISVTX) != 0;
+    if (othersWrite && !(place == FixupPlace::kAbove && sticky)) {
+        return "writable by group or others";
+    }
+    if (place == FixupPlace::kFile && st.st_nlink != 1) {
+        return "more than one name";
+    }
+    return std::string();
+}
+
+// The engine program and the install helper, below the install folder as the kernel
+// resolves it (so that no link is left on the way root takes), once every folder from
+// the root of the file system down and both files pass FixupRefusal. Otherwise false,
+// with the first path refused and the reason.
+bool FixupTargets(const std::string& folder, std::string* pEngine, std::string* pHelper,
+                  std::string* pRefused, std::string* pReason) {
+    char* resolved = realpath(folder.c_str(), nullptr);
+    if (resolved == nullptr) {
+        *pReason = UnexaminedReason(errno);
+        *pRefused = folder;
+        return false;
+    }
+    const std::string real = resolved;
+    free(resolved);
+    const std::string base = real == "/" ? std::string() : real;
+    const std::string engine = base + "/" + UI_ENGINE_RELPATH;
+    const std::string helper = base + "/" + UI_INSTALL_HELPER_RELPATH;
+
+    std::vector<std::pair<std::string, FixupPlace>> way;
+    if (!base.empty()) {
+        way.emplace_back("/", FixupPlace::kAbove);
+        for (size_t at = base.find('/', 1); at != std::string::npos; at = base.find('/', at + 1)) {
+            way.emplace_back(base.substr(0, at), FixupPlace::kAbove);
+        }
+    }
+    way.emplace_back(real, FixupPlace::kFolder);
+    // The folders below the install folder that hold the engine program.
+    for (size_t at = engine.find('/', base.size() + 1); at != std::string::npos;
+         at = engine.find('/', at + 1)) {
+        way.emplace_back(engine.substr(0, at), FixupPlace::kFolder);
+    }
+    way.emplace_back(engine, FixupPlace::kFile);
+    way.emplace_back(helper, FixupPlace::kFile);
+    for (const auto& step : way) {
+        const std::string reason = FixupRefusal(step.first, step.second);
+        if (!reason.empty()) {
+            *pRefused = step.first;
+            *pReason = reason;
+            return false;
+        }
+    }
+    *pEngine = engine;
+    *pHelper = helper;
+    return true;
+}
+
+// The root command of the fix-up: owner 0:0, then mode 4755, on both files. Nobody but
+// root may write either file afterwards: a setuid-root program that others can write is
+// root for every local user. Root looks again before each step that both names are
+// still regular files and no links, and chown -h would change a link itself, never what
+// it points at; nothing is changed unless both pass the first look. chown comes first:
+// a change of owner clears the setuid bit.
+std::string FixupCommand(const std::string& engine, const std::string& helper) {
+    const std::string still =
+        "[ -f \"$e\" ] && [ ! -L \"$e\" ] && [ -f \"$h\" ] && [ ! -L \"$h\" ]";
+    return "e=" + UI_ShellQuote(engine.c_str()) + " h=" + UI_ShellQuote(helper.c_str()) + "; " +
+           still + " && /bin/chown -h 0:0 -- \"$e\" \"$h\" && " + still +
+           " && /bin/chmod 4755 -- \"$e\" \"$h\"";
+}
+
 }  // namespace
 
 // ---- Seams --------------------------------------------------------------------------
@@ -164,13 +277,12 @@ uint32_t NeedModifyTulmFile(const char* pcPath) {
 }
 
 int32_t UI_ModifyTulmFilePrivileges() {
-    std::string engine, helper;
-    if (!InstallPathOf(UI_ENGINE_RELPATH, &engine) ||
+    std::string folder, engine, helper;
+    if (!InstallPathOf(UI_ENGINE_RELPATH, &engine, &folder) ||
         !InstallPathOf(UI_INSTALL_HELPER_RELPATH, &helper)) {
         return 0;  // no folder, no engine program to examine; already logged
     }
     const std::string qEngine = UI_ShellQuote(engine.c_str());
-    const std::string qHelper = UI_ShellQuote(helper.c_str());
     (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_INFO, "[%lu]UI_ModifyTulmFilePrivileges start %s",
                        UI_LOG_TAG, qEngine.c_str());
     if (NeedModifyTulmFile(engine.c_str()) == 0) {
@@ -178,11 +290,14 @@ int32_t UI_ModifyTulmFilePrivileges() {
                            UI_LOG_TAG);
         return 0;
     }
-    const size_t size = sizeof(kFixupFormat) + 2 * (qEngine.size() + qHelper.size());
-    std::vector<char> command(size);
-    (void)snprintf(command.data(), size, kFixupFormat, qEngine.c_str(), qHelper.c_str(),
-                   qEngine.c_str(), qHelper.c_str());
-    if (UI_RootCommand_Run(command.data()) != 0) {
+    // Nothing is asked of root unless the whole way to both files is safe to change.
+    std::string refused, reason;
+    if (!FixupTargets(folder, &engine, &helper, &refused, &reason)) {
+        (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR, "[%lu]ModifyFilePrivileges refused, %s: %s",
+                           UI_LOG_TAG, refused.c_str(), reason.c_str());
+        return 1;
+    }
+    if (UI_RootCommand_Run(FixupCommand(engine, helper).c_str()) != 0) {
         (void)DDM_LogWrite(UI_LOG_UI, DDM_LOG_ERROR, "[%lu]ModifyFilePrivileges error", UI_LOG_TAG);
         return -1;
     }
@@ -213,6 +328,8 @@ void UI_PromoteService_Kill() {
 }
 
 uint32_t UI_PromoteService_Start() {
+    // A refused fix-up changed nothing and goes on, as a missing engine program does; only
+    // a fix-up that root was asked for and that failed stops the start.
     if (UI_ModifyTulmFilePrivileges() < 0) {
         (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_ERROR, "[%lu]Call UI_ModifyTulmFilePrivileges Fail",
                            UI_LOG_TAG);

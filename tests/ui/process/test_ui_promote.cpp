@@ -3,14 +3,18 @@
 // the install operations nothing calls yet.
 //
 // The runner is always a recording stand-in unless a test (as root) lets the real one
-// run a harmless command; pkexec and sudo never run. The kill reaches only processes
-// below this test program, and every process a test starts dies with it.
+// run a harmless command, or the fix-up itself on files of a tmpfs that only a forked
+// child in a mount namespace of its own can see; pkexec and sudo never run. The kill
+// reaches only processes below this test program, and every process a test starts dies
+// with it.
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,6 +25,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -45,6 +50,8 @@ namespace {
 
 constexpr char kName[] = "VanTreloPromoteService";
 constexpr uid_t kOtherUid = 65534;
+// Exit code of a child that could not make its private namespace.
+constexpr int kChildSkipped = 77;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -198,6 +205,38 @@ private:
 
 bool KilledBySigkill(int status) { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
 
+// The path as the kernel resolves it.
+std::string RealPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+}
+
+// Whether the machine's folders show as root's: not so inside a user namespace that maps
+// only this user, where the fix-up rightly trusts no folder above the test's own.
+bool MachineFoldersAreRoots() {
+    struct stat st;
+    return lstat("/", &st) == 0 && st.st_uid == 0;
+}
+
+// Owner, group and mode of a path itself (a link is not followed).
+struct Rights {
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;  // type and permission bits
+    bool operator==(const Rights& o) const {
+        return uid == o.uid && gid == o.gid && mode == o.mode;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const Rights& r) {
+    return out << r.uid << ":" << r.gid << " " << std::oct << r.mode << std::dec;
+}
+// All zero when there is nothing at path.
+Rights RightsOf(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return Rights{0, 0, 0};
+    return Rights{st.st_uid, st.st_gid, st.st_mode};
+}
+
 // The rights the engine's check sees instead of the file's.
 struct FakeStat {
     int err;
@@ -279,7 +318,10 @@ protected:
         const std::string folder = dir_ + "/" + name;
         MakeDirs(folder + "/promote");
         MakeDirs(folder + "/serviceclient");
-        if (engine) WriteFile(folder + "/serviceclient/VanTreloCS", "engine", 0755);
+        if (engine) {
+            WriteFile(folder + "/serviceclient/VanTreloCS", "engine", 0755);
+            WriteFile(folder + "/refitter", "helper", 0755);
+        }
         if (service) CopyProgram(UI_TEST_PROBE_BIN, folder + "/promote/" + kName);
         uiInstallPathSet(folder.c_str());
         return folder;
@@ -401,15 +443,24 @@ TEST_F(UiPromoteTest, EngineCheckReadsTheFile) {
     }
 }
 
+// The root command of the fix-up for the two files, as the shell must read it.
+std::string FixupCommand(const std::string& qEngine, const std::string& qHelper) {
+    const std::string still =
+        "[ -f \"$e\" ] && [ ! -L \"$e\" ] && [ -f \"$h\" ] && [ ! -L \"$h\" ]";
+    return "e=" + qEngine + " h=" + qHelper + "; " + still +
+           " && /bin/chown -h 0:0 -- \"$e\" \"$h\" && " + still +
+           " && /bin/chmod 4755 -- \"$e\" \"$h\"";
+}
+
 // The fix-up runs once when needed, with both paths as quoted words, and reports the
 // runner's outcome; the start does not go on after a failed fix-up.
 TEST_F(UiPromoteTest, FixupRunsOnceWithQuotedPaths) {
+    if (!MachineFoldersAreRoots()) GTEST_SKIP() << "the machine's folders are not root's here";
     const std::string folder = InstallFolder("my vpn's folder", true, true);
-    const std::string qFolder = "'" + dir_ + "/my vpn'\\''s folder";
+    const std::string qFolder = "'" + RealPath(dir_) + "/my vpn'\\''s folder";
     const std::string qEngine = qFolder + "/serviceclient/VanTreloCS'";
     const std::string qHelper = qFolder + "/refitter'";
-    const std::string expected = "(/bin/chown 0:0 " + qEngine + " " + qHelper +
-                                 ") && (/bin/chmod 4755 " + qEngine + " " + qHelper + ")";
+    const std::string expected = FixupCommand(qEngine, qHelper);
     uiTulmStatSet(FakeStatFn);
 
     // In order: no run.
@@ -446,31 +497,284 @@ TEST_F(UiPromoteTest, FixupRunsOnceWithQuotedPaths) {
     EXPECT_EQ(Calls().size(), 3u);
 }
 
-// As root the real runner runs the fix-up itself, and it reaches exactly the two files
-// whatever the folder's name holds.
-TEST_F(UiPromoteTest, FixupAsRootReachesTheRightFiles) {
-    if (geteuid() != 0) GTEST_SKIP() << "changing an owner to root needs root";
-    const std::string folder = InstallFolder("vpn 'x';$(id)&`id`", true, false);
-    const std::string engine = folder + "/serviceclient/VanTreloCS";
-    const std::string helper = folder + "/refitter";
-    WriteFile(helper, "helper", 0777);
-    ASSERT_EQ(chmod(engine.c_str(), 0777), 0);
-    ASSERT_EQ(chown(engine.c_str(), kOtherUid, kOtherUid), 0);
-    ASSERT_EQ(chown(helper.c_str(), kOtherUid, kOtherUid), 0);
-    uiRootRunnerSet(nullptr);
-    EXPECT_EQ(UI_ModifyTulmFilePrivileges(), 0);
-    for (const auto& path : {engine, helper}) {
-        struct stat st;
-        ASSERT_EQ(stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_uid, 0u) << path;
-        EXPECT_EQ(st.st_gid, 0u) << path;
-        EXPECT_EQ(st.st_mode & 07777, 04755u) << path;
+// Root is never asked while anything on the way to the two files could be changed by
+// someone else, or is not what it must be: a link, a folder, a missing helper, another
+// user's file or folder, a folder others may write (a sticky one above the install folder
+// excepted), a file others may write or one with a second name. Each ends the fix-up with
+// one line naming the path and why, result 1, and the files as they were. A missing
+// engine program is nothing to fix, as before.
+TEST_F(UiPromoteTest, FixupRefusedWhereTheWayIsNotSafe) {
+    if (!MachineFoldersAreRoots()) GTEST_SKIP() << "the machine's folders are not root's here";
+    const bool root = geteuid() == 0;
+    const std::string real = RealPath(dir_);
+    const std::string decoy = dir_ + "/decoy";
+    WriteFile(decoy, "decoy", 0755);
+    const auto engineOf = [](const std::string& f) { return f + "/serviceclient/VanTreloCS"; };
+    const auto helperOf = [](const std::string& f) { return f + "/refitter"; };
+    const auto replaceByLink = [](const std::string& path, const std::string& to) {
+        ASSERT_EQ(unlink(path.c_str()), 0);
+        ASSERT_EQ(symlink(to.c_str(), path.c_str()), 0);
+    };
+    const auto replaceByFolder = [](const std::string& path) {
+        ASSERT_EQ(unlink(path.c_str()), 0);
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    };
+    const auto mode = [](const std::string& path, mode_t m) {
+        ASSERT_EQ(chmod(path.c_str(), m), 0);
+    };
+    const auto owner = [](const std::string& path) {
+        ASSERT_EQ(lchown(path.c_str(), kOtherUid, kOtherUid), 0);
+    };
+    const struct {
+        const char* name;
+        const char* above;  // a folder between the case's folder and the install folder "f"
+        std::function<void(const std::string& above, const std::string& folder)> setUp;
+        // The path refused, below the case's folder, and why; empty: not refused.
+        std::string refused;
+        std::string reason;
+        bool asked;  // root is asked (the stand-in runner succeeds)
+        bool rootOnly;
+    } cases[] = {
+        {"engine a link", "", [&](auto&, auto& f) { replaceByLink(engineOf(f), decoy); },
+         "/f/serviceclient/VanTreloCS", "a link", false, false},
+        {"helper a link", "", [&](auto&, auto& f) { replaceByLink(helperOf(f), decoy); },
+         "/f/refitter", "a link", false, false},
+        {"engine a folder", "", [&](auto&, auto& f) { replaceByFolder(engineOf(f)); },
+         "/f/serviceclient/VanTreloCS", "not a regular file", false, false},
+        {"helper a folder", "", [&](auto&, auto& f) { replaceByFolder(helperOf(f)); },
+         "/f/refitter", "not a regular file", false, false},
+        {"helper missing", "", [&](auto&, auto& f) { ASSERT_EQ(unlink(helperOf(f).c_str()), 0); },
+         "/f/refitter", "missing", false, false},
+        {"engine with a second name", "",
+         [&](auto&, auto& f) { ASSERT_EQ(link(engineOf(f).c_str(), (f + "/second").c_str()), 0); },
+         "/f/serviceclient/VanTreloCS", "more than one name", false, false},
+        {"engine writable by others", "", [&](auto&, auto& f) { mode(engineOf(f), 0757); },
+         "/f/serviceclient/VanTreloCS", "writable by group or others", false, false},
+        {"helper writable by its group", "", [&](auto&, auto& f) { mode(helperOf(f), 0775); },
+         "/f/refitter", "writable by group or others", false, false},
+        {"install folder open", "", [&](auto&, auto& f) { mode(f, 0777); }, "/f",
+         "writable by group or others", false, false},
+        {"install folder open to its group", "", [&](auto&, auto& f) { mode(f, 0775); }, "/f",
+         "writable by group or others", false, false},
+        {"install folder open and sticky", "", [&](auto&, auto& f) { mode(f, 01777); }, "/f",
+         "writable by group or others", false, false},
+        {"engine folder open", "", [&](auto&, auto& f) { mode(f + "/serviceclient", 0777); },
+         "/f/serviceclient", "writable by group or others", false, false},
+        {"engine folder a link", "",
+         [&](auto&, auto& f) {
+             ASSERT_EQ(rename((f + "/serviceclient").c_str(), (f + "/elsewhere").c_str()), 0);
+             ASSERT_EQ(symlink("elsewhere", (f + "/serviceclient").c_str()), 0);
+         },
+         "/f/serviceclient", "a link", false, false},
+        {"folder above open", "open", [&](auto& a, auto&) { mode(a, 0777); }, "/open",
+         "writable by group or others", false, false},
+        {"folder above open and sticky", "sticky", [&](auto& a, auto&) { mode(a, 01777); }, "", "",
+         true, false},
+        {"nothing wrong", "", [](auto&, auto&) {}, "", "", true, false},
+        {"engine missing", "", [&](auto&, auto& f) { ASSERT_EQ(unlink(engineOf(f).c_str()), 0); },
+         "", "", false, false},
+        {"engine of another user", "", [&](auto&, auto& f) { owner(engineOf(f)); },
+         "/f/serviceclient/VanTreloCS", "owned by user 65534", false, true},
+        {"helper of another user", "", [&](auto&, auto& f) { owner(helperOf(f)); }, "/f/refitter",
+         "owned by user 65534", false, true},
+        {"install folder of another user", "", [&](auto&, auto& f) { owner(f); }, "/f",
+         "owned by user 65534", false, true},
+        {"engine folder of another user", "", [&](auto&, auto& f) { owner(f + "/serviceclient"); },
+         "/f/serviceclient", "owned by user 65534", false, true},
+        {"folder above of another user", "theirs", [&](auto& a, auto&) { owner(a); }, "/theirs",
+         "owned by user 65534", false, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.rootOnly && !root) continue;
+        // Each case in a fresh folder: <test folder>/c<n>[/<above>]/f.
+        const std::string caseDir = "c" + std::to_string(n++);
+        const std::string rel = caseDir + (c.above[0] != '\0' ? "/" + std::string(c.above) : "");
+        const std::string above = dir_ + "/" + rel;
+        const std::string folder = InstallFolder(rel + "/f", true, false);
+        c.setUp(above, folder);
+        const Rights engineBefore = RightsOf(engineOf(folder));
+        const Rights helperBefore = RightsOf(helperOf(folder));
+        const Rights decoyBefore = RightsOf(decoy);
+        const std::string refused = "[65535]ModifyFilePrivileges refused, " + real + "/" + caseDir +
+                                    c.refused + ": " + c.reason;
+        const size_t refusedBefore = ui_test::LogCount(refused);
+        const size_t anyRefusal = ui_test::LogCount("ModifyFilePrivileges refused");
+        const size_t success = ui_test::LogCount("[65535]ModifyFilePrivileges success");
+        const std::string notExist = "[65535]NeedModifyTulmFile file not exist " + engineOf(folder);
+        const size_t notExistBefore = ui_test::LogCount(notExist);
+        const size_t calls = Calls().size();
+
+        EXPECT_EQ(UI_ModifyTulmFilePrivileges(), c.refused.empty() ? 0 : 1);
+        EXPECT_EQ(Calls().size(), calls + (c.asked ? 1 : 0)) << "root asked";
+        if (!c.refused.empty()) {
+            EXPECT_EQ(ui_test::LogCount(refused), refusedBefore + 1) << refused;
+            EXPECT_EQ(ui_test::LogCount("[65535]ModifyFilePrivileges success"), success)
+                << "a refusal reported as success";
+        } else {
+            EXPECT_EQ(ui_test::LogCount("ModifyFilePrivileges refused"), anyRefusal);
+        }
+        // Not asked and not refused: the engine program is missing, nothing to fix.
+        const size_t missing = c.refused.empty() && !c.asked ? 1 : 0;
+        EXPECT_EQ(ui_test::LogCount(notExist), notExistBefore + missing);
+        EXPECT_EQ(RightsOf(engineOf(folder)), engineBefore);
+        EXPECT_EQ(RightsOf(helperOf(folder)), helperBefore);
+        EXPECT_EQ(RightsOf(decoy), decoyBefore);
     }
-    EXPECT_EQ(NeedModifyTulmFile(engine.c_str()), 0u);
-    // A missing helper fails the fix-up as a whole.
-    ASSERT_EQ(chown(engine.c_str(), kOtherUid, kOtherUid), 0);
-    ASSERT_EQ(unlink(helper.c_str()), 0);
-    EXPECT_EQ(UI_ModifyTulmFilePrivileges(), -1);
+}
+
+// A refused fix-up changed nothing and asked nothing, as with a missing engine program:
+// the start goes on and starts the service.
+TEST_F(UiPromoteTest, StartGoesOnAfterARefusedFixup) {
+    Procs procs;
+    const std::string folder = InstallFolder("refused", true, true);
+    const std::string report = folder + "/promote/probe-report.txt";
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    const size_t startFail = ui_test::LogCount("[65535]Call UI_ModifyTulmFilePrivileges Fail");
+    ASSERT_EQ(UI_PromoteService_Start(), 0u);
+    ASSERT_TRUE(WaitFor([&] { return access(report.c_str(), F_OK) == 0; }));
+    const std::vector<pid_t> running = Children(kName);
+    ASSERT_EQ(running.size(), 1u);
+    procs.Adopt(running[0]);
+    EXPECT_TRUE(Calls().empty());
+    EXPECT_EQ(ui_test::LogCount("[65535]Call UI_ModifyTulmFilePrivileges Fail"), startFail);
+}
+
+// The fix-up run for real, as root, on a tmpfs that only a child in a mount namespace of
+// its own sees (mounted nosuid: nothing made setuid there can ever run as root). The
+// decoy stands for a root-owned program elsewhere on the machine.
+class FixupAsRoot : public UiPromoteTest {
+protected:
+    void SetUp() override {
+        UiPromoteTest::SetUp();
+        if (geteuid() != 0) GTEST_SKIP() << "changing an owner to root needs root";
+    }
+
+    // Runs body(tree) in a forked child whose private tmpfs is mounted at tree.
+    void InPrivateTree(const std::function<void(const std::string&)>& body) {
+        const std::string tree = dir_ + "/tree";
+        MakeDirs(tree);
+        const auto child = vt_test::RunInChild([&]() -> int {
+            // "/" is made private first, so that nothing mounted here reaches the
+            // machine's mount table.
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", tree.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                      "size=1m,mode=0755") != 0) {
+                return kChildSkipped;
+            }
+            uiRootRunnerSet(nullptr);
+            body(tree);
+            return 0;
+        });
+        if (child.exited && child.exitCode == kChildSkipped) {
+            GTEST_SKIP() << "no private mount namespace here";
+        }
+        EXPECT_TRUE(vt_test::ExitedWith(child, 0));
+        // The tmpfs went with the child.
+        DIR* d = opendir(tree.c_str());
+        ASSERT_NE(d, nullptr);
+        int entries = 0;
+        while (dirent* e = readdir(d)) entries += e->d_name[0] != '.';
+        closedir(d);
+        EXPECT_EQ(entries, 0);
+    }
+
+    // An install folder with both files as a package leaves them, root's, not setuid, with
+    // a group to change; and a root-owned decoy beside it.
+    struct Staged {
+        std::string folder, engine, helper, decoy;
+    };
+    Staged Stage(const std::string& tree, const std::string& name) {
+        Staged s;
+        s.folder = tree + "/" + name;
+        s.engine = s.folder + "/serviceclient/VanTreloCS";
+        s.helper = s.folder + "/refitter";
+        s.decoy = tree + "/decoy of " + name;
+        MakeDirs(s.folder + "/serviceclient");
+        for (const std::string& path : {s.engine, s.helper, s.decoy}) {
+            WriteFile(path, "#!/bin/sh\n", 0755);
+            EXPECT_EQ(chown(path.c_str(), 0, kOtherUid), 0);
+        }
+        uiInstallPathSet(s.folder.c_str());
+        return s;
+    }
+};
+
+constexpr Rights kPackaged{0, kOtherUid, S_IFREG | 0755};
+constexpr Rights kFixed{0, 0, S_IFREG | 04755};
+
+// Real files in folders only root may write: both become root's, setuid, 4755, whatever
+// the folder's name holds; the next start finds them in order.
+TEST_F(FixupAsRoot, ReachesTheRightFiles) {
+    InPrivateTree([&](const std::string& tree) {
+        const Staged s = Stage(tree, "vpn 'x';$(id)&`id`");
+        EXPECT_EQ(UI_ModifyTulmFilePrivileges(), 0);
+        EXPECT_EQ(RightsOf(s.engine), kFixed);
+        EXPECT_EQ(RightsOf(s.helper), kFixed);
+        EXPECT_EQ(RightsOf(s.decoy), kPackaged);
+        EXPECT_EQ(NeedModifyTulmFile(s.engine.c_str()), 0u);
+        const size_t out = ui_test::LogCount("[65535]ModifyFilePrivileges success out");
+        EXPECT_EQ(UI_ModifyTulmFilePrivileges(), 0);
+        EXPECT_EQ(ui_test::LogCount("[65535]ModifyFilePrivileges success out"), out + 1);
+    });
+}
+
+// A link at either place, to a root-owned program elsewhere: planted before the start,
+// the fix-up refuses it before root is asked; swapped in after that check (by a runner
+// that swaps it and then runs the real command as root), root's own check refuses it.
+// Either way the decoy keeps its owner and mode, and the other file is not touched.
+TEST_F(FixupAsRoot, LeavesLinksAndWhatTheyPointAtAlone) {
+    InPrivateTree([&](const std::string& tree) {
+        for (const bool engineSide : {true, false}) {
+            for (const bool afterTheCheck : {false, true}) {
+                SCOPED_TRACE(std::string(engineSide ? "engine" : "helper") +
+                             (afterTheCheck ? ", swapped in after the check" : ", planted"));
+                const Staged s = Stage(tree, std::string(engineSide ? "e" : "h") +
+                                                 (afterTheCheck ? "-swapped" : "-planted"));
+                const std::string place = engineSide ? s.engine : s.helper;
+                const std::string other = engineSide ? s.helper : s.engine;
+                if (afterTheCheck) {
+                    const std::string swapper = tree + "/swap " + std::to_string(fakes_++) + ".sh";
+                    WriteFile(swapper,
+                              "#!/bin/sh\n/bin/ln -sfn " + UI_ShellQuote(s.decoy.c_str()) + " " +
+                                  UI_ShellQuote(place.c_str()) +
+                                  " || exit 9\nexec /bin/sh -c \"$1\"\n",
+                              0755);
+                    uiRootRunnerSet(swapper.c_str());
+                } else {
+                    ASSERT_EQ(unlink(place.c_str()), 0);
+                    ASSERT_EQ(symlink(s.decoy.c_str(), place.c_str()), 0);
+                }
+                EXPECT_EQ(UI_ModifyTulmFilePrivileges(), afterTheCheck ? -1 : 1);
+                uiRootRunnerSet(nullptr);
+                struct stat st {};
+                ASSERT_EQ(lstat(place.c_str(), &st), 0);
+                EXPECT_TRUE(S_ISLNK(st.st_mode));
+                EXPECT_EQ(Link(place), s.decoy);
+                EXPECT_EQ(RightsOf(s.decoy), kPackaged);
+                EXPECT_EQ(RightsOf(other), kPackaged);
+            }
+        }
+    });
+}
+
+// Real files in a folder that others may write (the install folder or the engine's, mode
+// 0777): nothing changes, and root is not asked.
+TEST_F(FixupAsRoot, ChangesNothingInAFolderOthersMayWrite) {
+    InPrivateTree([&](const std::string& tree) {
+        for (const char* open : {"", "/serviceclient"}) {
+            SCOPED_TRACE(open);
+            const Staged s = Stage(tree, std::string("open") + (open[0] != '\0' ? "-engine" : ""));
+            ASSERT_EQ(chmod((s.folder + open).c_str(), 0777), 0);
+            const size_t error = ui_test::LogCount("[65535]ModifyFilePrivileges error");
+            EXPECT_EQ(UI_ModifyTulmFilePrivileges(), 1);
+            EXPECT_EQ(ui_test::LogCount("[65535]ModifyFilePrivileges error"), error);
+            EXPECT_EQ(RightsOf(s.engine), kPackaged);
+            EXPECT_EQ(RightsOf(s.helper), kPackaged);
+        }
+    });
 }
 
 // ---- The runner ----------------------------------------------------------------------

@@ -26,9 +26,16 @@ constexpr char UI_PROMOTE_UNINSTALL_SCRIPT_RELPATH[] = "promote/uninstall_Promot
 uint32_t NeedModifyTulmFile(const char* pcPath);
 
 // Makes the engine program and the install helper setuid root when the engine program
-// needs it: owner 0:0, mode 4755 on both, through the administrator runner. 0 when the
-// rights were in order or are fixed now (also when the install folder is unknown:
-// there is nothing to examine), -1 when the fix-up failed.
+// needs it: owner 0:0, mode 4755 on both, through the administrator runner. Root is asked
+// only when both are regular files with one name each, no links, owned by root or this
+// user and writable by nobody else, in folders (the install folder and the engine's)
+// that only root and this user own and may write, below folders that only root and this
+// user own and that others may write only when they are sticky; root checks again that
+// both are regular files and no links before each step.
+// 0 when the rights were in order or are fixed now (also when the install folder is
+// unknown or the engine program missing: there is nothing to examine); 1 when the
+// fix-up was refused by those rules, with nothing changed and nothing asked (logged);
+// -1 when root was asked and the fix-up failed.
 int32_t UI_ModifyTulmFilePrivileges();
 
 // The number of lines of the process list ("ps -ef") that hold name, the grep commands
@@ -48,8 +55,9 @@ void UI_PromoteService_Kill();
 // and output on /dev/null, standard error shared and no other descriptor of the front
 // end. 0 once the start was attempted: the child runs the service, or the start failed
 // in a way the connection attempts that follow will show (install folder unknown or
-// too long, program not executable; each logged, no process left behind). 1 when the
-// fix-up failed, the processes could not be counted, or no child could be created.
+// too long, program not executable; each logged, no process left behind). A refused
+// fix-up does not stop the start. 1 when the fix-up failed, the processes could not be
+// counted, or no child could be created.
 // Called from one thread at a time.
 uint32_t UI_PromoteService_Start();
 
