@@ -25,6 +25,7 @@
 #include "ui_connect_inner.h"
 #include "ui_link_inner.h"
 #include "ui_plugin_inner.h"
+#include "ui_test/plugin_peer.h"
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "jqr_queue.h"
@@ -201,16 +202,16 @@ TEST(PluginThread, EveryRequestOneSignalAndLoginTextsBoundedByTheirFields) {
                          record("Plugin_Urgent_Logout"), blocking);
         thread->start(QThread::InheritPriority);
 
-        const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
-                                std::to_string(uiPluginListenPortGet()) +
-                                " --scan 1 login alice s3cret 123456 login-unterminated"
-                                " req 2 req 3 req 4 req 5 req 6 req 7 req 8 req 9 req 77 sleep 200 close";
-        FILE* client = popen(cmd.c_str(), "r");
-        ASSERT_NE(client, nullptr);
+        ui_test::ChildProgram client(
+            UI_TEST_PLUGIN_CLIENT_BIN,
+            {"--port", std::to_string(uiPluginListenPortGet()), "--scan", "1", "login", "alice", "s3cret",
+             "123456", "login-unterminated", "req", "2", "req", "3", "req", "4", "req", "5", "req", "6", "req",
+             "7", "req", "8", "req", "9", "req", "77", "sleep", "200", "close"});
+        ASSERT_TRUE(client.Started());
         ASSERT_TRUE(SpinUntil([] { return ui_test::LogCount("[Plugin thread run][message type is ") >= 11; },
                               40000));
         QCoreApplication::processEvents();
-        EXPECT_EQ(pclose(client), 0);
+        EXPECT_EQ(client.Wait(), 0);
 
         const std::vector<std::string> expected = {
             "Plugin_Login", "Plugin_Login", "Plugin_Logout/2", "StartCNEM/3", "StopCNEM/4",

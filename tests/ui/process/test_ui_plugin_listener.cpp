@@ -29,6 +29,7 @@
 #include "jqr_queue.h"
 #include "ui_plugin.h"
 #include "ui_plugin_inner.h"
+#include "ui_test/plugin_peer.h"
 #include "ui_test/ui_sim.h"
 #include "vt_test/child_process.h"
 
@@ -503,11 +504,10 @@ TEST_F(UiPluginListenerTest, SendTaskDeliversItsQueueToTheConnectionTheHeadNames
 
 // The simulator's plugin client decodes what the front end sends with a codec of its own.
 TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
-    const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
-                            std::to_string(Start().port) +
-                            " --scan 1 login alice s3cret 123456 recv 5000 close";
-    FILE* child = popen(cmd.c_str(), "r");
-    ASSERT_NE(child, nullptr);
+    ui_test::ChildProgram client(UI_TEST_PLUGIN_CLIENT_BIN,
+                                 {"--port", std::to_string(Start().port), "--scan", "1", "login",
+                                  "alice", "s3cret", "123456", "recv", "5000", "close"});
+    ASSERT_TRUE(client.Started());
     int32_t event = -1;
     PluginLoginPayload payload{};
     ASSERT_TRUE(NextEvent(&event, &payload));
@@ -523,11 +523,11 @@ TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
     ret.cFlag = 1;
     std::strcpy(ret.cTip, "done");
     ASSERT_EQ(UI_PluginLoginRet_Send(&ret), 0u);
-    char line[16384] = {};
-    ASSERT_NE(fgets(line, sizeof(line), child), nullptr);
-    EXPECT_EQ(pclose(child), 0);
+    std::string line;
+    ASSERT_TRUE(client.ReadLine(&line));
+    EXPECT_EQ(client.Wait(), 0);
     rapidjson::Document d;
-    d.Parse(line);
+    d.Parse(line.c_str());
     ASSERT_TRUE(d.IsObject()) << line;
     ASSERT_TRUE(d.HasMember("fields")) << line;
     EXPECT_STREQ(d["record"].GetString(), "UI_PLUGIN_LOGIN_RET_S");
