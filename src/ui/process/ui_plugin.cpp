@@ -1,14 +1,22 @@
 // The plugin connection table, the packets the front end sends to a browser plugin, the
-// decoding of a plugin's request and the listening socket.
+// decoding of a plugin's request, the listening socket and the user behind a connection.
 
 #include "ui_plugin.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
+#include <strings.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "jqr_mem.h"
@@ -465,4 +473,250 @@ uint32_t uiPluginListenOpen(uint32_t uiPort, int32_t* piFd, uint32_t* puiBoundPo
         return 0;
     }
     return 1;
+}
+
+// ---- The user behind a connection ---------------------------------------------------------------
+//
+// Every local user can connect to a loopback port, and the listener hands the session's
+// cookie to whoever registered first and obeys whoever asks for a logout: it must know
+// whose program is at the other end. A loopback peer is a socket of this machine, and
+// the kernel knows its owner. The peer's socket is the one whose own address is our
+// connection's remote address and whose remote address is our local one; our accepted
+// socket has the same pair the other way round, and asking for that one would name our
+// own user for every peer.
+//
+// Only a socket that a process still holds has an owner worth the name: one that was
+// closed is an orphan or in its time-wait, for which the kernel reports uid 0 (root),
+// and whatever it sent before it went cannot be told from another user's.
+
+namespace {
+
+// The two ends of an accepted IPv4 connection as our socket sees them.
+struct ConnEnds {
+    sockaddr_in peer;  // the peer's own address: our socket's remote end
+    sockaddr_in ours;  // the address the peer is connected to: our socket's local end
+};
+
+bool ConnEndsGet(int32_t iFd, ConnEnds* pstEnds) {
+    std::memset(pstEnds, 0, sizeof(*pstEnds));
+    socklen_t len = sizeof(pstEnds->peer);
+    if (UKO_SocketGetPeerName(iFd, reinterpret_cast<sockaddr*>(&pstEnds->peer), &len) != 0 ||
+        len != sizeof(pstEnds->peer) || pstEnds->peer.sin_family != AF_INET) {
+        return false;
+    }
+    len = sizeof(pstEnds->ours);
+    return UKO_SocketGetSockName(iFd, reinterpret_cast<sockaddr*>(&pstEnds->ours), &len) == 0 &&
+           len == sizeof(pstEnds->ours) && pstEnds->ours.sin_family == AF_INET;
+}
+
+// What the look-ups found: whether the peer's socket was seen at all, and the owners of
+// those of its sockets that a process holds. More than one owner cannot be, and is taken
+// as none.
+struct PeerOwners {
+    bool bSeen = false;
+    uint32_t uiLive = 0;
+    uint32_t uiUid = 0;
+    bool bDisagree = false;
+    void Add(uint32_t uiUid2) {
+        if (uiLive > 0 && uiUid2 != uiUid) {
+            bDisagree = true;
+        }
+        uiUid = uiUid2;
+        ++uiLive;
+    }
+    uint32_t Result(uint32_t* puiUid) const {
+        if (uiLive == 0 || bDisagree) {
+            return 1;
+        }
+        *puiUid = uiUid;
+        return 0;
+    }
+};
+
+// An IPv4 address as an IPv6 socket of the same connection holds it (::ffff:a.b.c.d),
+// word by word as it lies in memory.
+void V4Mapped(uint32_t uiAddr, uint32_t auiWords[4]) {
+    auiWords[0] = 0;
+    auiWords[1] = 0;
+    auiWords[2] = htonl(0xFFFF);
+    auiWords[3] = uiAddr;
+}
+
+// Whether an address of a diagnostics answer (family AF_INET: word 0; AF_INET6: all
+// four) is the IPv4 address given, in memory order.
+bool DiagAddrIs(uint8_t ucFamily, const uint32_t auiAddr[4], uint32_t uiAddr) {
+    if (ucFamily == AF_INET) {
+        return auiAddr[0] == uiAddr;
+    }
+    uint32_t mapped[4];
+    V4Mapped(uiAddr, mapped);
+    return ucFamily == AF_INET6 && std::memcmp(auiAddr, mapped, sizeof(mapped)) == 0;
+}
+
+// The kernel's socket diagnostics asked for the peer's socket: its owners, and whether the
+// socket was seen at all (an answer without it may as well mean that these diagnostics
+// are not built in).
+PeerOwners DiagOwners(const ConnEnds& ends) {
+    PeerOwners owners;
+    const int nl = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (nl < 0) {
+        return owners;
+    }
+    // One socket asked for by its four values: the kernel looks it up in its table of
+    // connections, as a packet from our end to the peer would find it. An IPv6 socket
+    // connected to our IPv4 listener sits in the same table and is found as well.
+    struct {
+        nlmsghdr stHead;
+        inet_diag_req_v2 stReq;
+    } ask;
+    std::memset(&ask, 0, sizeof(ask));
+    ask.stHead.nlmsg_len = sizeof(ask);
+    ask.stHead.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    ask.stHead.nlmsg_flags = NLM_F_REQUEST;
+    ask.stHead.nlmsg_seq = 1;
+    ask.stReq.sdiag_family = AF_INET;
+    ask.stReq.sdiag_protocol = IPPROTO_TCP;
+    ask.stReq.idiag_states = ~0u;
+    ask.stReq.id.idiag_sport = ends.peer.sin_port;
+    ask.stReq.id.idiag_dport = ends.ours.sin_port;
+    ask.stReq.id.idiag_src[0] = ends.peer.sin_addr.s_addr;
+    ask.stReq.id.idiag_dst[0] = ends.ours.sin_addr.s_addr;
+    ask.stReq.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    ask.stReq.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent = -1;
+    do {
+        sent = sendto(nl, &ask, sizeof(ask), 0, reinterpret_cast<sockaddr*>(&kernel),
+                      sizeof(kernel));
+    } while (sent < 0 && errno == EINTR);
+    // The kernel answers within the send; the wait is only a bound.
+    pollfd pfd{nl, POLLIN, 0};
+    int ready = -1;
+    do {
+        ready = sent == static_cast<ssize_t>(sizeof(ask)) ? poll(&pfd, 1, 1000) : 0;
+    } while (ready < 0 && errno == EINTR);
+    uint8_t buf[8192];
+    ssize_t got = -1;
+    sockaddr_nl from{};
+    socklen_t fromLen = sizeof(from);
+    if (ready > 0) {
+        do {
+            got = recvfrom(nl, buf, sizeof(buf), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                           &fromLen);
+        } while (got < 0 && errno == EINTR);
+    }
+    (void)close(nl);
+    // Only the kernel's answer counts: another process could send to this socket too.
+    if (got <= 0 || fromLen != sizeof(from) || from.nl_pid != 0) {
+        return owners;
+    }
+    size_t off = 0;
+    const size_t total = static_cast<size_t>(got);
+    while (total - off >= sizeof(nlmsghdr)) {
+        nlmsghdr head;
+        std::memcpy(&head, buf + off, sizeof(head));
+        if (head.nlmsg_len < sizeof(head) || head.nlmsg_len > total - off) {
+            break;
+        }
+        if (head.nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+            head.nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+            inet_diag_msg m;
+            std::memcpy(&m, buf + off + NLMSG_HDRLEN, sizeof(m));
+            // The very connection, seen from the peer's end (a listener that happened to
+            // own the peer's port would not match), and whether some process holds it.
+            if (m.idiag_state != TCP_LISTEN && m.id.idiag_sport == ends.peer.sin_port &&
+                m.id.idiag_dport == ends.ours.sin_port &&
+                DiagAddrIs(m.idiag_family, m.id.idiag_src, ends.peer.sin_addr.s_addr) &&
+                DiagAddrIs(m.idiag_family, m.id.idiag_dst, ends.ours.sin_addr.s_addr)) {
+                owners.bSeen = true;
+                if (m.idiag_inode != 0) {
+                    owners.Add(m.idiag_uid);
+                }
+            }
+        }
+        off += NLMSG_ALIGN(head.nlmsg_len);
+        if (off > total) {
+            break;
+        }
+    }
+    return owners;
+}
+
+// The rows of one of the kernel's connection tables (/proc/net/tcp or tcp6) whose local
+// end is peerAddr:peerPort and remote end ourAddr:ourPort, the addresses written as the
+// table writes them.
+void ProcNetScan(const char* pcPath, const char* pcPeerAddr, uint32_t uiPeerPort,
+                 const char* pcOurAddr, uint32_t uiOurPort, PeerOwners* pstOwners) {
+    FILE* f = std::fopen(pcPath, "re");
+    if (f == nullptr) {
+        return;
+    }
+    char line[512];
+    while (std::fgets(line, sizeof(line), f) != nullptr) {
+        char local[33] = {}, remote[33] = {};
+        unsigned localPort = 0, remotePort = 0, state = 0, uid = 0;
+        unsigned long inode = 0;
+        // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+        if (std::sscanf(line, " %*u: %32[0-9A-Fa-f]:%x %32[0-9A-Fa-f]:%x %x %*s %*s %*s %u %*s %lu",
+                        local, &localPort, remote, &remotePort, &state, &uid, &inode) != 7) {
+            continue;
+        }
+        if (state != TCP_LISTEN && localPort == uiPeerPort && remotePort == uiOurPort &&
+            strcasecmp(local, pcPeerAddr) == 0 && strcasecmp(remote, pcOurAddr) == 0) {
+            pstOwners->bSeen = true;
+            if (inode != 0) {
+                pstOwners->Add(uid);
+            }
+        }
+    }
+    (void)std::fclose(f);
+}
+
+}  // namespace
+
+uint32_t uiPluginPeerUidByProcNet(int32_t iFd, uint32_t* puiUid) {
+    ConnEnds ends;
+    if (puiUid == nullptr || !ConnEndsGet(iFd, &ends)) {
+        return 1;
+    }
+    const uint32_t peerPort = ntohs(ends.peer.sin_port);
+    const uint32_t ourPort = ntohs(ends.ours.sin_port);
+    // The tables print each 32-bit word of an address as it lies in memory, in hex.
+    char peer4[9], ours4[9];
+    (void)std::snprintf(peer4, sizeof(peer4), "%08X", ends.peer.sin_addr.s_addr);
+    (void)std::snprintf(ours4, sizeof(ours4), "%08X", ends.ours.sin_addr.s_addr);
+    uint32_t p[4], o[4];
+    V4Mapped(ends.peer.sin_addr.s_addr, p);
+    V4Mapped(ends.ours.sin_addr.s_addr, o);
+    char peer6[33], ours6[33];
+    (void)std::snprintf(peer6, sizeof(peer6), "%08X%08X%08X%08X", p[0], p[1], p[2], p[3]);
+    (void)std::snprintf(ours6, sizeof(ours6), "%08X%08X%08X%08X", o[0], o[1], o[2], o[3]);
+    PeerOwners owners;
+    ProcNetScan("/proc/net/tcp", peer4, peerPort, ours4, ourPort, &owners);
+    // An IPv6 socket connected to our IPv4 listener is listed with the IPv6 ones.
+    ProcNetScan("/proc/net/tcp6", peer6, peerPort, ours6, ourPort, &owners);
+    return owners.Result(puiUid);
+}
+
+uint32_t uiPluginPeerUidByDiag(int32_t iFd, uint32_t* puiUid) {
+    ConnEnds ends;
+    if (puiUid == nullptr || !ConnEndsGet(iFd, &ends)) {
+        return 1;
+    }
+    return DiagOwners(ends).Result(puiUid);
+}
+
+uint32_t uiPluginPeerUid(int32_t iFd, uint32_t* puiUid) {
+    ConnEnds ends;
+    if (puiUid == nullptr || !ConnEndsGet(iFd, &ends)) {
+        return 1;
+    }
+    // The kernel's diagnostics find the one socket at once. Its tables, read whole, serve
+    // only where the diagnostics did not see the socket at all: they may not be built in.
+    const PeerOwners owners = DiagOwners(ends);
+    if (owners.bSeen) {
+        return owners.Result(puiUid);
+    }
+    return uiPluginPeerUidByProcNet(iFd, puiUid);
 }

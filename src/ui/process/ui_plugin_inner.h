@@ -37,8 +37,9 @@ uint32_t UI_PluginListen_Create(uint32_t uiPort);
 // Clears the set and adds the listener and every open connection; the highest of them.
 int32_t UI_PluginFdSet_Build(int32_t iListenFd, fd_set* pstSet);
 // Accepts a connection when the listener is ready in the set: into the first empty
-// slot, or closed (logged) when ten are open or its descriptor cannot be watched. The
-// highest descriptor afterwards.
+// slot, or closed (logged) when its peer is not a program of the client's own user (or
+// its user cannot be learnt), when ten are open or when its descriptor cannot be
+// watched. The highest descriptor afterwards.
 int32_t UI_PluginListen_Accept(int32_t iListenFd, fd_set* pstSet, int32_t iMaxFd);
 // Reads what is pending on a ready slot without waiting. A whole packet registers the
 // slot and, addressed to the front end on the asynchronous type, goes to the plugin
@@ -90,6 +91,17 @@ int32_t uiPluginEventDecode(const uint8_t* pucPacket, uint32_t uiPacketLen,
 // ends the search. 0 with the socket (below FD_SETSIZE) and the port it is bound to, or
 // 1 (logged).
 uint32_t uiPluginListenOpen(uint32_t uiPort, int32_t* piFd, uint32_t* puiBoundPort);
+
+// The user id (as this process's user namespace counts it) of the process that holds
+// the other end of an accepted loopback IPv4 connection: 0 with it, or 1 when it cannot
+// be learnt: the descriptor is no such connection, the peer's socket is gone or no
+// process holds it any more (closed: the kernel then names root for it), or the kernel
+// would not say. uiPluginPeerUid asks the kernel's socket diagnostics for the one socket
+// (uiPluginPeerUidByDiag) and, failing that, reads its connection tables
+// /proc/net/tcp and /proc/net/tcp6 (uiPluginPeerUidByProcNet).
+uint32_t uiPluginPeerUid(int32_t iFd, uint32_t* puiUid);
+uint32_t uiPluginPeerUidByDiag(int32_t iFd, uint32_t* puiUid);
+uint32_t uiPluginPeerUidByProcNet(int32_t iFd, uint32_t* puiUid);
 
 // Test seam: the bind the listener calls (NULL: the platform's own).
 typedef int32_t (*UiPluginBindFn)(int32_t iFd, const struct sockaddr* pstAddr, socklen_t uiLen);

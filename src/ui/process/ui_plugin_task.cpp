@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -205,6 +206,28 @@ int32_t UI_PluginListen_Accept(int32_t iListenFd, fd_set* pstSet, int32_t iMaxFd
         return iMaxFd;
     }
     (void)fcntl(fd, F_SETFD, FD_CLOEXEC);
+    char addr[UKO_INET_ADDR_TEXT_SIZE] = {};
+    UKO_InetNtoa(peer.sin_addr.s_addr, addr);
+    // Any local user can reach a loopback port: only the client's own user's programs
+    // are served. Another user's connection is closed before it reads or takes anything,
+    // so it never holds a slot, registers, or receives what is meant for the plugin.
+    uint32_t peerUid = 0;
+    if (uiPluginPeerUid(fd, &peerUid) != 0) {
+        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_WARN,
+                           "[%lu][Process plugin listen port][connection refused, the user of the "
+                           "peer could not be learnt][%s:%d]",
+                           UI_LOG_TAG, addr, static_cast<int>(ntohs(peer.sin_port)));
+        (void)UKO_SocketClose(fd);
+        return iMaxFd;
+    }
+    if (peerUid != static_cast<uint32_t>(geteuid())) {
+        (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_WARN,
+                           "[%lu][Process plugin listen port][connection of another user refused]"
+                           "[uid %u][%s:%d]",
+                           UI_LOG_TAG, peerUid, addr, static_cast<int>(ntohs(peer.sin_port)));
+        (void)UKO_SocketClose(fd);
+        return iMaxFd;
+    }
     // select() can watch only descriptors below FD_SETSIZE; a higher one would be
     // written past the end of the descriptor set.
     if (fd >= FD_SETSIZE) {
@@ -226,8 +249,6 @@ int32_t UI_PluginListen_Accept(int32_t iListenFd, fd_set* pstSet, int32_t iMaxFd
     RecvReset(&g_recv[slot], fd);
     uint32_t count = 0;
     uiPluginTableCopy(nullptr, &count, nullptr);
-    char addr[UKO_INET_ADDR_TEXT_SIZE] = {};
-    UKO_InetNtoa(peer.sin_addr.s_addr, addr);
     (void)DDM_LogWrite(UI_LOG_RPC, DDM_LOG_INFO,
                        "[%lu][Plugin listen port have new connection][client :%d][%s:%d]",
                        UI_LOG_TAG, static_cast<int>(count), addr,

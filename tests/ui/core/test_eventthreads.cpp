@@ -25,6 +25,7 @@
 #include "ui_connect_inner.h"
 #include "ui_link_inner.h"
 #include "ui_plugin_inner.h"
+#include "ui_test/plugin_peer.h"
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "jqr_queue.h"
@@ -201,16 +202,16 @@ TEST(PluginThread, EveryRequestOneSignalAndLoginTextsBoundedByTheirFields) {
                          record("Plugin_Urgent_Logout"), blocking);
         thread->start(QThread::InheritPriority);
 
-        const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
-                                std::to_string(uiPluginListenPortGet()) +
-                                " --scan 1 login alice s3cret 123456 login-unterminated"
-                                " req 2 req 3 req 4 req 5 req 6 req 7 req 8 req 9 req 77 sleep 200 close";
-        FILE* client = popen(cmd.c_str(), "r");
-        ASSERT_NE(client, nullptr);
+        ui_test::ChildProgram client(
+            UI_TEST_PLUGIN_CLIENT_BIN,
+            {"--port", std::to_string(uiPluginListenPortGet()), "--scan", "1", "login", "alice", "s3cret",
+             "123456", "login-unterminated", "req", "2", "req", "3", "req", "4", "req", "5", "req", "6", "req",
+             "7", "req", "8", "req", "9", "req", "77", "sleep", "200", "close"});
+        ASSERT_TRUE(client.Started());
         ASSERT_TRUE(SpinUntil([] { return ui_test::LogCount("[Plugin thread run][message type is ") >= 11; },
                               40000));
         QCoreApplication::processEvents();
-        EXPECT_EQ(pclose(client), 0);
+        EXPECT_EQ(client.Wait(), 0);
 
         const std::vector<std::string> expected = {
             "Plugin_Login", "Plugin_Login", "Plugin_Logout/2", "StartCNEM/3", "StopCNEM/4",
@@ -235,6 +236,66 @@ TEST(PluginThread, EveryRequestOneSignalAndLoginTextsBoundedByTheirFields) {
         EXPECT_EQ(ui_test::LogCount("[Plugin thread run][user name is alice]"), 1u);
         EXPECT_EQ(ui_test::LogCount("s3cret"), 0u);
         EXPECT_EQ(ui_test::LogTextCount("123456"), 0u);
+    });
+}
+
+// Another user's program asks to log out, to log in and for an urgent logout: none of it
+// becomes a signal (a logout would end a browser-driven client), and the client's own
+// plugin is still heard. The other users are played by processes that take their uid.
+TEST(PluginThread, AnotherUsersRequestsNeverBecomeSignals) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the other users are played by processes that take uid 65534 "
+                        "and 1000";
+    }
+    InChild([] {
+        ASSERT_EQ(UI_PluginThread_Create(), 0u);
+        ASSERT_TRUE(SpinUntil([] { return uiPluginListenPortGet() != 0; }));
+        const uint16_t port = uint16_t(uiPluginListenPortGet());
+        UIContext* ctx = UIContext::GetInstance();
+        UIPLUGIN_INFO_S* info = ctx->GetPluginInfo();
+
+        QObject receiver;
+        Received got;
+        PluginThread* thread = new PluginThread();  // ends with the child, still running
+        auto record = [&](const char* name) {
+            return [&got, &ctx, name] { got.Add(std::string(name) + "/" + std::to_string(ctx->GetPluginMsgType())); };
+        };
+        QObject::connect(thread, &PluginThread::signal_Plugin_Login, &receiver, record("Plugin_Login"));
+        QObject::connect(thread, &PluginThread::signal_Plugin_Logout, &receiver, record("Plugin_Logout"));
+        QObject::connect(thread, &PluginThread::signal_Plugin_Urgent_Logout, &receiver,
+                         record("Plugin_Urgent_Logout"));
+        QObject::connect(thread, &PluginThread::signal_Plugin_Get_Info, &receiver, record("Plugin_Get_Info"));
+        thread->start(QThread::InheritPriority);
+
+        std::vector<uint8_t> login(768, 0);
+        std::memcpy(&login[0], "mallory", 7);
+        const struct {
+            uid_t uid;
+            std::vector<uint8_t> request;
+        } others[] = {
+            {65534, ui_test::Packet(3, 2, 2, 1, 2)},
+            {1000, ui_test::Packet(3, 2, 2, 1, 1, login)},
+            {65534, ui_test::Packet(3, 2, 2, 1, 8)},
+        };
+        for (const auto& o : others) {
+            ui_test::PluginPeer peer(o.uid, o.request);
+            ASSERT_TRUE(peer.Go(port));
+            const ui_test::PluginPeer::Seen seen = peer.Wait();
+            EXPECT_TRUE(seen.userTaken && seen.connected && seen.closed && seen.got.empty());
+        }
+        EXPECT_EQ(ui_test::LogCount("[connection of another user refused][uid 65534]"), 2u);
+        EXPECT_EQ(ui_test::LogCount("[connection of another user refused][uid 1000]"), 1u);
+
+        ui_test::ChildProgram client(UI_TEST_PLUGIN_CLIENT_BIN, {"--port", std::to_string(port), "--scan", "1",
+                                                                 "req", "9", "sleep", "200", "close"});
+        ASSERT_TRUE(client.Started());
+        ASSERT_TRUE(SpinUntil([] { return ui_test::LogCount("[Plugin thread run][message type is ") >= 1; }));
+        EXPECT_EQ(client.Wait(), 0);
+        ASSERT_TRUE(SpinUntil([&] { return !got.seen.empty(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(got.seen, std::vector<std::string>{"Plugin_Get_Info/9"});
+        EXPECT_EQ(ui_test::LogCount("[Plugin thread run][message type is "), 1u);
+        EXPECT_STREQ(info->acUserName, "") << "another user's login reached the launch record";
     });
 }
 

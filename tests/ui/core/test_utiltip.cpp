@@ -21,6 +21,7 @@
 
 #include "languagesetting.h"
 #include "ui_plugin_inner.h"
+#include "ui_test/plugin_peer.h"
 #include "ui_test/ui_sim.h"
 #include "uicontext.h"
 #include "util.h"
@@ -281,11 +282,10 @@ TEST(TipToListeningPlugin, SimulatorPluginReadsTheTip) {
         return pred();
     };
     ASSERT_TRUE(until([] { return uiPluginListenPortGet() != 0; })) << "no listener";
-    const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
-                            std::to_string(uiPluginListenPortGet()) +
-                            " --scan 1 register recv 10000 close";
-    FILE* client = popen(cmd.c_str(), "r");
-    ASSERT_NE(client, nullptr);
+    ui_test::ChildProgram client(UI_TEST_PLUGIN_CLIENT_BIN,
+                                 {"--port", std::to_string(uiPluginListenPortGet()), "--scan", "1",
+                                  "register", "recv", "10000", "close"});
+    ASSERT_TRUE(client.Started());
     const bool registered = until([] {
         uint32_t plugins = 0;
         uiPluginTableCopy(nullptr, nullptr, &plugins);
@@ -297,14 +297,14 @@ TEST(TipToListeningPlugin, SimulatorPluginReadsTheTip) {
     if (registered) {
         Util_SendTipToPlugin("Tunnel \"office\" started", -1);
     }
-    char line[16384] = {};
-    const bool read = fgets(line, sizeof(line), client) != nullptr;
-    EXPECT_EQ(pclose(client), 0);
+    std::string line;
+    const bool read = client.ReadLine(&line);
+    EXPECT_EQ(client.Wait(), 0);
     ctx->SetPluginMsgType(0);
     ASSERT_TRUE(registered) << "the plugin client never registered";
     ASSERT_TRUE(read);
     rapidjson::Document d;
-    d.Parse(line);
+    d.Parse(line.c_str());
     ASSERT_TRUE(d.IsObject() && d.HasMember("fields") && d.HasMember("head")) << line;
     EXPECT_STREQ(d["record"].GetString(), "PluginTip") << line;
     EXPECT_EQ(d["head"]["code"].GetUint(), 3u);

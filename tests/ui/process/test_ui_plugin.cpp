@@ -1,13 +1,15 @@
 // The plugin side without its tasks: the four packets to a plugin byte for byte and
 // their in-place byte order, the plugin table (first empty slot, the two counts,
 // registration on the first packet, what a close takes with it, the close of a socket
-// a sender is blocked on) and the decoding of a queued request.
+// a sender is blocked on), the decoding of a queued request, and the user behind a
+// connection.
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include "jqr_mem.h"
 #include "ui_plugin.h"
 #include "ui_plugin_inner.h"
+#include "ui_test/plugin_peer.h"
 #include "ui_test/ui_sim.h"
 
 namespace {
@@ -465,6 +468,182 @@ TEST(UiPluginDecode, NeverReadsPastThePacketItIsGiven) {
     EXPECT_EQ(uiPluginEventDecode(copy, 23, &record), 0) << "a short packet is no request";
     EXPECT_EQ(uiPluginEventDecode(nullptr, 24, &record), 0);
     free(copy);
+}
+
+// ---- The user behind a connection ----------------------------------------------------------
+//
+// Each way of asking, on its own, against programs at the other end of a loopback
+// connection that the test accepted itself. Asking for the wrong end of the connection
+// would name the test's own user every time: the programs of other users (root only) show
+// it, and so does a closed program's connection, which the kernel keeps a while under
+// uid 0.
+
+using PeerUidFn = uint32_t (*)(int32_t, uint32_t*);
+
+struct Lookup {
+    const char* name;
+    PeerUidFn fn;
+};
+
+const Lookup kLookups[] = {
+    {"socket diagnostics", uiPluginPeerUidByDiag},
+    {"connection tables", uiPluginPeerUidByProcNet},
+    {"the listener's look-up", uiPluginPeerUid},
+};
+
+// A loopback listener on a free port, as the plugin listener is: IPv4, 127.0.0.1.
+class LoopbackListener {
+public:
+    LoopbackListener() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || listen(fd_, 4) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+        port_ = ntohs(a.sin_port);
+    }
+    ~LoopbackListener() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int Fd() const { return fd_; }
+    uint16_t Port() const { return port_; }
+    int Accept() {
+        return ui_test::WaitReadable(fd_, 5000) ? accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+TEST(UiPluginPeerUid, NamesTheUserOfTheProgramAtTheOtherEnd) {
+    ui_test::LinkSetUp();
+    const bool root = geteuid() == 0;
+    const struct {
+        const char* name;
+        uid_t uid;
+        bool ipv6;
+        bool needsRoot;
+    } peers[] = {
+        {"the same user", geteuid(), false, false},
+        {"the same user from an IPv6 socket", geteuid(), true, false},
+        {"uid 65534", 65534, false, true},
+        {"uid 1000 from an IPv6 socket", 1000, true, true},
+    };
+    LoopbackListener listener;
+    ASSERT_GE(listener.Fd(), 0);
+    size_t skipped = 0;
+    for (const auto& p : peers) {
+        SCOPED_TRACE(p.name);
+        if (p.needsRoot && !root) {
+            ++skipped;
+            continue;
+        }
+        ui_test::PluginPeer peer(p.uid, {}, p.ipv6);
+        ASSERT_TRUE(peer.Go(listener.Port()));
+        const int conn = listener.Accept();
+        ASSERT_GE(conn, 0);
+        for (const Lookup& l : kLookups) {
+            uint32_t uid = 0xDEADBEEF;
+            EXPECT_EQ(l.fn(conn, &uid), 0u) << l.name;
+            EXPECT_EQ(uid, uint32_t(p.uid)) << l.name;
+        }
+        close(conn);
+        const ui_test::PluginPeer::Seen seen = peer.Wait();
+        EXPECT_TRUE(seen.userTaken && seen.connected && seen.closed);
+    }
+    if (skipped > 0) {
+        GTEST_SKIP() << "the other users' programs need root (they take uid 65534 and 1000)";
+    }
+}
+
+TEST(UiPluginPeerUid, NoOwnerForAClosedPeerOrWhatIsNoConnection) {
+    ui_test::LinkSetUp();
+    LoopbackListener listener;
+    ASSERT_GE(listener.Fd(), 0);
+    // A program that connected and closed again: its end lingers with no process, and the
+    // kernel names uid 0 for it.
+    const int gone = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(listener.Port());
+    ASSERT_EQ(connect(gone, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    const int conn = listener.Accept();
+    ASSERT_GE(conn, 0);
+    close(gone);
+    ASSERT_TRUE(ui_test::WaitReadable(conn, 5000));  // its end of stream is here
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    const struct {
+        const char* name;
+        int fd;
+    } cases[] = {
+        {"a closed program's connection", conn},
+        {"a local socket pair", pair[0]},
+        {"the listening socket", listener.Fd()},
+        {"no descriptor", -1},
+    };
+    for (const auto& c : cases) {
+        for (const Lookup& l : kLookups) {
+            uint32_t uid = 0xDEADBEEF;
+            EXPECT_EQ(l.fn(c.fd, &uid), 1u) << c.name << ", " << l.name;
+            EXPECT_EQ(uid, 0xDEADBEEFu) << c.name << ", " << l.name;
+        }
+    }
+    close(conn);
+    close(pair[0]);
+    close(pair[1]);
+}
+
+// The listener's door, one accept at a time: a program that sent its request and closed
+// before it was accepted has no owner any more; it could be anybody's, and its request is
+// never read. A live program of the same user is let in.
+TEST_F(UiPluginTest, AConnectionWhoseUserCannotBeLearntIsClosedAtTheDoor) {
+    LoopbackListener listener;
+    ASSERT_GE(listener.Fd(), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(listener.Port());
+    auto accept = [&] {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(listener.Fd(), &set);
+        return UI_PluginListen_Accept(listener.Fd(), &set, listener.Fd());
+    };
+    const std::string unknown =
+        "[Process plugin listen port][connection refused, the user of the peer could not be "
+        "learnt][127.0.0.1:";
+    {
+        const int gone = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(gone, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+        const Bytes logout = ui_test::Packet(MARK_PLUGIN, MARK_UI, CONNECT_TYPE_ASYNC, 1, 2);
+        ASSERT_EQ(send(gone, logout.data(), logout.size(), MSG_NOSIGNAL), ssize_t(logout.size()));
+        close(gone);  // from here on no process holds its end
+    }
+    EXPECT_EQ(accept(), listener.Fd());
+    EXPECT_EQ(ui_test::LogCount(unknown), 1u);
+    uint32_t count = 9;
+    uiPluginTableCopy(nullptr, &count, nullptr);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(ui_test::LogCount("[Plugin listen port have new connection]"), 0u);
+
+    const int live = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(live, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    EXPECT_GT(accept(), listener.Fd());
+    uiPluginTableCopy(nullptr, &count, nullptr);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(ui_test::LogCount("[Plugin listen port have new connection][client :1][127.0.0.1:"),
+              1u);
+    EXPECT_EQ(ui_test::LogCount(unknown), 1u);
+    EXPECT_EQ(ui_test::LogCount("[connection of another user refused]"), 0u);
+    close(live);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The plugin listener with its tasks running, against plugins played by the test:
 // the port search, requests reaching the event reader, the connection limit and the
-// slots that come back, what a closing plugin leaves, and misbehaving plugins (lengths,
-// codes, a trickle, a half packet, ten at once) that must leave the listener serving.
+// slots that come back, what a closing plugin leaves, misbehaving plugins (lengths,
+// codes, a trickle, a half packet, ten at once) that must leave the listener serving,
+// and programs of other users, which it must not serve at all.
 //
 // The tasks start once per process on the fixed ports from 29192: the executable holds
 // their CTest lock. Every test leaves no connection open.
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,8 +31,10 @@
 #include "jqr_queue.h"
 #include "ui_plugin.h"
 #include "ui_plugin_inner.h"
+#include "ui_test/plugin_peer.h"
 #include "ui_test/ui_sim.h"
 #include "vt_test/child_process.h"
+#include "vt_test/temp_env.h"
 
 namespace {
 
@@ -100,15 +104,23 @@ uint32_t QueuedEvents() {
     return UKO_Queue_MsgNumGet(g_pluginEventQueueId.load(), &n) == 0 ? n : 0;
 }
 
+// The next request from the event queue, waiting for it to be there first (the read
+// itself would wait for ever).
+bool NextEvent(int32_t* event, PluginLoginPayload* payload) {
+    if (!WaitFor([] { return QueuedEvents() > 0; })) return false;
+    return UI_PluginEvent_Process(event, payload) == 0;
+}
+
 // A plugin played by the test: a loopback connection to the listener.
 class Client {
 public:
-    Client() {
+    // On the port of this process's one start, or on the port given.
+    explicit Client(uint16_t port = 0) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(Start().port));
+        a.sin_port = htons(port != 0 ? port : uint16_t(Start().port));
         if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
             close(fd_);
             fd_ = -1;
@@ -175,13 +187,6 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(WaitFor([] { return ConnectCount() == 0; })) << "connections left open";
         EXPECT_EQ(QueuedEvents(), 0u) << "a request nobody read";
-    }
-
-    // The next request from the event queue, waiting for it to be there first (the read
-    // itself would wait for ever).
-    bool NextEvent(int32_t* event, PluginLoginPayload* payload) {
-        if (!WaitFor([] { return QueuedEvents() > 0; })) return false;
-        return UI_PluginEvent_Process(event, payload) == 0;
     }
 
     // A well-behaved plugin is still served: its request arrives and a tip reaches it.
@@ -503,11 +508,10 @@ TEST_F(UiPluginListenerTest, SendTaskDeliversItsQueueToTheConnectionTheHeadNames
 
 // The simulator's plugin client decodes what the front end sends with a codec of its own.
 TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
-    const std::string cmd = std::string(UI_TEST_PLUGIN_CLIENT_BIN) + " --port " +
-                            std::to_string(Start().port) +
-                            " --scan 1 login alice s3cret 123456 recv 5000 close";
-    FILE* child = popen(cmd.c_str(), "r");
-    ASSERT_NE(child, nullptr);
+    ui_test::ChildProgram client(UI_TEST_PLUGIN_CLIENT_BIN,
+                                 {"--port", std::to_string(Start().port), "--scan", "1", "login",
+                                  "alice", "s3cret", "123456", "recv", "5000", "close"});
+    ASSERT_TRUE(client.Started());
     int32_t event = -1;
     PluginLoginPayload payload{};
     ASSERT_TRUE(NextEvent(&event, &payload));
@@ -523,11 +527,11 @@ TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
     ret.cFlag = 1;
     std::strcpy(ret.cTip, "done");
     ASSERT_EQ(UI_PluginLoginRet_Send(&ret), 0u);
-    char line[16384] = {};
-    ASSERT_NE(fgets(line, sizeof(line), child), nullptr);
-    EXPECT_EQ(pclose(child), 0);
+    std::string line;
+    ASSERT_TRUE(client.ReadLine(&line));
+    EXPECT_EQ(client.Wait(), 0);
     rapidjson::Document d;
-    d.Parse(line);
+    d.Parse(line.c_str());
     ASSERT_TRUE(d.IsObject()) << line;
     ASSERT_TRUE(d.HasMember("fields")) << line;
     EXPECT_STREQ(d["record"].GetString(), "UI_PLUGIN_LOGIN_RET_S");
@@ -541,6 +545,200 @@ TEST_F(UiPluginListenerTest, SimulatorPluginLogsInAndReadsTheResult) {
     EXPECT_STREQ(f["acUrlLocation"].GetString(), "https://gw/cred");
     EXPECT_STREQ(f["cTip"].GetString(), "done");
     EXPECT_TRUE(WaitFor([] { return ConnectCount() == 0; }));
+}
+
+// ---- Programs of other users ------------------------------------------------------------------
+//
+// Any local user can connect to a loopback port. The listener serves only programs of the
+// client's own user: another user's connection is closed as it is accepted, before a byte
+// is read from it or sent to it, so it never registers and never receives the session
+// cookie meant for the plugin. Other users are played by forked processes that take their
+// uid, which needs root; the test skips only when it runs without.
+
+// What a program may open with, and the event each becomes when it is served.
+struct Opening {
+    const char* name;
+    Bytes bytes;
+    int32_t event;
+};
+
+std::vector<Opening> Openings() {
+    Bytes login(768, 0);
+    std::memcpy(&login[0], "mallory", 7);
+    std::memcpy(&login[384], "guess", 5);
+    auto request = [](uint32_t code, const Bytes& payload = {}) {
+        return ui_test::Packet(MARK_PLUGIN, MARK_UI, CONNECT_TYPE_ASYNC, 1, code, payload);
+    };
+    return {
+        {"register", request(0), PLUGIN_EVENT_NONE},
+        {"login", request(1, login), PLUGIN_EVENT_LOGIN},
+        {"logout (2)", request(2), PLUGIN_EVENT_LOGOUT},
+        {"host check (5)", request(5), PLUGIN_EVENT_HOST_CHECK},
+        {"get information (9)", request(9), PLUGIN_EVENT_GET_INFO},
+    };
+}
+
+std::string RefusedLine(uid_t uid) {
+    return "[Process plugin listen port][connection of another user refused][uid " +
+           std::to_string(uid) + "]";
+}
+
+uint32_t CodeOf(const Bytes& packet) {
+    return packet.size() >= 24 ? ntohl(*reinterpret_cast<const uint32_t*>(&packet[16])) : 0;
+}
+
+// The client's own plugin logs in and is answered with the login result (and its cookie),
+// a tip and the information: the three arrive whole, in that order, and nothing else.
+void ExpectThePluginsAnswers(uint16_t port) {
+    Client plugin(port);
+    ASSERT_TRUE(plugin.Ok());
+    Bytes login(768, 0);
+    std::memcpy(&login[0], "alice", 5);
+    ASSERT_TRUE(plugin.Request(1, login));
+    int32_t event = -1;
+    PluginLoginPayload payload{};
+    ASSERT_TRUE(NextEvent(&event, &payload));
+    EXPECT_EQ(event, PLUGIN_EVENT_LOGIN);
+    EXPECT_STREQ(payload.acUserName, "alice");
+
+    UI_PLUGIN_LOGIN_RET_S ret{};
+    ret.uiUserID = 1001;
+    ret.uiSessionID = 5001;
+    std::memcpy(ret.aucCookie, "SIMCOOKIE", 9);
+    std::strcpy(ret.acUrlLocation, "https://192.0.2.10/portal");
+    std::strcpy(ret.cTip, "success");
+    EXPECT_EQ(UI_PluginLoginRet_Send(&ret), 0u);
+    PluginTip tip{};
+    std::strcpy(tip.cTip, "host check success");
+    EXPECT_EQ(UI_PluginTip_Send(5, &tip), 0u);
+    PluginInfo info{};
+    info.uiUserID = 1001;
+    std::memcpy(info.aucCookie, "SIMCOOKIE", 9);
+    EXPECT_EQ(UI_PluginInfo_Send(&info), 0u);
+
+    const Bytes first = plugin.RecvPacket();
+    const Bytes second = plugin.RecvPacket();
+    const Bytes third = plugin.RecvPacket();
+    ASSERT_EQ(first.size(), 24u + 2124u);
+    EXPECT_EQ(CodeOf(first), 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&first[24 + 8])), "SIMCOOKIE");
+    ASSERT_EQ(second.size(), 24u + 1028u);
+    EXPECT_EQ(CodeOf(second), 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&second[28])), "host check success");
+    ASSERT_EQ(third.size(), 24u + 2032u);
+    EXPECT_EQ(CodeOf(third), 9u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&third[24 + 8])), "SIMCOOKIE");
+    EXPECT_FALSE(ui_test::WaitReadable(plugin.Fd(), 50)) << "more than the three answers";
+    plugin.Close();
+    EXPECT_TRUE(WaitFor([] { return ConnectCount() == 0; }));
+}
+
+// A program of another user opens with a request, and the client's own plugin logs in
+// after it while it waits for answers: its connection is closed without a byte of answer
+// (the login result with the cookie included), one line names its uid, no slot and no
+// event came of it, and the plugin is served as ever.
+void ExpectRefusedThenThePluginServed(uint16_t port, uid_t other, const Opening& o) {
+    SCOPED_TRACE(std::string("uid ") + std::to_string(other) + ", " + o.name);
+    const size_t refused = ui_test::LogCount(RefusedLine(other));
+    ui_test::PluginPeer peer(other, o.bytes);
+    ASSERT_TRUE(peer.Go(port));
+    EXPECT_TRUE(WaitFor([&] { return ui_test::LogCount(RefusedLine(other)) == refused + 1; }));
+    EXPECT_EQ(ConnectCount(), 0u);
+    EXPECT_EQ(QueuedEvents(), 0u);
+    ExpectThePluginsAnswers(port);
+    const ui_test::PluginPeer::Seen seen = peer.Wait();
+    ASSERT_TRUE(seen.started && seen.userTaken && seen.connected)
+        << "the other user's program did not run as uid " << other;
+    EXPECT_TRUE(seen.closed);
+    EXPECT_FALSE(seen.timedOut);
+    EXPECT_EQ(seen.got.size(), 0u) << "bytes reached the other user";
+}
+
+TEST_F(UiPluginListenerTest, ProgramsOfTheClientsOwnUserAreServedWhateverTheyOpenWith) {
+    for (const Opening& o : Openings()) {
+        SCOPED_TRACE(o.name);
+        ui_test::PluginPeer peer(geteuid(), o.bytes);
+        ASSERT_TRUE(peer.Go(uint16_t(Start().port)));
+        int32_t event = -1;
+        PluginLoginPayload payload{};
+        ASSERT_TRUE(NextEvent(&event, &payload));
+        EXPECT_EQ(event, o.event);
+        if (event == PLUGIN_EVENT_LOGIN) {
+            EXPECT_STREQ(payload.acUserName, "mallory");
+        }
+        PluginTip tip{};
+        std::strcpy(tip.cTip, "served");
+        EXPECT_EQ(UI_PluginTip_Send(uint32_t(o.event), &tip), 0u);
+        const ui_test::PluginPeer::Seen seen = peer.Wait();
+        ASSERT_TRUE(seen.started && seen.userTaken && seen.connected);
+        EXPECT_FALSE(seen.closed);
+        ASSERT_EQ(seen.got.size(), 24u + 1028u);
+        EXPECT_EQ(CodeOf(seen.got), uint32_t(o.event));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&seen.got[28])), "served");
+        EXPECT_TRUE(WaitFor([] { return ConnectCount() == 0; }));
+    }
+    EXPECT_EQ(ui_test::LogCount("[connection of another user refused]"), 0u);
+    EXPECT_EQ(ui_test::LogCount("could not be learnt"), 0u);
+}
+
+TEST_F(UiPluginListenerTest, AnotherUsersProgramIsClosedUnansweredAndThePluginKeepsItsAnswers) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the other users are played by processes that take uid "
+                        "65534 and 1000";
+    }
+    const size_t registered = ui_test::LogCount("[Save plugin socket connect][source :3]");
+    for (uid_t other : {uid_t(65534), uid_t(1000)}) {
+        for (const Opening& o : Openings()) {
+            ExpectRefusedThenThePluginServed(uint16_t(Start().port), other, o);
+        }
+    }
+    // Only the plugin's connections ever registered, one for each case.
+    EXPECT_EQ(ui_test::LogCount("[Save plugin socket connect][source :3]"), registered + 10);
+}
+
+// The same when the client is not root and the other program is root's: the listener
+// runs in a child that has become uid 65534; root's programs were started before that.
+TEST(UiPluginListenerUser, RootsProgramIsRefusedWhenTheClientIsNotRoot) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the client is played by a child that becomes uid 65534";
+    }
+    constexpr uid_t kClient = 65534;
+    // A folder the client's user can reach wherever the clone lies: its platform folders
+    // and log go there.
+    char dir[] = "/tmp/vt-plugin-user-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chown(dir, kClient, kClient), 0);
+    const vt_test::ChildResult r = vt_test::RunInChild([&] {
+        std::vector<std::unique_ptr<ui_test::PluginPeer>> roots;
+        const std::vector<Opening> openings = Openings();
+        for (const Opening& o : openings) {
+            roots.push_back(std::make_unique<ui_test::PluginPeer>(0, o.bytes));
+        }
+        ASSERT_EQ(setgroups(0, nullptr), 0);
+        ASSERT_EQ(setresgid(kClient, kClient, kClient), 0);
+        ASSERT_EQ(setresuid(kClient, kClient, kClient), 0);
+        setenv("TMPDIR", dir, 1);
+        ui_test::LinkSetUp();
+        // On the fixed port, as this program's other listener: it holds that port's lock.
+        ASSERT_EQ(UI_PluginThread_Create(), 0u);
+        ASSERT_TRUE(WaitFor([] { return uiPluginListenPortGet() != 0; }));
+        const uint16_t port = uint16_t(uiPluginListenPortGet());
+        for (size_t i = 0; i < openings.size(); ++i) {
+            SCOPED_TRACE(openings[i].name);
+            const size_t refused = ui_test::LogCount(RefusedLine(0));
+            ASSERT_TRUE(roots[i]->Go(port));
+            EXPECT_TRUE(WaitFor([&] { return ui_test::LogCount(RefusedLine(0)) == refused + 1; }));
+            EXPECT_EQ(ConnectCount(), 0u);
+            EXPECT_EQ(QueuedEvents(), 0u);
+            ExpectThePluginsAnswers(port);
+            const ui_test::PluginPeer::Seen seen = roots[i]->Wait();
+            ASSERT_TRUE(seen.started && seen.connected);
+            EXPECT_TRUE(seen.closed);
+            EXPECT_EQ(seen.got.size(), 0u) << "bytes reached root's program";
+        }
+    }, 120000);
+    EXPECT_TRUE(vt_test::ExitedWith(r, 0));
+    vt_test::RemoveTree(dir);
 }
 
 // A connection whose descriptor select() cannot watch is refused, and the listener goes

@@ -6,9 +6,10 @@
 // Started once in plugin mode (UI_PluginThread_Create): the task "PLUG" creates the
 // queues "PLUS" and "PEVT", the tasks "PLUR" and "PLUS" and the listener on the first
 // free loopback port from 29192, then ends. "PLUR" watches the listener and up to ten
-// connections with one select(); a connection registers with its first packet, and
-// every packet addressed to the front end goes to "PEVT", where UI_PluginEvent_Process
-// reads it.
+// connections with one select(); it keeps only connections from programs of the
+// client's own user (any other is closed as it is accepted, logged with its user id);
+// a connection registers with its first packet, and every packet addressed to the
+// front end goes to "PEVT", where UI_PluginEvent_Process reads it.
 //
 // The records are laid out as they travel. Their unsigned 32-bit fields travel in
 // network order: a sender converts them in the caller's record itself, so the record
