@@ -27,13 +27,17 @@ int AboveStdio(int fd) {
     return moved;
 }
 
-// The child between fork and exec: standard input on /dev/null, standard output on
-// /dev/null or standard error, the exec-failure pipe on descriptor 3 and every other
-// descriptor from 3 up closed; then exec. Only calls that are safe after fork in a
-// threaded process.
-[[noreturn]] void ChildExec(const LnxSpawnPlan& plan, int nullFd, int errFd, int maxFd) {
-    (void)dup2(nullFd, STDIN_FILENO);
-    if (!plan.bStdoutToStderr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+// The child between fork and exec: standard input on inFd, standard output on outFd
+// (or, when that is -1, on standard error or /dev/null), the exec-failure pipe on
+// descriptor 3 and every other descriptor from 3 up closed; then exec. Every descriptor
+// it is given lies above standard error, so no move onto 0 or 1 overwrites another
+// before it is moved. Only calls that are safe after fork in a threaded process.
+[[noreturn]] void ChildExec(const LnxSpawnPlan& plan, int nullFd, int inFd, int outFd, int errFd,
+                            int maxFd) {
+    (void)dup2(inFd, STDIN_FILENO);
+    if (outFd >= 0) {
+        (void)dup2(outFd, STDOUT_FILENO);
+    } else if (!plan.bStdoutToStderr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         (void)dup2(nullFd, STDOUT_FILENO);
     }
     constexpr int kErrFd = STDERR_FILENO + 1;
@@ -62,12 +66,28 @@ void lnxForkSet(LNX_FORK_PF pfnFork) { g_fork.store(pfnFork); }
 // kSetupFailed with errno when no child was made.
 LnxSpawnResult LNX_Spawn(const LnxSpawnPlan& plan, pid_t* pPid, int* pErr) {
     int nullFd = AboveStdio(open("/dev/null", O_RDWR | O_CLOEXEC));
+    // The plan's own descriptors, copied above standard error: the caller's may lie
+    // anywhere, 0 and 1 included.
+    const int inFd = plan.iStdinFd >= 0 ? fcntl(plan.iStdinFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1) : -1;
+    const int inErr = errno;
+    const int outFd = plan.iStdoutFd >= 0 ? fcntl(plan.iStdoutFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1) : -1;
+    const int outErr = errno;
+    auto closeCopies = [&] {
+        for (int fd : {nullFd, inFd, outFd}) {
+            if (fd >= 0) {
+                (void)close(fd);
+            }
+        }
+    };
+    if ((plan.iStdinFd >= 0 && inFd < 0) || (plan.iStdoutFd >= 0 && outFd < 0)) {
+        *pErr = plan.iStdinFd >= 0 && inFd < 0 ? inErr : outErr;
+        closeCopies();
+        return LnxSpawnResult::kSetupFailed;
+    }
     int pipeFds[2] = {-1, -1};
     if (nullFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
         *pErr = errno;
-        if (nullFd >= 0) {
-            (void)close(nullFd);
-        }
+        closeCopies();
         return LnxSpawnResult::kSetupFailed;
     }
     const int readFd = AboveStdio(pipeFds[0]);
@@ -80,7 +100,7 @@ LnxSpawnResult LNX_Spawn(const LnxSpawnPlan& plan, pid_t* pPid, int* pErr) {
     }
     if (readFd < 0 || writeFd < 0) {
         *pErr = errno;
-        (void)close(nullFd);
+        closeCopies();
         (void)close(readFd);
         (void)close(writeFd);
         return LnxSpawnResult::kSetupFailed;
@@ -88,11 +108,11 @@ LnxSpawnResult LNX_Spawn(const LnxSpawnPlan& plan, pid_t* pPid, int* pErr) {
     const LNX_FORK_PF forkFn = g_fork.load();
     const pid_t pid = forkFn != nullptr ? forkFn() : fork();
     if (pid == 0) {
-        ChildExec(plan, nullFd, writeFd, maxFd);
+        ChildExec(plan, nullFd, inFd >= 0 ? inFd : nullFd, outFd, writeFd, maxFd);
     }
     const int forkErr = errno;
     (void)close(writeFd);
-    (void)close(nullFd);
+    closeCopies();
     if (pid < 0) {
         (void)close(readFd);
         *pErr = forkErr;

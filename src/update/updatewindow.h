@@ -60,6 +60,10 @@ private:
     QTimer* startTimer;
     QString flagStr;
     bool allowClose;
+    // The file the run unpacked (device and inode), so that the end removes that file
+    // and nothing else put at its name.
+    quint64 packageDev = 0;
+    quint64 packageIno = 0;
 };
 
 // Seams, for tests only. The install helper's path (empty: "refitter" in the program's

@@ -195,8 +195,9 @@ TEST_F(UpdateRunTest, NoInstallerPackageAfterUnpackingStopsNothing) {
 
 // The whole road with a package whose path would run a command in a shell: unpacked as
 // it is, the client's programs stopped in order, the helper run without arguments, the
-// window gone before the success box, both fixed paths removed and the package left
-// where it was given.
+// window gone before the success box, the unpack folder removed and the package left
+// where it was given. A file at the fixed package path that is not the package this run
+// unpacked is no package of the run's, and stays.
 TEST_F(UpdateRunTest, SuccessRemovesTheFixedPathsAndShowsTheSuccessBox) {
     WriteHelper("exit 0");
     const std::string folder = dir_ + "/it's a $(touch p) folder";
@@ -217,7 +218,7 @@ TEST_F(UpdateRunTest, SuccessRemovesTheFixedPathsAndShowsTheSuccessBox) {
     EXPECT_EQ(update_test::Killed(), (std::vector<std::string>{"VanTreloPromoteService", "VanTreloCS", "VanTrelo"}));
     EXPECT_EQ(pkg_test::ReadFile(dir_ + "/helper-args"), "0\n");
     EXPECT_FALSE(Exists(kExtractDir));
-    EXPECT_FALSE(Exists(kFixedPackage));
+    EXPECT_EQ(pkg_test::ReadFile(kFixedPackage), "the front end's download");
     EXPECT_TRUE(Exists(path));
     EXPECT_FALSE(Exists(dir_ + "/p"));
     EXPECT_FALSE(Exists(folder + "/p"));

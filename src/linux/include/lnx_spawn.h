@@ -16,10 +16,13 @@ struct LnxSpawnPlan {
     const char* pcPath;      // the program's path (no search)
     char* const* ppcArgv;    // its argument vector, ending with a null pointer
     bool bStdoutToStderr;    // standard output on standard error, else on /dev/null
+    int iStdinFd = -1;       // a descriptor of the caller as standard input; -1: /dev/null
+    int iStdoutFd = -1;      // a descriptor of the caller as standard output; -1: as above
 };
 
-// Starts the plan's program with standard input on /dev/null and no other descriptor of
-// the caller. kStarted with the child's pid once it has exec'd; kExecFailed with exec's
+// Starts the plan's program with standard input on /dev/null (or the plan's descriptor)
+// and no other descriptor of the caller; the caller keeps its own copies of the plan's
+// descriptors and closes them itself. kStarted with the child's pid once it has exec'd; kExecFailed with exec's
 // errno when it could not (the child is reaped); kForkFailed or kSetupFailed with errno
 // when no child was made.
 LnxSpawnResult LNX_Spawn(const LnxSpawnPlan& plan, pid_t* pPid, int* pErr);

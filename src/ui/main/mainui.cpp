@@ -1526,7 +1526,9 @@ int MainUI::MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
     hide();
     Log(DDM_LOG_INFO, QStringLiteral("[Downloading][enough free disk supplied]"));
     dialog.exec();
-    if (QFile::exists(packagePath)) {
+    // The package is what this download created, not whatever lies at its name: another
+    // user's file there fails the download and must not be handed over.
+    if (dialog.packageDownloaded()) {
         Log(DDM_LOG_INFO, QStringLiteral("[Downloading][Download seccessful. new file is exist.]"));
         if (pluginMode) {
             Log(DDM_LOG_INFO, QStringLiteral("isPlugin is Y"));

@@ -8,6 +8,13 @@
 
 #include "dialog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -30,6 +37,44 @@ void Log(const char* text) { Util_WriteLog(0, DDM_LOG_ERROR, QString::fromLatin1
 
 const char kDownloadDir[] = "/tmp/";
 
+// Creates the package file anew, for this user alone, and opens it for writing: the
+// download's only open of that name. The package lies in the shared, sticky /tmp under a
+// fixed name, and a program with root rights installs what it finds there, so nothing
+// that stands in its place is written through or taken over: a stale package of this
+// user's own (a regular file, looked at without following a link) is removed, anything
+// else (a link, a folder, a pipe, another user's file) fails the download with its
+// reason and stays as it is. The descriptor, or -1 with the reason.
+int CreatePackageFile(const QByteArray& path, QString* reason) {
+    struct stat st {};
+    if (lstat(path.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            *reason = QStringLiteral("a symbolic link is in its place");
+            return -1;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            *reason = QStringLiteral("something that is not a regular file is in its place");
+            return -1;
+        }
+        if (st.st_uid != geteuid()) {
+            *reason = QStringLiteral("a file of another user (uid %1) is in its place").arg(st.st_uid);
+            return -1;
+        }
+        if (unlink(path.constData()) != 0 && errno != ENOENT) {
+            *reason = qt_error_string(errno);
+            return -1;
+        }
+    } else if (errno != ENOENT) {
+        *reason = qt_error_string(errno);
+        return -1;
+    }
+    const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *reason = errno == EEXIST ? QStringLiteral("something else was put in its place meanwhile")
+                                  : qt_error_string(errno);
+    }
+    return fd;
+}
+
 }  // namespace
 
 Dialog::Dialog(QWidget* parent) : QDialog(parent), ui(new Ui_Dialog) {
@@ -45,7 +90,6 @@ Dialog::Dialog(QWidget* parent) : QDialog(parent), ui(new Ui_Dialog) {
 Dialog::~Dialog() {
     delete ui;
     delete progressDialog;
-    delete file;
     if (thread != nullptr) {
         thread->deleteLater();
     }
@@ -69,14 +113,20 @@ void Dialog::on_downloadButton_clicked() {
     if (!QDir(QLatin1String(kDownloadDir)).exists()) {
         (void)QDir().mkpath(QLatin1String(kDownloadDir));
     }
-    delete file;
-    file = new QFile(target);
-    if (!file->open(QIODevice::WriteOnly)) {
-        Util_ShowWarning(Text("/UI_DOWNLOAD/UI_DOWNLOAD_UNABLE_SAVE") + target + ":" +
-                             file->errorString(),
+    QString reason;
+    const int fd = CreatePackageFile(QFile::encodeName(target), &reason);
+    FILE* stream = nullptr;
+    struct stat st {};
+    if (fd >= 0) {
+        if (fstat(fd, &st) != 0 || (stream = fdopen(fd, "wb")) == nullptr) {
+            reason = qt_error_string(errno);
+            (void)::close(fd);
+            RemoveIfSame(target, static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino));
+        }
+    }
+    if (stream == nullptr) {
+        Util_ShowWarning(Text("/UI_DOWNLOAD/UI_DOWNLOAD_UNABLE_SAVE") + target + ":" + reason,
                          QStringLiteral("dialog"), -1);
-        delete file;
-        file = nullptr;
         return;
     }
 
@@ -96,7 +146,11 @@ void Dialog::on_downloadButton_clicked() {
     thread->url = urlText;
     thread->filePath = target;
     thread->igmEnable = igmEnable;
+    // The thread writes through this open file alone and closes it.
+    thread->file = stream;
     filePath = target;
+    fileDev = static_cast<quint64>(st.st_dev);
+    fileIno = static_cast<quint64>(st.st_ino);
     connect(thread, &GmSslThreadDown::Set_Total, this, &Dialog::Set_Progress_Total);
     connect(thread, &GmSslThreadDown::Set_Step, this, &Dialog::Set_Progress_Data);
     connect(thread, &GmSslThreadDown::GM_DownloadEnd, this, &Dialog::GM_SSL_Download_End);
@@ -206,9 +260,27 @@ void Dialog::cleanupDownload() {
 }
 
 void Dialog::removeDownloadFile() {
-    if (!filePath.isEmpty() && QFile::exists(filePath)) {
-        (void)QFile::remove(filePath);
+    if (!filePath.isEmpty()) {
+        RemoveIfSame(filePath, fileDev, fileIno);
     }
+}
+
+void Dialog::RemoveIfSame(const QString& path, quint64 dev, quint64 ino) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (lstat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<quint64>(st.st_dev) == dev &&
+        static_cast<quint64>(st.st_ino) == ino) {
+        (void)unlink(name.constData());
+    }
+}
+
+bool Dialog::packageDownloaded() const {
+    if (!downloadComplete || filePath.isEmpty()) {
+        return false;
+    }
+    struct stat st {};
+    return lstat(QFile::encodeName(filePath).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<quint64>(st.st_dev) == fileDev && static_cast<quint64>(st.st_ino) == fileIno;
 }
 
 void Dialog::setLanguageTexts() {

@@ -36,6 +36,8 @@ GmSslThreadDown::GmSslThreadDown() : QThread(nullptr) {}
 GmSslThreadDown::~GmSslThreadDown() {
     Log(DDM_LOG_DEBUG, "[Gm Update Client][Thread Analysis Function]");
     GM_Stop();
+    // A file handed over for a download that never ran.
+    (void)CloseFile();
 }
 
 void GmSslThreadDown::run() {
@@ -139,15 +141,16 @@ void GmSslThreadDown::GM_WriteFile(const QString& path, int size) {
         ReportEnd("[Gm Update Client][Gm Write File][reason:invalid param]");
         return;
     }
-    // A path that does not fit with its closing zero stays out of the buffer, and the
-    // open below fails on the empty name.
+    // A path that does not fit its buffer with the closing zero is refused, as it
+    // always was. The name itself is never opened here: the creator made the file for
+    // this download alone and handed over the one open file to write through, so
+    // nothing put at that name since can receive the package.
     const QByteArray pathUtf8 = path.toUtf8();
     if (static_cast<size_t>(pathUtf8.size()) < sizeof(target)) {
         (void)UI_memcpy_s(target, sizeof(target), pathUtf8.constData(),
                           static_cast<size_t>(pathUtf8.size()));
     }
-    file = std::fopen(target, "wb+");
-    if (file == nullptr) {
+    if (target[0] == '\0' || file == nullptr) {
         ReportEnd("[Gm Update Client][Gm Write File][reason:open file failed]");
         return;
     }

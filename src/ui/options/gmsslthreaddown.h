@@ -5,10 +5,11 @@
 // One object serves one download; the process runs one download at a time, since the
 // download client's session is process-wide.
 //
-// The thread alone touches the target file and the download session, and closes both
-// on every end before it finishes. A download ends one of three ways: complete (the
-// file written, flushed and closed, the session closed, and only then the last
-// Set_Step, whose value equals the Set_Total value), failed (GM_DownloadEnd), or
+// The thread writes the target only through the open file its creator hands it, never
+// by name. Once started, it alone touches that file and the download session, and
+// closes both on every end before it finishes. A download ends one of three ways:
+// complete (the file written, flushed and closed, the session closed, and only then the
+// last Set_Step, whose value equals the Set_Total value), failed (GM_DownloadEnd), or
 // stopped by GM_Stop (no signal at all).
 
 #include <atomic>
@@ -27,7 +28,7 @@ public:
 
     // The download, in the thread: connect, TLS, request, size, then GM_WriteFile.
     void GM_Download(const QString& url, const QString& filePath);
-    // Opens the target file and copies the reply's body into it.
+    // Copies the reply's body into the target file handed over in file.
     void GM_WriteFile(const QString& filePath, int size);
     // From the GUI thread: ends a download that is still running and waits for its
     // thread. The thread closes what it holds and finishes without a signal. Returns at
@@ -42,7 +43,10 @@ public:
     QString url;
     // The file that receives the package.
     QString filePath;
-    // The target while the thread writes it; null otherwise. The download thread's own.
+    // The target, opened by the creator when it created the file and handed over before
+    // start(): the thread writes through it alone, never opening filePath by name, and
+    // closes it on every end; null once closed, or when none was handed over (the
+    // download then fails at the write).
     FILE* file = nullptr;
     // Non-zero asks for GM/T TLS; set by the creator before start().
     int igmEnable = 0;

@@ -2,10 +2,14 @@
 // simulator (its promote connection and its HTTPS package server), called with the
 // site-preference records a test fills: no update due, the plugin's and the user's no,
 // a package of an unknown kind and its box, too little disk, a failed and a successful
-// download with an earlier package in place, and a hand-over the promote service never
-// gets; and the whole road from Connect, with a profile that asks for GM/T TLS too.
+// download with an earlier package in place, another user's file at the package's place,
+// and a hand-over the promote service never gets; and the whole road from Connect, with
+// a profile that asks for GM/T TLS too.
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -370,6 +374,36 @@ TEST_F(MainUIUpdateTest, DownloadedPackageIsHandedToThePromoteService) {
     char user[UI_LOGIN_USER_SIZE + 1] = {};
     ASSERT_EQ(UI_LoginUser_Get(user), 0u);
     EXPECT_STREQ(f["acLoginName"].GetString(), user);
+}
+
+// Another user's file put at the package's place while the question is shown: the
+// download fails with the warning and its reason, and that file, which is no package of
+// this download, is neither handed to the promote service nor touched; the login goes on.
+TEST_F(MainUIUpdateTest, AnotherUsersFileAtThePackagePlaceIsNotHandedOver) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "files of another user need root to be made";
+    }
+    driver_.AnswerWith([](QWidget* box) {
+        ASSERT_TRUE(WriteAll(kFixedPackage, "another user's"));
+        ASSERT_EQ(chown(kFixedPackage, 65534, 65534), 0);
+        ASSERT_TRUE(BoxDriver::ClickButton(box, "downloadButton"));  // the warning comes and goes
+        ASSERT_TRUE(BoxDriver::ClickButton(box, "quitButton"));
+    });
+    driver_.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
+    const size_t failed = ui_test::LogCount("[Downloading][Download failed. new file is not exist.]");
+    Records r = Newer();
+    EXPECT_EQ(Update(r), 1);
+    ASSERT_EQ(driver_.Seen().size(), 2u);
+    EXPECT_EQ(driver_.Seen()[1].text, KeyText("/UI_DOWNLOAD/UI_DOWNLOAD_UNABLE_SAVE") + kFixedPackage +
+                                          ":a file of another user (uid 65534) is in its place");
+    EXPECT_EQ(ui_test::LogCount("[Downloading][Download failed. new file is not exist.]"), failed + 1);
+    EXPECT_TRUE(UpdateRequests().empty());
+    EXPECT_TRUE(TrayMenu()->isEnabled());
+    EXPECT_EQ(ReadAll(kFixedPackage), "another user's");
+    struct stat st {};
+    ASSERT_EQ(lstat(kFixedPackage, &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_TRUE(HttpsPaths().empty()) << "nothing was fetched";
 }
 
 // A package that arrives when the promote service cannot be told: the user is told, the

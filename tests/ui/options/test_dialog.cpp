@@ -1,16 +1,21 @@
 // The update download dialog, run as the client update runs it (on the stack, exec(),
 // then a look for the package file) and answered through the box driver: its form and
 // texts, YES to a package of the simulator's HTTPS server, NO and Escape, a target that
-// cannot be opened, a download that fails, a cancel by closing the progress window or by
-// Escape, a full disk, and a URL without a file name.
+// cannot be created, a place taken by another user's file, a link or a pipe, a stale
+// package of the user's own, a download that fails, a cancel by closing the progress
+// window or by Escape, a full disk, and a URL without a file name.
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include <QApplication>
@@ -56,6 +61,31 @@ QByteArray Pattern(int n) {
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// What stands at a path, looked at without following a link: type and mode, owner,
+// inode, a link's target and a regular file's content.
+std::string Place(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        return "nothing";
+    }
+    std::string d = std::to_string(st.st_mode) + " uid " + std::to_string(st.st_uid) + " ino " +
+                    std::to_string(st.st_ino);
+    if (S_ISLNK(st.st_mode)) {
+        char to[4096] = {};
+        d += " -> " + std::string(to, size_t(std::max<ssize_t>(0, ::readlink(name.constData(), to, sizeof(to)))));
+    }
+    if (S_ISREG(st.st_mode)) {
+        d += " " + ReadAll(path).toStdString();
+    }
+    return d;
 }
 
 class UpdateDialogTest : public ::testing::Test {
@@ -263,16 +293,12 @@ TEST_F(UpdateDialogTest, NoEscapeOrCloseOnTheQuestionLeaveNoFile) {
     EXPECT_EQ(sim_->Log().size(), fetched) << "nothing was fetched";
 }
 
-// A target that cannot be opened (a folder of that name): the warning with the path and
+// A target that cannot be created (a folder of that name): the warning with the path and
 // the reason, the dialog still open with YES enabled; once the folder is gone a second
 // YES downloads.
 TEST_F(UpdateDialogTest, TargetThatCannotBeOpenedWarnsAndYesWorksAgain) {
-    // The reason Qt gives for a folder opened as a file.
     ASSERT_TRUE(QDir().mkpath(Target("normal")));
-    QFile probe(Target("normal"));
-    EXPECT_FALSE(probe.open(QIODevice::WriteOnly));
-    const QString reason = probe.errorString();
-    EXPECT_FALSE(reason.isEmpty());
+    const QString reason = "something that is not a regular file is in its place";
     driver.AnswerWith([](QWidget* box) {
         auto* yes = box->findChild<QPushButton*>("downloadButton");
         yes->click();  // the warning comes and goes in here
@@ -291,6 +317,106 @@ TEST_F(UpdateDialogTest, TargetThatCannotBeOpenedWarnsAndYesWorksAgain) {
               Text("/UI_DOWNLOAD/UI_DOWNLOAD_UNABLE_SAVE") + Target("normal") + ":" + reason);
     EXPECT_EQ(driver.Seen()[2].className, "QProgressDialog");
     EXPECT_TRUE(ReadAll(Target("normal")) == *package_);
+}
+
+// What stands at the package's place and is no stale package of the user's own: a file
+// of another user in the sticky /tmp (root may remove it, the download must not), a
+// link to a file of the user's, a link to nowhere, a pipe with a reader. YES shows the
+// warning with the place and its reason and fetches nothing; nothing is written through
+// the place, nothing is created where a link points, and the place stays as it was, also
+// after NO.
+TEST_F(UpdateDialogTest, TakenPlaceFailsWithItsReasonAndIsLeftAsItWas) {
+    struct stat tmpSt {};
+    ASSERT_EQ(::stat("/tmp", &tmpSt), 0);
+    ASSERT_TRUE(tmpSt.st_mode & S_ISVTX) << "/tmp is sticky";
+    const QString target = Target("normal");
+    const QByteArray path = QFile::encodeName(target);
+    const QString mine = env_->Tmp() + "/mine";
+    const QString nowhere = env_->Tmp() + "/nowhere";
+    int reader = -1;
+    const struct {
+        const char* name;
+        std::function<void()> stage;
+        QString reason;
+        bool needsRoot;
+    } cases[] = {
+        {"another user's file",
+         [&] {
+             ASSERT_TRUE(WriteAll(target, "another user's"));
+             ASSERT_EQ(::chown(path.constData(), 65534, 65534), 0);
+         },
+         "a file of another user (uid 65534) is in its place", true},
+        {"a link to a file of the user's",
+         [&] {
+             ASSERT_TRUE(WriteAll(mine, "the user's own"));
+             ASSERT_EQ(::symlink(QFile::encodeName(mine).constData(), path.constData()), 0);
+         },
+         "a symbolic link is in its place", false},
+        {"a link to nowhere",
+         [&] { ASSERT_EQ(::symlink(QFile::encodeName(nowhere).constData(), path.constData()), 0); },
+         "a symbolic link is in its place", false},
+        {"a pipe with a reader",
+         [&] {
+             ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+             reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+             ASSERT_GE(reader, 0);
+         },
+         "something that is not a regular file is in its place", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::geteuid() != 0) {
+            continue;  // files of another user need root to be made
+        }
+        c.stage();
+        const std::string before = Place(target);
+        const std::string mineBefore = Place(mine);
+        const size_t fetched = sim_->Log().size();
+        driver.AnswerWith([](QWidget* box) {
+            auto* yes = box->findChild<QPushButton*>("downloadButton");
+            yes->click();  // the warning comes and goes in here
+            EXPECT_TRUE(box->isVisible());
+            EXPECT_TRUE(yes->isEnabled());
+            ASSERT_TRUE(BoxDriver::ClickButton(box, "quitButton"));
+        });
+        driver.Answer(LanguageSetting::GetInstance()->GetGlobalLang().OK);
+        Run(Url("normal"));
+        ASSERT_EQ(driver.Seen().size(), 2u);
+        const SeenBox& warning = driver.Seen()[1];
+        EXPECT_EQ(warning.icon, int(QMessageBox::Warning));
+        EXPECT_EQ(warning.text, Text("/UI_DOWNLOAD/UI_DOWNLOAD_UNABLE_SAVE") + target + ":" + c.reason);
+        EXPECT_EQ(sim_->Log().size(), fetched) << "nothing was fetched";
+        EXPECT_EQ(Place(target), before);
+        EXPECT_EQ(Place(mine), mineBefore);
+        EXPECT_FALSE(QFileInfo::exists(nowhere));
+        if (reader >= 0) {
+            char byte;
+            EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing was written into the pipe";
+            ::close(reader);
+            reader = -1;
+        }
+        ASSERT_EQ(::unlink(path.constData()), 0);
+        driver.Clear();
+    }
+}
+
+// A package of the user's own left by an earlier download is removed and the package
+// created anew for the user alone: a second name of the old file keeps what it held.
+TEST_F(UpdateDialogTest, StalePackageOfTheUsersOwnIsReplacedNotWrittenThrough) {
+    const QString target = Target("normal");
+    const QString second = Target("second-name");
+    ASSERT_TRUE(WriteAll(target, "stale"));
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0644), 0);
+    ASSERT_EQ(::link(QFile::encodeName(target).constData(), QFile::encodeName(second).constData()), 0);
+    QueueYes();
+    driver.AnswerLetEnd();
+    Run(Url("normal"));
+    EXPECT_TRUE(ReadAll(target) == *package_) << "the package differs";
+    EXPECT_EQ(ReadAll(second), "stale");
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(target).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_nlink, 1u);
 }
 
 // A download that fails (the server drops the body halfway, GM/T TLS that this build

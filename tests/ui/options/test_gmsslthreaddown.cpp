@@ -1,13 +1,15 @@
 // The package download thread against the simulator's HTTPS package server on
 // 127.0.0.1: a whole package and its signals, each way a download fails with its one
-// end signal and log line, the file paths that cannot be written, GM/T TLS on a build
-// without it, and a stop from the GUI thread while the thread waits on the network.
+// end signal and log line, the file paths that cannot be written, the write through the
+// handed file alone, GM/T TLS on a build without it, and a stop from the GUI thread
+// while the thread waits on the network.
 
 #include <gtest/gtest.h>
 
 #include <sys/syscall.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -51,6 +53,12 @@ QByteArray Sha256(const QByteArray& bytes) {
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Hands the thread its target as the update dialog does: the file opened once, before
+// the start (here simply by name; null when it cannot be).
+void Hand(GmSslThreadDown& t, const QString& path) {
+    t.file = std::fopen(QFile::encodeName(path).constData(), "wb");
 }
 
 // One download, watched from its own thread: the signals as QSignalSpy records them,
@@ -176,6 +184,7 @@ TEST_F(GmSslThreadDownTest, WholePackageIsOnDiskBeforeTheLastStep) {
         GmSslThreadDown t;
         t.url = Url(mode);
         t.filePath = target;
+        Hand(t, target);
         Watched w(&t);
         t.start();
         ASSERT_TRUE(t.wait(60000));
@@ -239,6 +248,9 @@ TEST_F(GmSslThreadDownTest, EachFailureEndsWithOneSignalAndItsLine) {
         GmSslThreadDown t;
         t.url = c.url;
         t.filePath = path;
+        if (!path.isEmpty()) {
+            Hand(t, path);
+        }
         Watched w(&t);
         t.start();
         ASSERT_TRUE(t.wait(60000));
@@ -247,7 +259,8 @@ TEST_F(GmSslThreadDownTest, EachFailureEndsWithOneSignalAndItsLine) {
         EXPECT_EQ(ui_test::LogCount(c.line), before + 1);
         EXPECT_EQ(t.file, nullptr);
         if (c.path == "+256") {
-            EXPECT_FALSE(QFileInfo::exists(path));
+            EXPECT_EQ(QFileInfo(path).size(), 0) << "nothing was written";
+            QFile::remove(path);
         }
         QFile::remove(Target("failed.tar.gz"));
     }
@@ -258,6 +271,7 @@ TEST_F(GmSslThreadDownTest, EachFailureEndsWithOneSignalAndItsLine) {
     GmSslThreadDown t;
     t.url = Url("closeMidBody");
     t.filePath = target;
+    Hand(t, target);
     Watched w(&t);
     t.start();
     ASSERT_TRUE(t.wait(60000));
@@ -278,6 +292,7 @@ TEST_F(GmSslThreadDownTest, PathOf255BytesIsWritten) {
     GmSslThreadDown t;
     t.url = Url("normal");
     t.filePath = path;
+    Hand(t, path);
     Watched w(&t);
     t.start();
     ASSERT_TRUE(t.wait(60000));
@@ -303,12 +318,54 @@ TEST_F(GmSslThreadDownTest, WriterRefusalsEndWithTheSignal) {
     }
 }
 
+// The thread writes through the file it was handed and never opens its path by name: a
+// link put at the name after the hand-over leaves the file it points at as it was, and
+// the package reaches the handed file under the name it was moved to. Without a handed
+// file the write fails, and nothing is created at the name.
+TEST_F(GmSslThreadDownTest, WritesThroughTheHandedFileAlone) {
+    const QString target = Target("handed.tar.gz");
+    const QString moved = Target("handed-moved.tar.gz");
+    const QString decoy = Target("decoy");
+    {
+        QFile f(decoy);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("decoy");
+    }
+    GmSslThreadDown t;
+    t.url = Url("normal");
+    t.filePath = target;
+    Hand(t, target);
+    ASSERT_NE(t.file, nullptr);
+    ASSERT_TRUE(QFile::rename(target, moved));
+    ASSERT_TRUE(QFile::link(decoy, target));
+    Watched w(&t);
+    t.start();
+    ASSERT_TRUE(t.wait(60000));
+    EXPECT_EQ(w.ends.count(), 0);
+    EXPECT_EQ(Sha256(ReadAll(moved)), Sha256(*package_));
+    EXPECT_EQ(ReadAll(decoy), "decoy");
+    for (const QString& name : {target, moved, decoy}) QFile::remove(name);
+
+    const QString none = Target("none.tar.gz");
+    const size_t before = ui_test::LogCount("[Gm Update Client][Gm Write File][reason:open file failed]");
+    GmSslThreadDown unhanded;
+    unhanded.url = Url("normal");
+    unhanded.filePath = none;
+    Watched u(&unhanded);
+    unhanded.start();
+    ASSERT_TRUE(unhanded.wait(60000));
+    EXPECT_EQ(u.ends.count(), 1);
+    EXPECT_EQ(ui_test::LogCount("[Gm Update Client][Gm Write File][reason:open file failed]"), before + 1);
+    EXPECT_FALSE(QFileInfo::exists(none));
+}
+
 // The Host line carries the URL's host, not the address it was resolved to.
 TEST_F(GmSslThreadDownTest, HostLineNamesTheUrlsHost) {
     const size_t logged = sim_->Log().size();
     GmSslThreadDown t;
     t.url = QString("https://127.1:%1/app/normal.tar.gz").arg(sim_->Port("https"));
     t.filePath = Target("host.tar.gz");
+    Hand(t, t.filePath);
     Watched w(&t);
     t.start();
     ASSERT_TRUE(t.wait(60000));
@@ -395,6 +452,7 @@ TEST_F(GmSslThreadDownTest, StopEndsAWaitingDownloadSilently) {
         t->url = c.silentPeer ? QString("https://127.0.0.1:%1/x.tar.gz").arg(silent.Port())
                               : Url("stall");
         t->filePath = target;
+        Hand(*t, target);
         auto w = std::make_unique<Watched>(t.get());
         std::atomic<pid_t> tid{0};
         QObject::connect(
@@ -428,6 +486,7 @@ TEST_F(GmSslThreadDownTest, StopEndsAWaitingDownloadSilently) {
         GmSslThreadDown again;
         again.url = Url("normal");
         again.filePath = target;
+        Hand(again, target);
         Watched second(&again);
         again.start();
         ASSERT_TRUE(again.wait(60000));

@@ -31,6 +31,12 @@ void LogSetUp() {
     ASSERT_TRUE(once) << "the log could not be named";
 }
 
+std::string LogDir() {
+    char dir[DDM_PATH_SIZE] = {};
+    ddmLogDirCopy(dir, sizeof(dir));
+    return dir;
+}
+
 std::vector<std::string> UpdateLines() {
     char dir[DDM_PATH_SIZE] = {};
     ddmLogDirCopy(dir, sizeof(dir));

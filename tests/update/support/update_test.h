@@ -17,6 +17,8 @@ void LogSetUp();
 // "INFO|text", "WARN|text", "ERROR|text".
 std::vector<std::string> UpdateLines();
 size_t LogCount(const std::string& fragment);
+// The folder the log writes into.
+std::string LogDir();
 
 // The kill stand-in: records the names in order.
 void RecordKill(const char* pcName);
