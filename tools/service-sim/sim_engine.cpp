@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -117,7 +118,16 @@ std::string ProfileIni(const std::string& name, uint32_t linkType, const Record&
     out << "LinkType=" << linkType << "\n";
     out << "Description=" << r.Text("acDescription") << "\n";
     if (linkType == 1) {
-        out << "Gateway=" << JoinGateway(r.Text("acGatewayAddress"), r.U32("uiPort")) << "\n";
+        // A note for a reader: the address field, then the gateway list.
+        if (!r.Text("acGatewayAddress").empty()) {
+            out << "Gateway=" << JoinGateway(r.Text("acGatewayAddress"), r.U32("uiPort")) << "\n";
+        }
+        const uint32_t count = std::min<uint32_t>(r.U32("uiGatewayNum"), 16);
+        for (uint32_t i = 0; i < count; ++i) {
+            const std::string entry = "astGateway[" + std::to_string(i) + "].";
+            out << "Gateway=" << JoinGateway(r.Text(entry + "acAddress"), r.U32(entry + "uiPort"))
+                << "\n";
+        }
     } else {
         out << "LNS=" << r.Text("acLnsServer") << "\n";
     }
