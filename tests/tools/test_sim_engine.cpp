@@ -427,13 +427,16 @@ TEST_F(SimEngine, PasswordChangeFollowsThePolicy) {
     Reply nobody = change("Passw0rd", "Better1x");
     EXPECT_EQ(nobody.code, 0x40001u);
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Passw0rd")).code, 0x30006u);
+    // A password too weak for the policy is refused with its complexity level: medium,
+    // since the policy asks for mixed case; the other refusals name their rule.
     struct Case {
         const char* oldPwd;
         const char* newPwd;
         uint32_t code;
     } cases[] = {{"nope", "Better1x", 0x40008},     {"Passw0rd", "Passw0rd", 0x40005},
-                 {"Passw0rd", "Sh0rt", 0x40002},     {"Passw0rd", "NoDigitsHere", 0x40003},
-                 {"Passw0rd", "1234567890", 0x40004}, {"Passw0rd", "lower1case", 0x40007}};
+                 {"Passw0rd", "Sh0rt", 0x40002},     {"Passw0rd", "NoDigitsHere", 0x4000C},
+                 {"Passw0rd", "1234567890", 0x4000C}, {"Passw0rd", "lower1case", 0x4000C},
+                 {"Passw0rd", "UPPER1CASE", 0x4000C}, {"Passw0rd", "password1", 0x4000C}};
     for (const Case& c : cases) {
         Reply r = change(c.oldPwd, c.newPwd);
         EXPECT_EQ(r.code, c.code) << c.newPwd;
@@ -447,6 +450,37 @@ TEST_F(SimEngine, PasswordChangeFollowsThePolicy) {
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Passw0rd")).code, 0x30004u);
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Better1x")).code, 0x20000u)
         << "the change ends the first-login state";
+}
+
+// Without mixed case in the policy a weak password is refused at the basic level; a
+// policy that asks for neither digits nor letters takes what has the length; the length
+// and user-name rules keep their own codes.
+TEST_F(SimEngine, ComplexityLevelFollowsThePolicy) {
+    struct Case {
+        const char* policy;
+        const char* newPwd;
+        uint32_t code;
+    } cases[] = {
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 0)", "password", 0x4000D},
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 0)", "12345678", 0x4000D},
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 0)", "password1", 0x40000},
+        {R"("minDigits": 2, "minLetters": 1, "mixedCase": 1)", "Password1", 0x4000C},
+        {R"("minDigits": 0, "minLetters": 0, "mixedCase": 0)", "12345678", 0x40000},
+        {R"("minDigits": 0, "minLetters": 0, "mixedCase": 0)", "alice", 0x40006},
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 1)", "abc", 0x40002},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.policy) + " " + c.newPwd);
+        Engine e(Parse(std::string(R"({"engine":{"passwordPolicy":{"minLength": 5, "maxLength": 32, )") +
+                       c.policy + R"(, "newOldDiffer": 1, "namePwdDiffer": 1}}})"));
+        ASSERT_EQ(Ask(e, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+        Record r(rec::kPwdModify);
+        r.SetText("acOldPwd", "Passw0rd");
+        r.SetText("acNewPwd", c.newPwd);
+        Reply got = Ask(e, 3, 11, r.Wire());
+        EXPECT_EQ(got.code, c.code);
+        EXPECT_EQ(got.payload.size(), c.code == 0x40000 ? 0u : 28u);
+    }
 }
 
 TEST_F(SimEngine, DemandedChangeOnceMadeIsNotDemandedAgain) {

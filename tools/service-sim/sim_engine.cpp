@@ -1069,6 +1069,10 @@ Engine::Default Engine::DynamicCode(const Bytes& p) {
     return d;
 }
 
+// A password too weak for the policy (too few digits or letters, or one case only where
+// both are asked for) is refused with the complexity level the policy sets: medium when
+// it asks for mixed case, basic otherwise. Only those refusals make the front end show
+// the policy's rules; the policy travels with every refusal.
 Engine::Default Engine::PwdModify(const Bytes& p) {
     Record in(rec::kPwdModify, p.data(), p.size());
     Default d;
@@ -1080,14 +1084,14 @@ Engine::Default Engine::PwdModify(const Bytes& p) {
     }
     std::string oldPwd = in.Text("acOldPwd"), newPwd = in.Text("acNewPwd");
     const PwdPolicy& pol = sc_.policy;
+    const bool weak =
+        CountIf(newPwd, ::isdigit) < pol.minDigits || CountIf(newPwd, ::isalpha) < pol.minLetters ||
+        (pol.mixedCase && (CountIf(newPwd, ::islower) == 0 || CountIf(newPwd, ::isupper) == 0));
     if (oldPwd != passwords_[who]) d.code = code::kModifyPwdOldError;
     else if (pol.newOldDiffer && newPwd == oldPwd) d.code = code::kModifyPwdNewOldSame;
     else if (newPwd.size() < pol.minLength || newPwd.size() > pol.maxLength)
         d.code = code::kModifyPwdLen;
-    else if (CountIf(newPwd, ::isdigit) < pol.minDigits) d.code = code::kModifyPwdNum;
-    else if (CountIf(newPwd, ::isalpha) < pol.minLetters) d.code = code::kModifyPwdChar;
-    else if (pol.mixedCase && (CountIf(newPwd, ::islower) == 0 || CountIf(newPwd, ::isupper) == 0))
-        d.code = code::kModifyPwdNoMix;
+    else if (weak) d.code = pol.mixedCase ? code::kModifyPwdIsMiddle : code::kModifyPwdIsLow;
     else if (pol.namePwdDiffer && newPwd == who) d.code = code::kModifyPwdNamePwSame;
     else {
         passwords_[who] = newPwd;
