@@ -483,6 +483,65 @@ TEST_F(SimEngine, ComplexityLevelFollowsThePolicy) {
     }
 }
 
+// A change made in a session ends it: the reply confirms the change, the forced logout
+// follows on the event connection, and the session is gone (no tunnel, no host check). A
+// refused change keeps the session and sends nothing; a change a login demanded has no
+// session, and the front end logs out by itself after it.
+TEST_F(SimEngine, ChangeInASessionEndsIt) {
+    auto change = [](Engine& e, const std::string& o, const std::string& n) {
+        Record r(rec::kPwdModify);
+        r.SetText("acOldPwd", o);
+        r.SetText("acNewPwd", n);
+        sim::PacketHead h{2, 4, 1, 3, 11, uint32_t(r.Wire().size())};
+        return e.HandleRequest(h, r.Wire());
+    };
+    auto loggedIn = [](const Engine& e) {
+        rapidjson::Document d;
+        return e.StateJson(d.GetAllocator())["loggedIn"].GetBool();
+    };
+    Engine e(sim::DefaultScenario());
+    ASSERT_EQ(Ask(e, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+    ASSERT_EQ(Ask(e, 5, 10, simtest::Hex("00000002")).code, 0x70000u);
+
+    sim::Plan refused = change(e, "nope", "N3wPassword");
+    ASSERT_EQ(refused.steps.size(), 1u);
+    EXPECT_EQ(Decode(refused.steps[0].bytes).code, 0x40008u);
+    EXPECT_TRUE(refused.asyncAfter.empty());
+    EXPECT_TRUE(loggedIn(e));
+    EXPECT_EQ(Ask(e, 8, 12).code, 0x50000u) << "the session stays";
+
+    sim::Plan done = change(e, "Passw0rd", "N3wPassword");
+    ASSERT_EQ(done.steps.size(), 1u);
+    EXPECT_EQ(Decode(done.steps[0].bytes).code, 0x40000u);
+    EXPECT_EQ(done.asyncAfter, std::vector<uint32_t>{0xB0000});
+    EXPECT_FALSE(loggedIn(e));
+    EXPECT_EQ(Ask(e, 8, 12).code, 0x50001u) << "no session after the change";
+    EXPECT_EQ(Ask(e, 5, 10, simtest::Hex("00000002")).code, 0x70001u);
+    EXPECT_EQ(Decode(change(e, "N3wPassword", "An0therOne").steps[0].bytes).code, 0x40001u)
+        << "nobody to change it for";
+    EXPECT_EQ(Ask(e, 3, 5, Login("alice", "N3wPassword")).code, 0x20000u);
+
+    // A scripted delay shapes the happy engine's reply, which still ends the session.
+    Engine shaped(Parse(R"({"scripts":[{"msgType":3,"code":11,"replies":[{"delayMs":300}]}]})"));
+    ASSERT_EQ(Ask(shaped, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+    sim::Plan late = change(shaped, "Passw0rd", "N3wPassword");
+    ASSERT_EQ(late.steps.size(), 1u);
+    EXPECT_EQ(late.steps[0].delayMs, 300u);
+    EXPECT_EQ(late.asyncAfter, std::vector<uint32_t>{0xB0000});
+    // A scripted code replaces the happy engine: nothing changes, nothing follows.
+    Engine scripted(Parse(R"({"scripts":[{"msgType":3,"code":11,"replies":[{"code":"0x40000"}]}]})"));
+    ASSERT_EQ(Ask(scripted, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+    EXPECT_TRUE(change(scripted, "Passw0rd", "N3wPassword").asyncAfter.empty());
+    EXPECT_TRUE(loggedIn(scripted));
+
+    // bob's first login demands the change: no session to end.
+    Engine first(sim::DefaultScenario());
+    ASSERT_EQ(Ask(first, 3, 5, Login("bob", "Passw0rd")).code, 0x30006u);
+    sim::Plan demanded = change(first, "Passw0rd", "N3wPassword");
+    EXPECT_EQ(Decode(demanded.steps[0].bytes).code, 0x40000u);
+    EXPECT_TRUE(demanded.asyncAfter.empty());
+}
+
 TEST_F(SimEngine, DemandedChangeOnceMadeIsNotDemandedAgain) {
     // Every outcome that demands a new password lets it be changed once, and then
     // logs in with it; the host check is answered while the change is pending.

@@ -404,6 +404,8 @@ std::optional<ScriptedReply> Engine::TakeScript(uint32_t type, uint32_t code) {
 Plan Engine::Build(const PacketHead& req, uint32_t replySource, const Default& d,
                    const ScriptedReply* s) const {
     Plan plan;
+    // Whatever shapes the delivery, what the happy engine did is reported after it.
+    plan.asyncAfter = d.asyncAfter;
     PacketHead base{replySource, kMarkUi, req.connType, req.msgType, 0, 0};
     if (s == nullptr) {
         if (d.none) return plan;
@@ -1077,7 +1079,10 @@ Engine::Default Engine::PwdModify(const Bytes& p) {
     Record in(rec::kPwdModify, p.data(), p.size());
     Default d;
     d.payload = PolicyPayload();
-    std::string who = !pwdChangeUser_.empty() ? pwdChangeUser_ : (loggedIn_ ? user_ : "");
+    // A change that a login demanded (first login, expired password) comes before any
+    // session; otherwise it is made in the session of the logged-in user.
+    const bool demanded = !pwdChangeUser_.empty();
+    std::string who = demanded ? pwdChangeUser_ : (loggedIn_ ? user_ : "");
     if (who.empty()) {
         d.code = code::kModifyPwdFail;
         return d;
@@ -1099,8 +1104,21 @@ Engine::Default Engine::PwdModify(const Bytes& p) {
         pwdChangeUser_.clear();
         d.code = code::kModifyPwdSuccess;
         d.payload.clear();
+        // The session was opened with the old password: the service ends it and says so
+        // once the reply is out. A demanded change has no session to end; the front end
+        // logs out by itself after it, so a forced logout would be a second one.
+        if (!demanded) {
+            EndSession();
+            d.asyncAfter.push_back(code::kUrgentLogout);
+        }
     }
     return d;
+}
+
+void Engine::EndSession() {
+    loggedIn_ = pluginLogin_ = tunnelUp_ = ipsecUp_ = false;
+    pendingToken_.clear();
+    pwdChangeUser_.clear();
 }
 
 Engine::Default Engine::CertInfo() {
