@@ -427,13 +427,16 @@ TEST_F(SimEngine, PasswordChangeFollowsThePolicy) {
     Reply nobody = change("Passw0rd", "Better1x");
     EXPECT_EQ(nobody.code, 0x40001u);
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Passw0rd")).code, 0x30006u);
+    // A password too weak for the policy is refused with its complexity level: medium,
+    // since the policy asks for mixed case; the other refusals name their rule.
     struct Case {
         const char* oldPwd;
         const char* newPwd;
         uint32_t code;
     } cases[] = {{"nope", "Better1x", 0x40008},     {"Passw0rd", "Passw0rd", 0x40005},
-                 {"Passw0rd", "Sh0rt", 0x40002},     {"Passw0rd", "NoDigitsHere", 0x40003},
-                 {"Passw0rd", "1234567890", 0x40004}, {"Passw0rd", "lower1case", 0x40007}};
+                 {"Passw0rd", "Sh0rt", 0x40002},     {"Passw0rd", "NoDigitsHere", 0x4000C},
+                 {"Passw0rd", "1234567890", 0x4000C}, {"Passw0rd", "lower1case", 0x4000C},
+                 {"Passw0rd", "UPPER1CASE", 0x4000C}, {"Passw0rd", "password1", 0x4000C}};
     for (const Case& c : cases) {
         Reply r = change(c.oldPwd, c.newPwd);
         EXPECT_EQ(r.code, c.code) << c.newPwd;
@@ -447,6 +450,96 @@ TEST_F(SimEngine, PasswordChangeFollowsThePolicy) {
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Passw0rd")).code, 0x30004u);
     EXPECT_EQ(Ask(e, 3, 5, Login("bob", "Better1x")).code, 0x20000u)
         << "the change ends the first-login state";
+}
+
+// Without mixed case in the policy a weak password is refused at the basic level; a
+// policy that asks for neither digits nor letters takes what has the length; the length
+// and user-name rules keep their own codes.
+TEST_F(SimEngine, ComplexityLevelFollowsThePolicy) {
+    struct Case {
+        const char* policy;
+        const char* newPwd;
+        uint32_t code;
+    } cases[] = {
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 0)", "password", 0x4000D},
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 0)", "12345678", 0x4000D},
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 0)", "password1", 0x40000},
+        {R"("minDigits": 2, "minLetters": 1, "mixedCase": 1)", "Password1", 0x4000C},
+        {R"("minDigits": 0, "minLetters": 0, "mixedCase": 0)", "12345678", 0x40000},
+        {R"("minDigits": 0, "minLetters": 0, "mixedCase": 0)", "alice", 0x40006},
+        {R"("minDigits": 1, "minLetters": 1, "mixedCase": 1)", "abc", 0x40002},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.policy) + " " + c.newPwd);
+        Engine e(Parse(std::string(R"({"engine":{"passwordPolicy":{"minLength": 5, "maxLength": 32, )") +
+                       c.policy + R"(, "newOldDiffer": 1, "namePwdDiffer": 1}}})"));
+        ASSERT_EQ(Ask(e, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+        Record r(rec::kPwdModify);
+        r.SetText("acOldPwd", "Passw0rd");
+        r.SetText("acNewPwd", c.newPwd);
+        Reply got = Ask(e, 3, 11, r.Wire());
+        EXPECT_EQ(got.code, c.code);
+        EXPECT_EQ(got.payload.size(), c.code == 0x40000 ? 0u : 28u);
+    }
+}
+
+// A change made in a session ends it: the reply confirms the change, the forced logout
+// follows on the event connection, and the session is gone (no tunnel, no host check). A
+// refused change keeps the session and sends nothing; a change a login demanded has no
+// session, and the front end logs out by itself after it.
+TEST_F(SimEngine, ChangeInASessionEndsIt) {
+    auto change = [](Engine& e, const std::string& o, const std::string& n) {
+        Record r(rec::kPwdModify);
+        r.SetText("acOldPwd", o);
+        r.SetText("acNewPwd", n);
+        sim::PacketHead h{2, 4, 1, 3, 11, uint32_t(r.Wire().size())};
+        return e.HandleRequest(h, r.Wire());
+    };
+    auto loggedIn = [](const Engine& e) {
+        rapidjson::Document d;
+        return e.StateJson(d.GetAllocator())["loggedIn"].GetBool();
+    };
+    Engine e(sim::DefaultScenario());
+    ASSERT_EQ(Ask(e, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+    ASSERT_EQ(Ask(e, 5, 10, simtest::Hex("00000002")).code, 0x70000u);
+
+    sim::Plan refused = change(e, "nope", "N3wPassword");
+    ASSERT_EQ(refused.steps.size(), 1u);
+    EXPECT_EQ(Decode(refused.steps[0].bytes).code, 0x40008u);
+    EXPECT_TRUE(refused.asyncAfter.empty());
+    EXPECT_TRUE(loggedIn(e));
+    EXPECT_EQ(Ask(e, 8, 12).code, 0x50000u) << "the session stays";
+
+    sim::Plan done = change(e, "Passw0rd", "N3wPassword");
+    ASSERT_EQ(done.steps.size(), 1u);
+    EXPECT_EQ(Decode(done.steps[0].bytes).code, 0x40000u);
+    EXPECT_EQ(done.asyncAfter, std::vector<uint32_t>{0xB0000});
+    EXPECT_FALSE(loggedIn(e));
+    EXPECT_EQ(Ask(e, 8, 12).code, 0x50001u) << "no session after the change";
+    EXPECT_EQ(Ask(e, 5, 10, simtest::Hex("00000002")).code, 0x70001u);
+    EXPECT_EQ(Decode(change(e, "N3wPassword", "An0therOne").steps[0].bytes).code, 0x40001u)
+        << "nobody to change it for";
+    EXPECT_EQ(Ask(e, 3, 5, Login("alice", "N3wPassword")).code, 0x20000u);
+
+    // A scripted delay shapes the happy engine's reply, which still ends the session.
+    Engine shaped(Parse(R"({"scripts":[{"msgType":3,"code":11,"replies":[{"delayMs":300}]}]})"));
+    ASSERT_EQ(Ask(shaped, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+    sim::Plan late = change(shaped, "Passw0rd", "N3wPassword");
+    ASSERT_EQ(late.steps.size(), 1u);
+    EXPECT_EQ(late.steps[0].delayMs, 300u);
+    EXPECT_EQ(late.asyncAfter, std::vector<uint32_t>{0xB0000});
+    // A scripted code replaces the happy engine: nothing changes, nothing follows.
+    Engine scripted(Parse(R"({"scripts":[{"msgType":3,"code":11,"replies":[{"code":"0x40000"}]}]})"));
+    ASSERT_EQ(Ask(scripted, 3, 5, Login("alice", "Passw0rd")).code, 0x20000u);
+    EXPECT_TRUE(change(scripted, "Passw0rd", "N3wPassword").asyncAfter.empty());
+    EXPECT_TRUE(loggedIn(scripted));
+
+    // bob's first login demands the change: no session to end.
+    Engine first(sim::DefaultScenario());
+    ASSERT_EQ(Ask(first, 3, 5, Login("bob", "Passw0rd")).code, 0x30006u);
+    sim::Plan demanded = change(first, "Passw0rd", "N3wPassword");
+    EXPECT_EQ(Decode(demanded.steps[0].bytes).code, 0x40000u);
+    EXPECT_TRUE(demanded.asyncAfter.empty());
 }
 
 TEST_F(SimEngine, DemandedChangeOnceMadeIsNotDemandedAgain) {

@@ -183,11 +183,57 @@ TEST_F(SimFlows, FirstLoginChangeLogOutLogInAgain) {
     EXPECT_EQ(Get32(ret, 16), 0u) << "no host check for bob";
 
     EXPECT_EQ(Ask(kAuth, 11, PwdModify("Passw0rd", "Better1x")), 0x40000u);
+    EXPECT_TRUE(link_.async.Silent(300)) << "the front end logs out by itself: no forced logout";
     EXPECT_EQ(Ask(kAuth, 8, {}), 0xA0000u);
     EXPECT_EQ(Ask(kAuth, 5, SslLogin(0, "bob", "Better1x", "", "Office.ini")), 0x20000u);
     EXPECT_EQ(Ask(kAuth, 8, {}), 0xA0000u);
     EXPECT_EQ(Ask(kAuth, 5, SslLogin(0, "bob", "Passw0rd", "", "Office.ini")), 0x30004u)
         << "the old password no longer logs in";
+}
+
+// A password changed in a session ends it: the reply confirms the change, then the
+// forced logout comes on the event connection, never before the reply, however late the
+// reply is. A refused change keeps the session and sends nothing.
+TEST_F(SimFlows, ChangeInASessionEndsItWithAForcedLogout) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    auto state = [this](const char* member) {
+        const std::string answer = sim_->Control("state");
+        return answer.find(std::string("\"") + member + "\":true") != std::string::npos;
+    };
+    ASSERT_EQ(Ask(kAuth, 5, SslLogin(0, "alice", "Passw0rd", "", "Office.ini")), 0x20000u);
+    ASSERT_EQ(Ask(5, 10, Bytes{0, 0, 0, 2}), 0x70000u);
+
+    Bytes policy;
+    EXPECT_EQ(Ask(kAuth, 11, PwdModify("wrong", "N3wPassword"), &policy), 0x40008u);
+    EXPECT_EQ(policy.size(), 28u);
+    EXPECT_TRUE(link_.async.Silent(300)) << "a refused change ends nothing";
+    EXPECT_TRUE(state("loggedIn"));
+    EXPECT_TRUE(state("tunnelUp"));
+
+    EXPECT_EQ(sim_->Control(R"(script push 3 11 {"delayMs":500})"), "OK");
+    link_.sync.Send(Packet(2, 4, 1, kAuth, 11, PwdModify("Passw0rd", "N3wPassword")));
+    EXPECT_TRUE(link_.async.Silent(300)) << "nothing before the reply";
+    Head h;
+    Bytes p;
+    ASSERT_TRUE(link_.sync.Recv(&h, &p));
+    EXPECT_EQ(h.code, 0x40000u);
+    EXPECT_TRUE(p.empty());
+    ASSERT_TRUE(link_.async.Recv(&h, &p));
+    EXPECT_EQ(h.source, 4u);
+    EXPECT_EQ(h.dest, 2u);
+    EXPECT_EQ(h.type, 2u);
+    EXPECT_EQ(h.msgType, 1u);
+    EXPECT_EQ(h.code, 0xB0000u);
+    EXPECT_EQ(h.len, 0u);
+    EXPECT_TRUE(link_.async.Silent(200)) << "one forced logout";
+    EXPECT_FALSE(state("loggedIn"));
+    EXPECT_FALSE(state("tunnelUp"));
+
+    // The front end's own logout after the event, then a login with the new password.
+    EXPECT_EQ(Ask(kAuth, 8, {}), 0xA0000u);
+    EXPECT_EQ(Ask(kAuth, 5, SslLogin(0, "alice", "Passw0rd", "", "Office.ini")), 0x30004u);
+    EXPECT_EQ(Ask(kAuth, 5, SslLogin(0, "alice", "N3wPassword", "", "Office.ini")), 0x20000u);
+    EXPECT_TRUE(link_.async.Silent(100));
 }
 
 TEST_F(SimFlows, FirstLoginWithHostCheckAnswersTheCheckBeforeTheChange) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -117,7 +118,16 @@ std::string ProfileIni(const std::string& name, uint32_t linkType, const Record&
     out << "LinkType=" << linkType << "\n";
     out << "Description=" << r.Text("acDescription") << "\n";
     if (linkType == 1) {
-        out << "Gateway=" << JoinGateway(r.Text("acGatewayAddress"), r.U32("uiPort")) << "\n";
+        // A note for a reader: the address field, then the gateway list.
+        if (!r.Text("acGatewayAddress").empty()) {
+            out << "Gateway=" << JoinGateway(r.Text("acGatewayAddress"), r.U32("uiPort")) << "\n";
+        }
+        const uint32_t count = std::min<uint32_t>(r.U32("uiGatewayNum"), 16);
+        for (uint32_t i = 0; i < count; ++i) {
+            const std::string entry = "astGateway[" + std::to_string(i) + "].";
+            out << "Gateway=" << JoinGateway(r.Text(entry + "acAddress"), r.U32(entry + "uiPort"))
+                << "\n";
+        }
     } else {
         out << "LNS=" << r.Text("acLnsServer") << "\n";
     }
@@ -394,6 +404,8 @@ std::optional<ScriptedReply> Engine::TakeScript(uint32_t type, uint32_t code) {
 Plan Engine::Build(const PacketHead& req, uint32_t replySource, const Default& d,
                    const ScriptedReply* s) const {
     Plan plan;
+    // Whatever shapes the delivery, what the happy engine did is reported after it.
+    plan.asyncAfter = d.asyncAfter;
     PacketHead base{replySource, kMarkUi, req.connType, req.msgType, 0, 0};
     if (s == nullptr) {
         if (d.none) return plan;
@@ -1059,25 +1071,32 @@ Engine::Default Engine::DynamicCode(const Bytes& p) {
     return d;
 }
 
+// A password too weak for the policy (too few digits or letters, or one case only where
+// both are asked for) is refused with the complexity level the policy sets: medium when
+// it asks for mixed case, basic otherwise. Only those refusals make the front end show
+// the policy's rules; the policy travels with every refusal.
 Engine::Default Engine::PwdModify(const Bytes& p) {
     Record in(rec::kPwdModify, p.data(), p.size());
     Default d;
     d.payload = PolicyPayload();
-    std::string who = !pwdChangeUser_.empty() ? pwdChangeUser_ : (loggedIn_ ? user_ : "");
+    // A change that a login demanded (first login, expired password) comes before any
+    // session; otherwise it is made in the session of the logged-in user.
+    const bool demanded = !pwdChangeUser_.empty();
+    std::string who = demanded ? pwdChangeUser_ : (loggedIn_ ? user_ : "");
     if (who.empty()) {
         d.code = code::kModifyPwdFail;
         return d;
     }
     std::string oldPwd = in.Text("acOldPwd"), newPwd = in.Text("acNewPwd");
     const PwdPolicy& pol = sc_.policy;
+    const bool weak =
+        CountIf(newPwd, ::isdigit) < pol.minDigits || CountIf(newPwd, ::isalpha) < pol.minLetters ||
+        (pol.mixedCase && (CountIf(newPwd, ::islower) == 0 || CountIf(newPwd, ::isupper) == 0));
     if (oldPwd != passwords_[who]) d.code = code::kModifyPwdOldError;
     else if (pol.newOldDiffer && newPwd == oldPwd) d.code = code::kModifyPwdNewOldSame;
     else if (newPwd.size() < pol.minLength || newPwd.size() > pol.maxLength)
         d.code = code::kModifyPwdLen;
-    else if (CountIf(newPwd, ::isdigit) < pol.minDigits) d.code = code::kModifyPwdNum;
-    else if (CountIf(newPwd, ::isalpha) < pol.minLetters) d.code = code::kModifyPwdChar;
-    else if (pol.mixedCase && (CountIf(newPwd, ::islower) == 0 || CountIf(newPwd, ::isupper) == 0))
-        d.code = code::kModifyPwdNoMix;
+    else if (weak) d.code = pol.mixedCase ? code::kModifyPwdIsMiddle : code::kModifyPwdIsLow;
     else if (pol.namePwdDiffer && newPwd == who) d.code = code::kModifyPwdNamePwSame;
     else {
         passwords_[who] = newPwd;
@@ -1085,8 +1104,21 @@ Engine::Default Engine::PwdModify(const Bytes& p) {
         pwdChangeUser_.clear();
         d.code = code::kModifyPwdSuccess;
         d.payload.clear();
+        // The session was opened with the old password: the service ends it and says so
+        // once the reply is out. A demanded change has no session to end; the front end
+        // logs out by itself after it, so a forced logout would be a second one.
+        if (!demanded) {
+            EndSession();
+            d.asyncAfter.push_back(code::kUrgentLogout);
+        }
     }
     return d;
+}
+
+void Engine::EndSession() {
+    loggedIn_ = pluginLogin_ = tunnelUp_ = ipsecUp_ = false;
+    pendingToken_.clear();
+    pwdChangeUser_.clear();
 }
 
 Engine::Default Engine::CertInfo() {

@@ -40,6 +40,9 @@ struct LateSend {
 struct Plan {
     std::vector<OutStep> steps;
     std::vector<LateSend> late;
+    // Event codes for the asynchronous engine connection, sent once every step and late
+    // send of this plan is out: what the request caused that the service reports unasked.
+    std::vector<uint32_t> asyncAfter;
 };
 
 struct StoredProfile {
@@ -97,6 +100,7 @@ private:
         uint32_t code = 0;
         Bytes payload;
         std::vector<ScriptedPacket> series;   // IPSec login status packets
+        std::vector<uint32_t> asyncAfter;     // events that follow the reply
     };
 
     Default Happy(const PacketHead& head, const Bytes& payload);
@@ -126,6 +130,8 @@ private:
     Default SslLogin(const Bytes& p);
     Default DynamicCode(const Bytes& p);
     Default PwdModify(const Bytes& p);
+    // Ends whatever session is up, as a logout by the service does.
+    void EndSession();
     Default CertInfo();
     Default IpsecLogin(const Bytes& p);
     Default SitePref(const Bytes& p);

@@ -262,11 +262,13 @@ Scenario DefaultScenario() {
     cfg.SetU32("ServerCheck", 1);
     s.sysConfig = cfg.Wire();
 
+    // The demo profiles are records the profile dialog could have written, so that a
+    // user can open one, change it and save it. The dialog empties the address field
+    // once it has put the address into the gateway list, and keeps the port there.
     Record ssl(rec::kSslProfile);
     ssl.SetU32("uiLinkType", 1);
     ssl.SetU32("uiHeadWord2", 1);
     ssl.SetText("acDescription", "Office gateway");
-    ssl.SetText("acGatewayAddress", "192.0.2.10");
     ssl.SetU32("uiPort", 443);
     ssl.SetU32("uiTunnelMode", 2);
     ssl.SetU32("uiAutoBest", 1);
@@ -282,6 +284,7 @@ Scenario DefaultScenario() {
     ipsec.SetU32("uiLinkType", 2);
     ipsec.SetText("acDescription", "Branch office");
     ipsec.SetText("acLnsServer", "192.0.2.20");
+    ipsec.SetText("acTunnelName", "branch");
     ipsec.SetU32("uiIpsecEnable", 1);
     ipsec.SetU32("uiAuthMethod", 1);
     ipsec.SetText("acPreSharedKey", "sharedkey");

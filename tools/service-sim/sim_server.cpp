@@ -291,6 +291,7 @@ int Server::Run() {
             }
         }
         for (auto& c : conns_) Advance(*c, now);
+        SendAfterReplies();
         if (promoteArmAfterReply_ != 0) {
             Conn* pc = Find(promoteArmAfterReply_);
             if (pc == nullptr) {
@@ -480,8 +481,33 @@ void Server::Enqueue(Conn& c, Plan plan, int64_t now) {
     for (LateSend& l : plan.late) {
         late_.push_back({now + int64_t(l.afterMs), c.id, std::move(l.bytes)});
     }
+    if (!plan.asyncAfter.empty()) afterReplies_.push_back({c.id, std::move(plan.asyncAfter)});
     if (OverLimit(c)) return;
     Advance(c, now);
+}
+
+// The front end reads a reply before it acts on the events that the request caused (a
+// changed password ends the session: the change is confirmed first, then the logout is
+// told). A reply whose connection is gone holds nothing back.
+void Server::SendAfterReplies() {
+    for (size_t i = 0; i < afterReplies_.size();) {
+        const uint64_t id = afterReplies_[i].connId;
+        const Conn* c = Find(id);
+        const bool late = std::any_of(late_.begin(), late_.end(),
+                                      [id](const Timed& t) { return t.connId == id; });
+        if (c != nullptr && (!c->pipeline.empty() || !c->out.empty() || late)) {
+            ++i;
+            continue;
+        }
+        if (Conn* target = Current("async")) {
+            for (uint32_t code : afterReplies_[i].codes) {
+                ScriptedPacket p;
+                p.code = code;
+                if (!Append(*target, EventPacket("async", p))) break;
+            }
+        }
+        afterReplies_.erase(afterReplies_.begin() + long(i));
+    }
 }
 
 bool Server::Append(Conn& c, const Bytes& bytes) {

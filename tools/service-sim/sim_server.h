@@ -79,6 +79,11 @@ private:
         std::string conn;   // "async" or "promote"
         Bytes bytes;
     };
+    // Events a request caused, held until its reply has left the connection it came on.
+    struct AfterReply {
+        uint64_t connId;
+        std::vector<uint32_t> codes;
+    };
 
     bool Listen(uint16_t port, int* fd, uint16_t* bound, std::string* err);
     void Accept(int listenFd, Role role);
@@ -100,6 +105,8 @@ private:
     Conn* Find(uint64_t id);
     Conn* Current(const std::string& which);
     void ArmEvents(const std::string& which, int64_t now);
+    // Sends the held events of every reply that is wholly out.
+    void SendAfterReplies();
     Bytes EventPacket(const std::string& which, const ScriptedPacket& p) const;
     void RunUpdate(const Record& update);
     void Reap();
@@ -122,6 +129,7 @@ private:
     std::vector<std::unique_ptr<Conn>> conns_;
     std::vector<Timed> late_;
     std::vector<ScheduledEvent> events_;
+    std::vector<AfterReply> afterReplies_;
     uint64_t nextId_ = 1;
     uint64_t promoteId_ = 0, syncId_ = 0, asyncId_ = 0;
     bool asyncArmed_ = false, promoteArmed_ = false;

@@ -263,7 +263,12 @@ bool MainUI::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-void MainUI::MainUI_Language_Changed() { SetLanguageText(); }
+// The new texts name the tray's Connect by the login state alone; the tray's own rule
+// (the connection's name only while a connection can be started) has the last word.
+void MainUI::MainUI_Language_Changed() {
+    SetLanguageText();
+    MainUI_SysTrayIcon_Refresh();
+}
 
 void MainUI::MainUI_ShowSlot() {
     Log(DDM_LOG_INFO, QStringLiteral("[Main ui received the ipsec connect failed singal]"));

@@ -388,6 +388,101 @@ TEST_F(MainUITest, TrayWithoutProfilesAndInPluginMode) {
     EXPECT_TRUE(vt_test::ExitedWith(r, 0)) << vt_test::Describe(r);
 }
 
+// The ten tray actions in menu order, whatever their language.
+std::vector<QAction*> TrayActions(MainUI& window) {
+    std::vector<QAction*> actions;
+    for (QMenu* menu : window.findChildren<QMenu*>()) {
+        if (menu->actions().size() < 10) {
+            continue;  // the help menu, unused here
+        }
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                actions.push_back(action);
+            }
+        }
+    }
+    return actions;
+}
+
+// A language switch from the tray's Options, in each tray state and towards each
+// language: every entry speaks the new language, and Connect and Disconnect stay as the
+// state gives them ("10": Connect with the connection's name, enabled; "01" and "00":
+// the bare Connect text, disabled; Disconnect enabled in "01" only). The other entries
+// keep their enabled state.
+TEST_F(MainUITest, LanguageSwitchKeepsTheTrayState) {
+    const char* const keys[] = {"/UI_MAIN/UI_MAIN_SHOW_MAINUI", "/UI_MAIN/UI_MAIN_CONNECT",
+                                "/UI_MAIN/UI_MAIN_DISCONNECT",  "/UI_MAIN/UI_MAIN_PWD_CHANGE",
+                                "/UI_MAIN/UI_MAIN_FAULTREPORT", "/UI_MAIN/UI_MAIN_CANCELAUTOLOG",
+                                "/UI_MAIN/UI_MAIN_OPTION",      "/UI_MAIN/UI_MAIN_ABOUT",
+                                "/UI_MAIN/UI_MAIN_HELP",        "/UI_MAIN/UI_MAIN_EXIT"};
+    const QString chinese = QString::fromUtf8("\xe7\xae\x80\xe4\xbd\x93\xe4\xb8\xad\xe6\x96\x87");
+    struct Case {
+        const char* state;
+        int from;
+        int to;
+        QString listed;  // the new language as the options list names it
+    } cases[] = {
+        {"10", 1033, 2052, chinese}, {"10", 2052, 1033, "English"},
+        {"01", 1033, 2052, chinese}, {"01", 2052, 1033, "English"},
+        {"00", 1033, 2052, chinese}, {"00", 2052, 1033, "English"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.state) + " from " + std::to_string(c.from));
+        const std::string state = c.state;
+        UIContext::GetInstance()->SetLogined(false);
+        LanguageSetting::GetInstance()->Init(c.from, QStringLiteral(VT_TEST_RUNTIME_DIR));
+        // "00": no profile besides the new-connection row.
+        ui_test::SimLink link(R"("config": {"LastAccessSession": "Office.ini", "LanguageID": )" +
+                              std::to_string(c.from) + "}" +
+                              (state == "00" ? R"(, "profiles": [])" : ""));
+        auto window = Build(link);
+        UIContext::GetInstance()->SetLogined(state == "01");
+        window->MainUI_SysTrayIcon_Refresh();
+        const std::vector<QAction*> actions = TrayActions(*window);
+        ASSERT_EQ(actions.size(), 10u);
+        ASSERT_EQ(actions[1]->isEnabled(), state == "10") << "the state before the switch";
+        ASSERT_EQ(actions[2]->isEnabled(), state == "01");
+        actions[3]->setEnabled(state == "01");  // a login by password allows a change
+        std::vector<bool> enabled;
+        for (QAction* action : actions) {
+            enabled.push_back(action->isEnabled());
+        }
+
+        driver.AnswerWith(
+            [&c](QWidget* dialog) {
+                auto* language = dialog->findChild<QComboBox*>("cb_language");
+                ASSERT_NE(language, nullptr);
+                ASSERT_GE(language->findText(c.listed), 0);
+                language->setCurrentIndex(language->findText(c.listed));
+                ASSERT_TRUE(BoxDriver::ClickButton(dialog, "pb_advancedSave"));
+            },
+            QStringLiteral("switch the language"));
+        actions[6]->trigger();
+        ASSERT_EQ(driver.Seen().size(), 1u);
+        driver.Clear();
+        ASSERT_EQ(LanguageSetting::GetInstance()->GetLanguageId(), c.to);
+
+        for (size_t i = 0; i < actions.size(); ++i) {
+            QString expected = KeyText(keys[i]);
+            ASSERT_FALSE(expected.isEmpty()) << keys[i];
+            if (i == 1 && state == "10") {
+                expected = QFontMetrics(actions[i]->font())
+                               .elidedText(expected + " Office", Qt::ElideRight, 200);
+            }
+            EXPECT_EQ(actions[i]->text(), expected) << keys[i];
+            if (i == 1) {
+                EXPECT_EQ(actions[i]->isEnabled(), state == "10") << keys[i];
+            } else if (i == 2) {
+                EXPECT_EQ(actions[i]->isEnabled(), state == "01") << keys[i];
+            } else {
+                EXPECT_EQ(actions[i]->isEnabled(), enabled[i]) << keys[i];
+            }
+        }
+    }
+    UIContext::GetInstance()->SetLogined(false);
+    LanguageSetting::GetInstance()->Init(1033, QStringLiteral(VT_TEST_RUNTIME_DIR));
+}
+
 // A stand-in document viewer first on PATH that writes down the arguments it got.
 class FakeViewer {
 public:
