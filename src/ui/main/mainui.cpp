@@ -40,6 +40,7 @@
 #include "loginkeyipsecui.h"
 #include "loginkeyui.h"
 #include "optionsetui.h"
+#include "packagebackup.h"
 #include "profileinfoui.h"
 #include "pluginthread.h"
 #include "proxysetting.h"
@@ -1507,19 +1508,15 @@ int MainUI::MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
     dialog.setProxy(proxy);
     dialog.igmEnable = static_cast<int>(d->sslProfile->uiGmAlgorithm);
 
-    const QString backup = packagePath + ".bak";
-    if (QFile::exists(packagePath)) {
-        // A backup left by an earlier run would stop the rename, and the download would
-        // then overwrite the package it was meant to keep.
-        (void)QFile::remove(backup);
-        (void)QFile::rename(packagePath, backup);
+    // A backup left by an earlier run of this user's is replaced, so that the download
+    // never overwrites the package it was meant to keep.
+    const QByteArray packageName = QFile::encodeName(packagePath);
+    const QByteArray backupName = QFile::encodeName(packagePath + ".bak");
+    if (PackageBackup_Keep(packageName.constData(), backupName.constData())) {
         Log(DDM_LOG_INFO, QStringLiteral("[Downloading][there is a old version vantrelo file.]"));
     }
-    auto restoreBackup = [&packagePath, &backup] {
-        if (QFile::exists(backup)) {
-            (void)QFile::remove(packagePath);
-            (void)QFile::rename(backup, packagePath);
-        }
+    auto restoreBackup = [&packageName, &backupName] {
+        (void)PackageBackup_Restore(backupName.constData(), packageName.constData());
     };
 
     int result = 1;
@@ -1539,7 +1536,7 @@ int MainUI::MainUI_UI_Update(UISSL_FIRST_CONN* sslFirstConn,
             Log(DDM_LOG_INFO, QStringLiteral("isPlugin is Y"));
         }
         UIUPDATE_START_S request = update;
-        (void)QFile::remove(backup);
+        PackageBackup_Drop(backupName.constData());
         if (UI_Update_Start(&request, sizeof(request)) == 0) {
             result = 0;
         } else {
