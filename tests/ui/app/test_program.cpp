@@ -777,4 +777,91 @@ INSTANTIATE_TEST_SUITE_P(Squats, ProgramSquatTest,
                          ::testing::Values(Squat{"AnotherUsersFolder", true}, Squat{"ALink", false}),
                          [](const ::testing::TestParamInfo<Squat>& info) { return std::string(info.param.name); });
 
+// ---- run.sh -------------------------------------------------------------------------
+
+// The live processes (in this test's process namespace) whose program file has that name.
+std::vector<pid_t> ProcessesOf(const std::string& program) {
+    std::vector<pid_t> found;
+    if (DIR* d = opendir("/proc")) {
+        while (dirent* e = readdir(d)) {
+            char* end = nullptr;
+            const long pid = strtol(e->d_name, &end, 10);
+            if (end == e->d_name || *end != '\0') continue;
+            const std::string stat = ReadFile(std::string("/proc/") + e->d_name + "/stat");
+            const size_t close = stat.rfind(')');
+            if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z') continue;
+            if (ProgramOf(static_cast<pid_t>(pid)) == program) found.push_back(static_cast<pid_t>(pid));
+        }
+        closedir(d);
+    }
+    return found;
+}
+
+bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
+    const std::string bytes = ReadFile(from);
+    std::ofstream(to, std::ios::binary) << bytes;
+    return !bytes.empty() && ReadFile(to) == bytes && chmod(to.c_str(), mode) == 0;
+}
+
+// run.sh without a display, as a newcomer on a headless machine runs it: the client it
+// starts works in the user's home folder (where its file dialogs then open), not in the
+// program's folder, and the script leaves no runtime folder of its own in the home
+// folder. The script runs from a tree of the test's own that holds it and the display
+// script it sources, stands-in for the dependency installer and the build (which the
+// runnable tree under test has already done) and the runnable tree itself.
+TEST(RunScriptTest, HeadlessRunStartsTheClientInTheHomeFolder) {
+    for (const char* tool : {"Xvfb", "xdotool", "trayer", "import"}) {
+        if (OnPath(tool).empty()) GTEST_SKIP() << "needs " << tool << " on PATH (scripts/install-deps.sh installs it)";
+    }
+    if (!TmpIsTheTestsOwn()) GTEST_SKIP() << "needs the launcher's namespaces: the client would meet the user's own";
+    ASSERT_EQ(access(kProgram.c_str(), X_OK), 0) << kProgram << " is missing: build the runnable tree";
+    vt_test::TempEnv env;
+    const std::string dir = env.Root();
+    const std::string tree = dir + "/tree with blank";
+    const std::string source = std::string(VT_TEST_SOURCE_DIR) + "scripts/";
+    for (const std::string& d : {tree, tree + "/scripts", tree + "/build", dir + "/stubs"}) {
+        ASSERT_EQ(mkdir(d.c_str(), 0755), 0) << d;
+    }
+    ASSERT_TRUE(CopyFile(source + "run.sh", tree + "/scripts/run.sh", 0755)) << source << "run.sh";
+    ASSERT_TRUE(CopyFile(source + "virtual-display.sh", tree + "/scripts/virtual-display.sh", 0644));
+    std::ofstream(tree + "/scripts/install-deps.sh") << "#!/bin/sh\nexit 0\n";
+    ASSERT_EQ(chmod((tree + "/scripts/install-deps.sh").c_str(), 0755), 0);
+    std::ofstream(dir + "/stubs/cmake") << "#!/bin/sh\nexit 0\n";
+    ASSERT_EQ(chmod((dir + "/stubs/cmake").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(kProgramDir.substr(0, kProgramDir.size() - 1).c_str(), (tree + "/build/bin").c_str()), 0);
+    std::ofstream(dir + "/scenario.json") << R"({"state":null,"promote":{"exitAfterStartMs":120000}})";
+    std::ofstream(dir + "/lsan.supp") << "leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libGLX_mesa.so\n";
+    const char* asan = getenv("ASAN_OPTIONS");
+    const char* path = getenv("PATH");
+    Sweeper sweeper("VT_RUN_SCRIPT_TEST=" + dir);
+
+    Process run({"/bin/sh", tree + "/scripts/run.sh"},
+                {"PATH=" + dir + "/stubs:" + (path != nullptr ? path : "/usr/bin:/bin"), "DISPLAY", "WAYLAND_DISPLAY",
+                 "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM", "VT_SCREENSHOT=" + dir + "/shot.png",
+                 "VANTRELO_SIM_SCENARIO=" + dir + "/scenario.json", "VT_RUN_SCRIPT_TEST=" + dir,
+                 "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":strict_string_checks=0",
+                 "LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0"},
+                dir + "/run.out", dir + "/run.err");
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(dir + "/run.out").find("VanTrelo runs on the virtual display") !=
+                                     std::string::npos; },
+                        90000))
+        << run.HowItEnded() << "\n" << ReadFile(dir + "/run.out") << ReadFile(dir + "/run.err");
+    const std::vector<pid_t> clients = ProcessesOf("VanTrelo");
+    ASSERT_EQ(clients.size(), 1u) << ReadFile(dir + "/run.err");
+    char cwd[4096] = {};
+    ASSERT_GT(readlink(("/proc/" + std::to_string(clients[0]) + "/cwd").c_str(), cwd, sizeof(cwd) - 1), 0);
+    char home[4096] = {};
+    ASSERT_NE(realpath(env.Home().c_str(), home), nullptr);
+    EXPECT_EQ(std::string(cwd), std::string(home)) << "the client works in the home folder";
+    struct stat st {};
+    EXPECT_EQ(stat((dir + "/shot.png").c_str(), &st), 0) << "no screenshot";
+    EXPECT_NE(lstat((env.Home() + "/.VanTrelo/runtime").c_str(), &st), 0) << "run.sh made a runtime folder of its own";
+
+    // Ctrl-C ends the client and the script.
+    kill(run.Pid(), SIGINT);
+    EXPECT_TRUE(run.WaitEnd(30000)) << "run.sh did not end";
+    EXPECT_TRUE(run.ExitedWith(130)) << run.HowItEnded() << "\n" << ReadFile(dir + "/run.err");
+    EXPECT_TRUE(WaitFor([] { return ProcessesOf("VanTrelo").empty(); }, 10000)) << "the client outlived run.sh";
+}
+
 }  // namespace
