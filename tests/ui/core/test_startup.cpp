@@ -465,6 +465,9 @@ TEST(StartFunction, HundredPluginStartsEachEndWithinTwoSecondsOfTheirExit) {
     constexpr int kCycles = 100;
     // Starts run side by side, as many as there are processors, up to three.
     const int kLanes = static_cast<int>(std::max(1u, std::min(3u, std::thread::hardware_concurrency())));
+    struct stat probe {};
+    ASSERT_TRUE(stat(UI_TEST_START_PROBE, &probe) == 0 && S_ISREG(probe.st_mode) && probe.st_size > 0)
+        << "the start probe " << UI_TEST_START_PROBE << " is missing or empty: build the target start_probe";
     ui_test::Sim sim("", "", RPC_SERVICE_PORT);
     ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
     const char* roads[] = {"exit", "logout", "lost"};
