@@ -37,8 +37,10 @@ fail() {
     exit 1
 }
 
-# A display of our own, numbered by the server.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null 9<&- &
+# A display of our own, numbered by the server. It must not reset when its last client
+# goes (the update program ended, an xdotool call done): a client that connects while it
+# resets is refused ("could not connect to display").
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null 9<&- &
 i=0
 until grep -q . "$work/display" 2>/dev/null; do
     i=$((i + 1))

@@ -218,7 +218,9 @@ public:
             dup2(errFd, STDERR_FILENO);
             dup2(fds[1], 3);
             close_range(4, ~0U, 0);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+            // -noreset: a server that resets when its last client goes refuses a client
+            // that connects meanwhile.
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-noreset",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
