@@ -29,6 +29,12 @@ shown_out="$out"
 out="$(beyond_tmp "$out")"
 bin="$(beyond_tmp "$bin")"
 mount -t tmpfs tmpfs /tmp
+# The display below takes the first number, as displays in other private /tmp do; as root
+# it compiles its keymap into /var/lib/xkb under that number, where another server of the
+# same number would remove it: that folder is this run's own too.
+if [ -d /var/lib/xkb ]; then
+    mount -t tmpfs tmpfs /var/lib/xkb
+fi
 work=/tmp/render
 mkdir -p "$work"
 

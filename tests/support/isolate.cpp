@@ -12,7 +12,9 @@
 // folder, TMPDIR, every absolute path among the program's arguments and every --carry
 // PATH that lies in /tmp, the whole folder of /tmp that holds it (a clone in a mktemp -d
 // folder keeps its build and source trees together), bound in at the same path with its
-// owner and mode. A small init, process 1 of the namespace, reaps
+// owner and mode. An X server started there finds no display in use and takes the first
+// number, as every other test's does; the keymaps such a server compiles as root are
+// named by that number in /var/lib/xkb, so that folder is the test's own too. A small init, process 1 of the namespace, reaps
 // every orphan; when the program ends it ends everything left in the namespace and hands
 // back the program's status, exit code or signal, as if the program had run alone. When
 // the launcher itself is killed (a test's time-out) the namespace goes with it.
@@ -267,6 +269,17 @@ bool MakePrivateTmp(const Options& opt) {
     return ok;
 }
 
+// An X server run as root compiles its keymap into /var/lib/xkb/server-<display>.xkm and
+// removes it once loaded: two servers of the same number, in two tests' namespaces, would
+// remove each other's file and one would fail to start. A fresh tmpfs keeps each test's
+// own. False when the folder exists and cannot be covered.
+bool MakePrivateKeymaps() {
+    constexpr char kKeymaps[] = "/var/lib/xkb";
+    struct stat st {};
+    if (lstat(kKeymaps, &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+    return mount("tmpfs", kKeymaps, "tmpfs", 0, "mode=0755") == 0;
+}
+
 // The probe's look at /tmp: nothing in it but the carried folders.
 bool TmpHoldsOnlyCarried(const Options& opt) {
     DIR* d = opendir(kTmp);
@@ -315,7 +328,7 @@ int LookInside(const Options& opt) {
     // Private first: the /proc mounted next must not reach the mount namespace outside.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0 || !MakePrivateTmp(opt) ||
-        !LoopbackUp()) {
+        !MakePrivateKeymaps() || !LoopbackUp()) {
         _exit(1);
     }
     const char ready = 'R';

@@ -328,8 +328,8 @@ bool CopyProgram(const std::string& from, const std::string& to) {
     return fd >= 0 && close(fd) == 0 && ok;
 }
 
-// The program sees a /tmp of its own: a folder of /tmp that it does not need is not
-// there, and what it leaves in /tmp is gone with it. The folders of /tmp it runs from
+// The program sees a /tmp (and a /var/lib/xkb) of its own: a folder of /tmp that it does
+// not need is not there, and what it leaves in /tmp is gone with it. The folders of /tmp it runs from
 // and works in, its TMPDIR, a folder its arguments name and one given with --carry are
 // there at their own paths and with their own modes, also when the program lies in a
 // closed folder below a name with a blank.
@@ -380,6 +380,16 @@ TEST(IsolateTest, TheProgramHasATmpOfItsOwnThatHoldsTheFoldersItNeeds) {
     struct stat st {};
     EXPECT_NE(lstat(left.c_str(), &st), 0) << "what the program left in its /tmp is in the real one";
     unlink(left.c_str());
+
+    // The X server's compiled keymaps, named by a display number that every test's server
+    // takes alike, are the program's own as well.
+    if (stat("/var/lib/xkb", &st) == 0 && S_ISDIR(st.st_mode)) {
+        const std::string keymap = "/var/lib/xkb/vt-isolate-left-" + std::to_string(getpid());
+        const Ended xkb = Launch(env, {helper, "write", keymap}, -1, work);
+        EXPECT_TRUE(xkb.ExitedWith(0)) << xkb.How();
+        EXPECT_NE(lstat(keymap.c_str(), &st), 0) << "what the program left in /var/lib/xkb is in the real one";
+        unlink(keymap.c_str());
+    }
 }
 
 }  // namespace
