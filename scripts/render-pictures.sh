@@ -102,6 +102,54 @@ wait_port_free() {
     done
 }
 
+# exec_in_private_tmp PROGRAM [ARGUMENTS...]: replaces the calling (sub)shell by the
+# program, keeping its pid, in a mount namespace of its own whose /tmp is a fresh tmpfs.
+# The front end's single-instance name lies in /tmp/VanTrelo-<uid>, the same for every
+# start of one user whatever the environment says: each scene needs a /tmp of its own,
+# or it would meet a client its user runs, or the scene before. Carried in from the real
+# /tmp, at their own paths: the folders of /tmp that hold the tree, the scene folders,
+# the output folder and the display's sockets. Without namespaces the program runs
+# directly, with a note.
+private_tmp_script='
+set -e
+stage=$1
+shift
+mount -t tmpfs -o mode=1777 tmpfs "$stage"
+while [ "$1" != "--" ]; do
+    case "$1" in
+        /tmp/?*)
+            top=${1#/tmp/}
+            top=${top%%/*}
+            if [ ! -e "$stage/$top" ] && [ -e "/tmp/$top" ]; then
+                if [ -d "/tmp/$top" ]; then mkdir "$stage/$top"; else : >"$stage/$top"; fi
+                mount --bind "/tmp/$top" "$stage/$top"
+            fi
+            ;;
+    esac
+    shift
+done
+shift
+mount --move "$stage" /tmp
+exec "$@"'
+if [ "$(id -u)" = 0 ]; then
+    private_tmp_unshare="unshare --mount"
+else
+    private_tmp_unshare="unshare --user --map-root-user --mount"
+fi
+if ! $private_tmp_unshare true 2>/dev/null; then
+    private_tmp_unshare=""
+    echo "render: no private mount namespace here: the front end runs with the shared /tmp," \
+         "and a client of this user that runs meanwhile makes its start fail" >&2
+fi
+exec_in_private_tmp() {
+    if [ -z "$private_tmp_unshare" ]; then
+        exec "$@"
+    fi
+    stage="$(mktemp -d "$work/stage-XXXXXX")"
+    exec $private_tmp_unshare sh -c "$private_tmp_script" sh "$stage" \
+         "$(realpath "$root")" "$(realpath "$work")" "$(realpath "$out")" /tmp/.X11-unix -- "$@"
+}
+
 . ./scripts/virtual-display.sh
 start_virtual_display render || exit 1
 
@@ -139,11 +187,11 @@ render() {
 
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
 
@@ -240,13 +288,15 @@ render_uninstaller() {
 }
 
 # The update program's windows, in private namespaces of their own (it unpacks into the
-# fixed /tmp/VanTrelo and stops the client's programs by name): as root directly, else in
-# a user namespace; without either the pictures are left out.
+# fixed /tmp/VanTrelo and stops the client's programs by name; the display it starts on
+# its private /tmp must not take a number that another display serves in the shared
+# network namespace): as root directly, else in a user namespace; without either the
+# pictures are left out.
 render_update() {
     if [ "$(id -u)" -eq 0 ]; then
-        set -- unshare --mount --pid --fork --mount-proc
+        set -- unshare --mount --pid --net --fork --mount-proc
     elif unshare --user --map-root-user true 2>/dev/null; then
-        set -- unshare --user --map-root-user --mount --pid --fork --mount-proc
+        set -- unshare --user --map-root-user --mount --pid --net --fork --mount-proc
     else
         echo "render: no private namespaces here; the update program's pictures are left out" >&2
         return 0
@@ -275,11 +325,11 @@ render_fault_report() {
 
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
     wait_window '$4 == 400 && $5 == 270' >/dev/null ||
@@ -365,11 +415,11 @@ render_settings_dialogs() {
 
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
 
@@ -435,11 +485,11 @@ render_dropdown() {
 
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
 
@@ -507,11 +557,11 @@ render_profile() {
 
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
 
@@ -558,11 +608,11 @@ login_run() {
         "$1" "$3" "$extra" >"$home/scenario.json"
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
     main="$(wait_window '$4 == 400 && $5 == 270')" ||
@@ -639,11 +689,11 @@ render_update_download() {
 
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
 
@@ -688,11 +738,11 @@ road_run() {
         "$1" "$3" >"$home/scenario.json"
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
     main="$(wait_window '$4 == 400 && $5 == 270')" ||
@@ -842,11 +892,11 @@ render_login_ipsec() {
         >"$home/scenario.json"
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo
+        exec_in_private_tmp "$root/build/bin/VanTrelo"
     ) >"$home/output.log" 2>&1 &
     app=$!
     main="$(wait_window '$4 == 400 && $5 == 270')" ||
@@ -908,11 +958,11 @@ render_profile_stored() {
             "$stored" >"$home/scenario.json"
         wait_port_free
         (
-            cd build/bin
+            cd "$home"
             export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                    XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                    LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-            exec ./VanTrelo
+            exec_in_private_tmp "$root/build/bin/VanTrelo"
         ) >"$home/output.log" 2>&1 &
         app=$!
         main="$(wait_window '$4 == 400 && $5 == 270')" ||
@@ -945,11 +995,11 @@ render_plugin_stop() {
     printf '{}\n' >"$home/scenario.json"
     wait_port_free
     (
-        cd build/bin
+        cd "$home"
         export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
                XDG_RUNTIME_DIR="$home/run" VANTRELO_SIM_SCENARIO="$home/scenario.json" \
                LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-        exec ./VanTrelo -p /bin/true 192.0.2.10:443 -nu "$mode" NoProxy
+        exec_in_private_tmp "$root/build/bin/VanTrelo" -p /bin/true 192.0.2.10:443 -nu "$mode" NoProxy
     ) >"$home/output.log" 2>&1 &
     app=$!
     icon="$(wait_window '$4 < 64 && $5 < 64')" ||

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Renders the update program's windows; called by render-pictures.sh inside private
-# mount and PID namespaces (the run unpacks into the fixed /tmp/VanTrelo and stops the
-# client's programs by name, which must never reach the caller's). Usage:
+# mount, PID and network namespaces (the run unpacks into the fixed /tmp/VanTrelo and
+# stops the client's programs by name, which must never reach the caller's; its display
+# takes a number that only its own network namespace knows). Usage:
 #
 #     render-update-pictures.sh OUT BIN
 #
@@ -11,10 +12,29 @@
 # update_done_*.png (the success box). The install helper is a stand-in that waits until
 # the picture of the progress window is taken.
 set -eu
-out=$1
-bin=$2
+out="$(realpath "$1")"
+bin="$(realpath "$2")"
 
+# A /tmp of its own covers the real one, where the runnable tree and the output folder
+# may lie (a clone in a mktemp -d folder): they stay reachable through a descriptor of
+# the real /tmp taken first, as /proc/self/fd/9/... for every command that inherits it.
+exec 9</tmp
+beyond_tmp() {
+    case "$1" in
+        /tmp/*) echo "/proc/self/fd/9/${1#/tmp/}" ;;
+        *) echo "$1" ;;
+    esac
+}
+shown_out="$out"
+out="$(beyond_tmp "$out")"
+bin="$(beyond_tmp "$bin")"
 mount -t tmpfs tmpfs /tmp
+# The display below takes the first number, as displays in other private /tmp do; as root
+# it compiles its keymap into /var/lib/xkb under that number, where another server of the
+# same number would remove it: that folder is this run's own too.
+if [ -d /var/lib/xkb ]; then
+    mount -t tmpfs tmpfs /var/lib/xkb
+fi
 work=/tmp/render
 mkdir -p "$work"
 
@@ -23,8 +43,10 @@ fail() {
     exit 1
 }
 
-# A display of our own, numbered by the server.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# A display of our own, numbered by the server. It must not reset when its last client
+# goes (the update program ended, an xdotool call done): a client that connects while it
+# resets is refused ("could not connect to display").
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null 9<&- &
 i=0
 until grep -q . "$work/display" 2>/dev/null; do
     i=$((i + 1))
@@ -68,7 +90,7 @@ wait_window() {
 start_update() {
     HOME="$home" LC_ALL=C.UTF-8 QT_XCB_GL_INTEGRATION=none bash -c \
         'exec -a "$1;https://gw.example/app/vantrelo-macosx.tar.gz;alice;1" "$2/VanTreloUpdate" "amber stone, rework!"' \
-        update "$1" "$app" >"$home/output.log" 2>&1 &
+        update "$1" "$app" >"$home/output.log" 2>&1 9<&- &
     update=$!
 }
 
@@ -104,7 +126,7 @@ render_language() {
     import -display "$DISPLAY" -window "$box" "$out/update_done_$suffix.png"
     xdotool windowfocus --sync "$box" key --clearmodifiers Return
     wait "$update" 2>/dev/null || true
-    echo "render: $out/update_nopackage_$suffix.png, update_window_$suffix.png, update_done_$suffix.png"
+    echo "render: $shown_out/update_nopackage_$suffix.png, update_window_$suffix.png, update_done_$suffix.png"
 }
 
 render_language 1033 en

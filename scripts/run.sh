@@ -64,27 +64,6 @@ PY
 )" || { rm -rf "$work"; exit 1; }
 export VANTRELO_SIM_SCENARIO="$scenario"
 
-# The front end wants a runtime folder of its user alone; a session without one gets a
-# lasting one in the per-user folder, so that a second start of the same user still
-# meets the first (the single-instance name lives there).
-private_folder() {
-    [ -n "$1" ] && [ -d "$1" ] && [ ! -L "$1" ] || return 1
-    case "$(stat -c '%u %a' "$1")" in
-        "$(id -u) "*00) return 0 ;;
-    esac
-    return 1
-}
-if ! private_folder "${XDG_RUNTIME_DIR:-}"; then
-    XDG_RUNTIME_DIR="$HOME/.VanTrelo/runtime"
-    mkdir -p -m 700 "$HOME/.VanTrelo" "$XDG_RUNTIME_DIR"
-    chmod 700 "$XDG_RUNTIME_DIR"
-    private_folder "$XDG_RUNTIME_DIR" || {
-        echo "run: $XDG_RUNTIME_DIR is not a private folder of this user" >&2
-        exit 1
-    }
-    export XDG_RUNTIME_DIR
-fi
-
 sim_pid() {
     [ -n "$ports" ] && [ -s "$ports" ] || return 1
     pid="$(sed -n 's/^{"pid":\([0-9][0-9]*\),.*/\1/p' "$ports")"
@@ -131,9 +110,17 @@ stop() {
 trap 'stop; exit 130' INT
 trap 'stop; exit 143' TERM
 
-if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    (cd build/bin && exec ./VanTrelo "$@") &
+# The front end starts in the user's home folder, as a desktop start or the autostart
+# entry starts it: its file dialogs open on the folder it starts in. A second start of the
+# same user, from here or from any other shell, meets the first in /tmp/VanTrelo-<uid>
+# and ends with its box.
+start_app() {
+    (cd "${HOME:-/}" 2>/dev/null || cd /; exec "$root/build/bin/VanTrelo" "$@") &
     app=$!
+}
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    start_app "$@"
     status=0
     wait "$app" || status=$?
     app=""
@@ -150,8 +137,7 @@ if ! start_virtual_display run; then
     exit 1
 fi
 
-(cd build/bin && exec ./VanTrelo "$@") &
-app=$!
+start_app "$@"
 
 # The window is up when a visible top-level window of the program exists.
 i=0

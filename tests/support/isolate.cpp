@@ -1,11 +1,20 @@
 // vt_isolate: runs one test program where the client's fixed ports and the front end's
 // kill by name cannot meet a client or simulator that the user runs.
 //
-//   vt_isolate [--port=N]... [--direct | --probe] [--] program [arguments...]
+//   vt_isolate [--port=N]... [--carry=PATH]... [--direct | --probe] [--] program [arguments...]
 //
 // The program runs in private network, PID and mount namespaces: a loopback of its own,
 // brought up; process numbers of its own, with /proc mounted for them, so that a scan of
-// /proc finds only the test's processes. A small init, process 1 of the namespace, reaps
+// /proc finds only the test's processes; and a /tmp of its own, a fresh tmpfs, so that
+// the per-user names there (the client's instance folder /tmp/VanTrelo-<uid>, display
+// locks) are not those of a client or display the user runs. What the program needs from
+// the old /tmp is carried in before it is hidden: for the program file, the working
+// folder, TMPDIR, every absolute path among the program's arguments and every --carry
+// PATH that lies in /tmp, the whole folder of /tmp that holds it (a clone in a mktemp -d
+// folder keeps its build and source trees together), bound in at the same path with its
+// owner and mode. An X server started there finds no display in use and takes the first
+// number, as every other test's does; the keymaps such a server compiles as root are
+// named by that number in /var/lib/xkb, so that folder is the test's own too. A small init, process 1 of the namespace, reaps
 // every orphan; when the program ends it ends everything left in the namespace and hands
 // back the program's status, exit code or signal, as if the program had run alone. When
 // the launcher itself is killed (a test's time-out) the namespace goes with it.
@@ -37,11 +46,14 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,9 +68,14 @@ constexpr char kName[] = "vt_isolate";
 
 struct Options {
     std::vector<int> ports;
+    std::vector<std::string> carry;  // --carry paths
     bool direct = false;
     bool probe = false;
     char** program = nullptr;  // the program and its arguments, NULL-terminated
+    // Filled before the namespaces are made: the folders of /tmp carried into the private
+    // one ("/tmp/NAME" each), and the working folder to return to once they are.
+    std::vector<std::string> carried;
+    std::string cwd;
 };
 
 enum class Way { kRoot, kUser };
@@ -82,6 +99,8 @@ bool Parse(int argc, char** argv, Options* opt) {
                 return false;
             }
             opt->ports.push_back(static_cast<int>(port));
+        } else if (arg.compare(0, 8, "--carry=") == 0 && arg.size() > 8) {
+            opt->carry.push_back(arg.substr(8));
         } else if (arg == "--direct") {
             opt->direct = true;
         } else if (arg == "--probe") {
@@ -96,7 +115,7 @@ bool Parse(int argc, char** argv, Options* opt) {
     if (i < argc) opt->program = argv + i;
     if (opt->probe == (opt->program != nullptr) || (opt->probe && opt->direct)) {
         std::fprintf(stderr,
-                     "usage: %s [--port=N]... [--direct] [--] program [arguments...]\n"
+                     "usage: %s [--port=N]... [--carry=PATH]... [--direct] [--] program [arguments...]\n"
                      "       %s --probe\n",
                      kName, kName);
         return false;
@@ -166,10 +185,121 @@ bool LoopbackUp() {
     return ok;
 }
 
+// ---- The private /tmp ---------------------------------------------------------------------
+
+constexpr char kTmp[] = "/tmp";
+
+// The path with every link resolved, or the empty text when it does not exist.
+std::string RealPath(const std::string& path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? std::string(real) : std::string();
+}
+
+// The file execvp would run for the name: itself when it holds a slash, else the first
+// executable of that name on PATH.
+std::string ProgramFile(const char* name) {
+    if (std::strchr(name, '/') != nullptr) return name;
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::string();
+}
+
+// "/tmp/NAME" when the resolved path lies in /tmp below NAME, else the empty text. /tmp
+// itself is never carried: that would be no private /tmp at all.
+std::string TmpFolderOf(const std::string& path) {
+    if (path.empty() || path[0] != '/') return std::string();
+    const std::string real = RealPath(path);
+    const std::string prefix = std::string(kTmp) + "/";
+    if (real.compare(0, prefix.size(), prefix) != 0 || real.size() == prefix.size()) return std::string();
+    return real.substr(0, real.find('/', prefix.size()));
+}
+
+// What the program needs of the old /tmp, looked up while it is still in sight.
+void FindCarried(Options* opt) {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof(cwd)) != nullptr) opt->cwd = cwd;
+    std::vector<std::string> wanted = opt->carry;
+    wanted.push_back(opt->cwd);
+    if (const char* tmpdir = std::getenv("TMPDIR")) wanted.push_back(tmpdir);
+    if (opt->program != nullptr) {
+        wanted.push_back(ProgramFile(opt->program[0]));
+        for (char** a = opt->program + 1; *a != nullptr; ++a) wanted.push_back(*a);
+    }
+    for (const std::string& path : wanted) {
+        const std::string folder = TmpFolderOf(path);
+        if (!folder.empty() &&
+            std::find(opt->carried.begin(), opt->carried.end(), folder) == opt->carried.end()) {
+            opt->carried.push_back(folder);
+        }
+    }
+}
+
+// Covers /tmp with a fresh tmpfs and binds each carried folder of the old one back in at
+// its place, with its owner and mode, then returns to the working folder through the
+// new mounts. The old /tmp stays reachable through a descriptor taken before it is
+// covered. False when a mount fails.
+bool MakePrivateTmp(const Options& opt) {
+    const int old = open(kTmp, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (old < 0) return false;
+    bool ok = mount("tmpfs", kTmp, "tmpfs", 0, "mode=1777") == 0;
+    for (const std::string& path : opt.carried) {
+        if (!ok) break;
+        const std::string name = path.substr(sizeof(kTmp));
+        struct stat st {};
+        if (fstatat(old, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+        if (S_ISDIR(st.st_mode)) {
+            ok = mkdir(path.c_str(), 0700) == 0;
+        } else {
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            ok = fd >= 0 && close(fd) == 0;
+        }
+        // In a user namespace an owner that is not mapped cannot be given; the bind below
+        // shows the real one anyway.
+        (void)lchown(path.c_str(), st.st_uid, st.st_gid);
+        (void)chmod(path.c_str(), st.st_mode & 07777);
+        const std::string source = "/proc/self/fd/" + std::to_string(old) + "/" + name;
+        ok = ok && mount(source.c_str(), path.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    }
+    close(old);
+    if (ok && !opt.cwd.empty()) (void)chdir(opt.cwd.c_str());
+    return ok;
+}
+
+// An X server run as root compiles its keymap into /var/lib/xkb/server-<display>.xkm and
+// removes it once loaded: two servers of the same number, in two tests' namespaces, would
+// remove each other's file and one would fail to start. A fresh tmpfs keeps each test's
+// own. False when the folder exists and cannot be covered.
+bool MakePrivateKeymaps() {
+    constexpr char kKeymaps[] = "/var/lib/xkb";
+    struct stat st {};
+    if (lstat(kKeymaps, &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+    return mount("tmpfs", kKeymaps, "tmpfs", 0, "mode=0755") == 0;
+}
+
+// The probe's look at /tmp: nothing in it but the carried folders.
+bool TmpHoldsOnlyCarried(const Options& opt) {
+    DIR* d = opendir(kTmp);
+    if (d == nullptr) return false;
+    bool only = true;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        only = only && std::find(opt.carried.begin(), opt.carried.end(), std::string(kTmp) + "/" + name) !=
+                           opt.carried.end();
+    }
+    closedir(d);
+    return only;
+}
+
 // The probe's program, run where a test would run: the loopback carries a connection,
-// the program is the first child of its own process 1, and /proc is that namespace's.
-int LookInside() {
-    bool ok = getpid() == 2 && getppid() == 1;
+// the program is the first child of its own process 1, /proc is that namespace's, and
+// /tmp is its own.
+int LookInside(const Options& opt) {
+    bool ok = getpid() == 2 && getppid() == 1 && TmpHoldsOnlyCarried(opt);
     char self[32] = {};
     ok = ok && readlink("/proc/self", self, sizeof(self) - 1) > 0 && std::string(self) == "2";
     const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -197,7 +327,8 @@ int LookInside() {
     (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
     // Private first: the /proc mounted next must not reach the mount namespace outside.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0 || !LoopbackUp()) {
+        mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0 || !MakePrivateTmp(opt) ||
+        !MakePrivateKeymaps() || !LoopbackUp()) {
         _exit(1);
     }
     const char ready = 'R';
@@ -210,7 +341,7 @@ int LookInside() {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (opt.probe) _exit(LookInside());
+        if (opt.probe) _exit(LookInside(opt));
         execvp(opt.program[0], opt.program);
         std::fprintf(stderr, "%s: cannot start %s: %s\n", kName, opt.program[0], std::strerror(errno));
         _exit(127);
@@ -432,6 +563,7 @@ bool PortsFree(const std::vector<int>& ports) {
 int main(int argc, char** argv) {
     Options opt;
     if (!Parse(argc, argv, &opt)) return 2;
+    FindCarried(&opt);
     if (!opt.probe && ListingOnly(opt.program)) {
         execvp(opt.program[0], opt.program);
         std::fprintf(stderr, "%s: cannot start %s: %s\n", kName, opt.program[0], std::strerror(errno));

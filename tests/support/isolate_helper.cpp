@@ -8,17 +8,25 @@
 //                  writes one byte to the inherited descriptor FD, then waits SECONDS
 //   exit CODE      ends with CODE
 //   signal SIG     ends by the signal SIG
+//   look PATH...   prints "PATH MODE" for each path (its permission bits in octal, as
+//                  lstat gives them), or "PATH -" when there is none
+//   list DIR       prints the names in DIR, sorted, one line
+//   cwd            prints the working folder
+//   write PATH     makes a new file there; ends with 1 when it cannot
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +103,46 @@ int Signal(int sig) {
     return 1;
 }
 
+int Look(int count, char** paths) {
+    for (int i = 0; i < count; ++i) {
+        struct stat st {};
+        if (lstat(paths[i], &st) == 0) {
+            std::printf("%s %o\n", paths[i], static_cast<unsigned>(st.st_mode & 07777));
+        } else {
+            std::printf("%s -\n", paths[i]);
+        }
+    }
+    return 0;
+}
+
+int List(const char* dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir);
+    if (d == nullptr) return 1;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    std::string line;
+    for (const std::string& name : names) line += (line.empty() ? "" : " ") + name;
+    std::printf("%s\n", line.c_str());
+    return 0;
+}
+
+int Cwd() {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr) return 1;
+    std::printf("%s\n", cwd);
+    return 0;
+}
+
+int Write(const char* path) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    return fd >= 0 && close(fd) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +154,12 @@ int main(int argc, char** argv) {
     if (what == "hold") return Hold(n, argc > 3 ? std::atoi(argv[3]) : 0);
     if (what == "exit") return n;
     if (what == "signal") return Signal(n);
-    std::fprintf(stderr, "isolate_helper: listen PORT | procs | linger SECONDS | hold FD SECONDS | exit CODE | signal SIG\n");
+    if (what == "look") return Look(argc - 2, argv + 2);
+    if (what == "list" && argc > 2) return List(argv[2]);
+    if (what == "cwd") return Cwd();
+    if (what == "write" && argc > 2) return Write(argv[2]);
+    std::fprintf(stderr,
+                 "isolate_helper: listen PORT | procs | linger SECONDS | hold FD SECONDS | exit CODE | signal SIG"
+                 " | look PATH... | list DIR | cwd | write PATH\n");
     return 2;
 }

@@ -1,8 +1,9 @@
 // The launcher that keeps the fixed-port tests away from a client the user runs: in its
 // namespaces a test has the client's port to itself, sees only its own processes, and
 // leaves nothing running; where it must run a test directly, a port held outside fails
-// the run at once with one line naming the holder; and either way the test's status
-// comes back as the test ended.
+// the run at once with one line naming the holder; a test has a /tmp of its own that
+// still holds the folders it runs from; and either way the test's status comes back as
+// the test ended.
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -52,8 +55,10 @@ struct Ended {
 };
 
 // Runs the launcher with the arguments, its output into files of the temporary folder.
-// keepFd, when not -1, is inherited by it (and so by what it runs).
-Ended Launch(const vt_test::TempEnv& env, std::vector<std::string> args, int keepFd = -1) {
+// keepFd, when not -1, is inherited by it (and so by what it runs); cwd, when given, is
+// its working folder, and tmpdir, when given, its TMPDIR.
+Ended Launch(const vt_test::TempEnv& env, std::vector<std::string> args, int keepFd = -1,
+             const std::string& cwd = "", const std::string& tmpdir = "") {
     static int runs = 0;
     const std::string prefix = env.Root() + "/run" + std::to_string(++runs);
     args.insert(args.begin(), kLauncher);
@@ -67,6 +72,8 @@ Ended Launch(const vt_test::TempEnv& env, std::vector<std::string> args, int kee
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         if (keepFd >= 0) fcntl(keepFd, F_SETFD, 0);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
+        if (!tmpdir.empty()) setenv("TMPDIR", tmpdir.c_str(), 1);
         execv(argv[0], argv.data());
         _exit(126);
     }
@@ -290,6 +297,99 @@ TEST(IsolateTest, TheProgramsStatusComesBack) {
         }
     }
     if (!namespaces) GTEST_SKIP() << "no namespaces can be made here: only direct runs were checked";
+}
+
+// A folder of this test's own in the real /tmp (not TMPDIR: what the launcher carries is
+// decided by where things lie in /tmp), with that mode; removed with the object.
+class TmpFolder {
+public:
+    TmpFolder(const char* name, mode_t mode) {
+        std::string path = std::string("/tmp/vt-isolate-") + name + "-XXXXXX";
+        if (mkdtemp(&path[0]) != nullptr && chmod(path.c_str(), mode) == 0) path_ = path;
+    }
+    ~TmpFolder() {
+        if (!path_.empty()) vt_test::RemoveTree(path_);
+    }
+    TmpFolder(const TmpFolder&) = delete;
+    TmpFolder& operator=(const TmpFolder&) = delete;
+
+    const std::string& Path() const { return path_; }  // empty when it could not be made
+    std::string Name() const { return path_.substr(5); }
+
+private:
+    std::string path_;
+};
+
+bool CopyProgram(const std::string& from, const std::string& to) {
+    const std::string bytes = ReadFile(from);
+    if (bytes.empty()) return false;
+    const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
+    const bool ok = fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return fd >= 0 && close(fd) == 0 && ok;
+}
+
+// The program sees a /tmp (and a /var/lib/xkb) of its own: a folder of /tmp that it does
+// not need is not there, and what it leaves in /tmp is gone with it. The folders of /tmp it runs from
+// and works in, its TMPDIR, a folder its arguments name and one given with --carry are
+// there at their own paths and with their own modes, also when the program lies in a
+// closed folder below a name with a blank.
+TEST(IsolateTest, TheProgramHasATmpOfItsOwnThatHoldsTheFoldersItNeeds) {
+    vt_test::TempEnv env;
+    if (!NamespacesPossible(env)) GTEST_SKIP() << "no namespaces can be made here";
+    struct stat helperStat {};
+    ASSERT_TRUE(stat(kHelper.c_str(), &helperStat) == 0 && S_ISREG(helperStat.st_mode) && helperStat.st_size > 0)
+        << "the launcher's helper " << kHelper << " is missing or empty: build the target isolate_helper";
+
+    TmpFolder clone("clone", 0700), tmpdir("tmpdir", 0700), named("named", 0711), carry("carry", 0750),
+        other("other", 0700);
+    for (const TmpFolder* f : {&clone, &tmpdir, &named, &carry, &other}) ASSERT_FALSE(f->Path().empty());
+    const std::string work = clone.Path() + "/a b";
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    const std::string helper = work + "/helper";
+    ASSERT_TRUE(CopyProgram(kHelper, helper)) << helper;
+    std::ofstream(work + "/data") << "data";
+    ASSERT_EQ(chmod((work + "/data").c_str(), 0640), 0);
+
+    const Ended look =
+        Launch(env,
+               {"--carry=" + carry.Path() + "/", "--", "./helper", "look", work + "/data", tmpdir.Path(), named.Path(),
+                carry.Path()},
+               -1, work, tmpdir.Path());
+    EXPECT_TRUE(look.ExitedWith(0)) << look.How();
+    EXPECT_EQ(look.out, work + "/data 640\n" + tmpdir.Path() + " 700\n" + named.Path() + " 711\n" + carry.Path() +
+                            " 750\n");
+
+    // Nothing else of the real /tmp: not the folder no one named, not what others keep there.
+
+    std::vector<std::string> inside = {clone.Name(), tmpdir.Name(), named.Name(), carry.Name()};
+    std::sort(inside.begin(), inside.end());
+    std::string names;
+    for (const std::string& n : inside) names += (names.empty() ? "" : " ") + n;
+    const Ended list = Launch(env, {"--carry=" + carry.Path(), "--", helper, "list", "/tmp", named.Path()}, -1, work,
+                              tmpdir.Path());
+    EXPECT_TRUE(list.ExitedWith(0)) << list.How();
+    EXPECT_EQ(list.out, names + "\n");
+
+    const Ended cwd = Launch(env, {helper, "cwd"}, -1, work);
+    EXPECT_TRUE(cwd.ExitedWith(0)) << cwd.How();
+    EXPECT_EQ(cwd.out, work + "\n");
+
+    const std::string left = "/tmp/vt-isolate-left-" + std::to_string(getpid());
+    const Ended write = Launch(env, {helper, "write", left}, -1, work);
+    EXPECT_TRUE(write.ExitedWith(0)) << write.How();
+    struct stat st {};
+    EXPECT_NE(lstat(left.c_str(), &st), 0) << "what the program left in its /tmp is in the real one";
+    unlink(left.c_str());
+
+    // The X server's compiled keymaps, named by a display number that every test's server
+    // takes alike, are the program's own as well.
+    if (stat("/var/lib/xkb", &st) == 0 && S_ISDIR(st.st_mode)) {
+        const std::string keymap = "/var/lib/xkb/vt-isolate-left-" + std::to_string(getpid());
+        const Ended xkb = Launch(env, {helper, "write", keymap}, -1, work);
+        EXPECT_TRUE(xkb.ExitedWith(0)) << xkb.How();
+        EXPECT_NE(lstat(keymap.c_str(), &st), 0) << "what the program left in /var/lib/xkb is in the real one";
+        unlink(keymap.c_str());
+    }
 }
 
 }  // namespace

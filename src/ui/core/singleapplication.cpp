@@ -3,14 +3,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include <QAbstractSocket>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -18,62 +16,95 @@
 #include <QWidget>
 
 #include "singleapplication_inner.h"
-#include "util.h"
+#include "uilog.h"
 
 namespace {
 
 constexpr int kProbeTimeoutMs = 500;
 constexpr int kProberReadTimeoutMs = 1000;
+constexpr int kLevelError = 3;
 
 void (*g_beforeListenHook)() = nullptr;
 
-// Where the name goes when the session has no private runtime folder. Fixed rather than
-// the caller's TMPDIR: a start with another TMPDIR must still meet the first instance.
+// The shared temporary folder that holds each user's instance folder. Fixed, never the
+// caller's TMPDIR: a start with another TMPDIR must still meet the first instance.
 const char kSharedTempFolder[] = "/tmp";
 QString g_sharedTempFolder = QString::fromLatin1(kSharedTempFolder);
 
-// A runtime folder that only this user can enter: a directory of this user, closed to
-// group and others. Anything else (unset, relative, someone else's, open to others)
-// could let another user answer or squat the name.
-bool IsPrivateFolder(const QByteArray& path) {
-    if (path.isEmpty() || path.at(0) != '/') {
-        return false;
-    }
+void LogError(const QString& text) { Util_WriteLog(0, kLevelError, QStringLiteral("[Single application]") + text); }
+
+QString Errno(int error) { return QStringLiteral("[errno:") + QString::number(error) + QStringLiteral("]"); }
+
+// The user's instance folder: "VanTrelo-<uid>" in the shared temporary folder. The user
+// id alone decides it.
+QString InstanceFolderPath() {
+    return g_sharedTempFolder + QStringLiteral("/VanTrelo-") + QString::number(::geteuid());
+}
+
+// A folder that only this user can enter or change: a real folder (no link), of this
+// user, closed to group and others. Anyone else could answer the probe there, or take the
+// name before this user's first start listens.
+bool IsPrivateFolder(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0077) == 0;
+}
+
+// Opens the user's instance folder, making it (0700) when it is missing, and checks it.
+// Returns a descriptor of the folder, or -1 when it must not be used: it is someone
+// else's, a link, not a folder, or open to others (logged). The descriptor is checked,
+// not the name, so a folder swapped between the look and the open is not taken either.
+int OpenInstanceFolder(const QByteArray& path) {
+    const uid_t uid = ::geteuid();
     struct stat st {};
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 0077) == 0;
-}
-
-// The local server's full name, one per user: in the private runtime folder when the
-// session has one, else in the shared temporary folder with the user's id appended. A
-// bare name would sit in the shared temporary folder, where every user would meet the
-// first user's instance, and would follow TMPDIR, where the same user's starts would
-// miss each other.
-QString InstanceServerName(const QString& program) {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (IsPrivateFolder(runtime)) {
-        const QString name = QFile::decodeName(runtime) + QLatin1Char('/') + program;
-        // A name longer than a socket address holds could not be listened on.
-        if (static_cast<size_t>(QFile::encodeName(name).size()) < sizeof(sockaddr_un::sun_path)) {
-            return name;
-        }
+    if (::lstat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == uid) {
+        // Earlier builds listened on this very path when the session had no private
+        // runtime folder: a name of this user's own, left behind. The folder takes its
+        // place. Another user's socket there is refused below like any squatter.
+        (void)::unlink(path.constData());
     }
-    return g_sharedTempFolder + QLatin1Char('/') + program + QLatin1Char('-') +
-           QString::number(::geteuid());
+    bool made = false;
+    if (::mkdir(path.constData(), 0700) == 0) {
+        made = true;
+    } else if (errno != EEXIST) {
+        LogError(QStringLiteral("[instance folder not made][path:") + QFile::decodeName(path) +
+                 QStringLiteral("]") + Errno(errno));
+        return -1;
+    }
+    const bool looked = ::lstat(path.constData(), &st) == 0;
+    if (!looked || !IsPrivateFolder(st)) {
+        LogError(QStringLiteral("[instance folder refused][path:") + QFile::decodeName(path) +
+                 QStringLiteral("]") +
+                 (looked ? QStringLiteral("[owner:") + QString::number(st.st_uid) + QStringLiteral("][mode:") +
+                               QString::number(st.st_mode, 8) + QStringLiteral("]")
+                         : Errno(errno)));
+        return -1;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat opened {};
+    if (fd < 0 || ::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino ||
+        !IsPrivateFolder(opened)) {
+        LogError(QStringLiteral("[instance folder changed while it was opened][path:") + QFile::decodeName(path) +
+                 QStringLiteral("]"));
+        if (fd >= 0) {
+            (void)::close(fd);
+        }
+        return -1;
+    }
+    if (made) {
+        // Whatever the creation mask took away, the owner must be able to use it.
+        (void)::fchmod(fd, 0700);
+    }
+    return fd;
 }
 
-// Holds an exclusive lock on the per-user instance lock file for its lifetime. Without
-// the file (no home folder to write) the guard goes on unlocked, as it did before the
-// lock existed: a start is never refused for want of a lock.
+// Holds an exclusive lock on the lock file in the instance folder for its lifetime.
+// Without the file the guard goes on unlocked, as it did before the lock existed: a
+// start is never refused for want of a lock.
 class InstanceLock {
 public:
-    InstanceLock() {
-        const QByteArray path =
-            QFile::encodeName(QDir::homePath() + QStringLiteral("/.VanTrelo/.instance.lock"));
-        fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    explicit InstanceLock(int folderFd) {
+        fd_ = ::openat(folderFd, ".instance.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0) {
-            Util_WriteLog(0, 3, QStringLiteral("[Single application][instance lock not opened][errno:") +
-                                    QString::number(errno) + QStringLiteral("]"));
+            LogError(QStringLiteral("[instance lock not opened]") + Errno(errno));
             return;
         }
         int rc;
@@ -81,8 +112,7 @@ public:
             rc = ::flock(fd_, LOCK_EX);
         } while (rc != 0 && errno == EINTR);
         if (rc != 0) {
-            Util_WriteLog(0, 3, QStringLiteral("[Single application][instance lock not taken][errno:") +
-                                    QString::number(errno) + QStringLiteral("]"));
+            LogError(QStringLiteral("[instance lock not taken]") + Errno(errno));
         }
     }
     ~InstanceLock() {
@@ -102,19 +132,29 @@ private:
 void singleApplicationBeforeListenHookSet(void (*hook)()) { g_beforeListenHook = hook; }
 
 void singleApplicationSharedTempFolderSet(const char* folder) {
-    g_sharedTempFolder = QString::fromLocal8Bit(folder != nullptr ? folder : kSharedTempFolder);
+    g_sharedTempFolder = QFile::decodeName(folder != nullptr ? folder : kSharedTempFolder);
 }
 
 SingleApplication::SingleApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    m_serverName = InstanceServerName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    _probeInstance();
+    const QString folder = InstanceFolderPath();
+    m_serverName = folder + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const int folderFd = OpenInstanceFolder(QFile::encodeName(folder));
+    if (folderFd < 0) {
+        // No other name will do: with one, two starts of this user could both pass.
+        m_refusedFolder = folder;
+        return;
+    }
+    _probeInstance(folderFd);
+    (void)::close(folderFd);
 }
 
 bool SingleApplication::hasOtherInstance() { return m_isRunning; }
 
-void SingleApplication::_probeInstance() {
+QString SingleApplication::refusedInstanceFolder() const { return m_refusedFolder; }
+
+void SingleApplication::_probeInstance(int folderFd) {
     m_isRunning = false;
-    const InstanceLock lock;
+    const InstanceLock lock(folderFd);
     {
         QLocalSocket socket;
         socket.connectToServer(m_serverName, QIODevice::ReadWrite);

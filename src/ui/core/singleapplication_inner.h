@@ -5,6 +5,6 @@
 // held: a test holds an instance in that window to show what a concurrent start sees.
 void singleApplicationBeforeListenHookSet(void (*hook)());
 
-// Replaces the shared temporary folder ("/tmp") that holds the instance name when the
-// session has no private runtime folder (nullptr: "/tmp" again).
+// Replaces the shared temporary folder ("/tmp") that holds the per-user instance folder
+// "VanTrelo-<uid>" (nullptr: "/tmp" again). Tests only: the program never sets it.
 void singleApplicationSharedTempFolderSet(const char* folder);

@@ -52,6 +52,15 @@ int FrontEnd_Main(int& argc, char** argv) {
         Util_ShowWarning(Text("/UI_MAIN/UI_MAIN_CN_DIR"), QString(), -1);
         return -1;
     }
+    // The guard's folder is someone else's (or a link): no box of another instance can be
+    // trusted and no service may be touched, so the start ends before its connection,
+    // whose start kills the running service.
+    const QString refusedFolder = app.refusedInstanceFolder();
+    if (!refusedFolder.isEmpty()) {
+        Util_ShowWarning(Text("/UI_MAIN/UI_MAIN_INSTANCE_DIR_REFUSED") + QStringLiteral("\n\n") + refusedFolder,
+                         QString(), -1);
+        return -1;
+    }
     if (app.hasOtherInstance()) {
         Util_ShowWarning(Text("/UI_MAIN/UI_MAIN_PROCESS_EXIST"), QStringLiteral("main"), -1);
         return 0;

@@ -5,6 +5,7 @@
 
 // The whole start, for a program's main to call with its arguments: 0 for a second
 // instance and when the front-end state could not be set up, -1 for every other refusal
-// (seen as 255 by the parent), else the event loop's result. Call it once per process,
-// on its first thread.
+// (seen as 255 by the parent; among them an instance folder that is not the user's own,
+// named in its box), else the event loop's result. Call it once per process, on its first
+// thread.
 int FrontEnd_Main(int& argc, char** argv);

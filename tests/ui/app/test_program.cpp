@@ -2,12 +2,15 @@
 // a virtual X display, each starting the simulator as its promote service, looked at
 // through the window system (xdotool), their logs and their exit statuses. Every process
 // the test starts, and every simulator those start, is ended when the test ends, also
-// when it fails.
+// when it fails. The clients' instance folder is the real one, /tmp/VanTrelo-<uid>: the
+// test runs in the launcher's namespaces, whose /tmp is the test's own.
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +78,52 @@ std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// The client's instance folder: the user's, in the shared temporary folder.
+std::string InstanceFolder() { return "/tmp/VanTrelo-" + std::to_string(geteuid()); }
+
+// Whether this test runs inside the launcher's namespaces, whose /tmp is the test's own:
+// process 1 is then the launcher's init. Only there may a test put things of its own in
+// place of the user's instance folder.
+bool TmpIsTheTestsOwn() {
+    std::string init = ReadFile("/proc/1/comm");
+    while (!init.empty() && init.back() == '\n') init.pop_back();
+    return init == "vt_isolate";
+}
+
+// The number after "\"key\":" in a JSON text, or -1.
+long JsonNumber(const std::string& json, const std::string& key) {
+    const size_t at = json.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::atol(json.c_str() + at + key.size() + 3);
+}
+
+// One command on the simulator's control channel; its answer line, or "".
+std::string SimControl(int port, const std::string& command) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+        const std::string line = command + "\n";
+        if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
+            char c;
+            pollfd p = {fd, POLLIN, 0};
+            while (poll(&p, 1, 5000) == 1 && read(fd, &c, 1) == 1 && c != '\n') answer += c;
+        }
+    }
+    if (fd >= 0) close(fd);
+    return answer;
+}
+
+// The process's program file name, or "" when it is gone.
+std::string ProgramOf(pid_t pid) {
+    char exe[4096] = {};
+    if (readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof(exe) - 1) <= 0) return "";
+    const char* slash = std::strrchr(exe, '/');
+    return slash != nullptr ? slash + 1 : exe;
 }
 
 // A program started by the test with the environment given (NAME=value entries that
@@ -168,7 +218,9 @@ public:
             dup2(errFd, STDERR_FILENO);
             dup2(fds[1], 3);
             close_range(4, ~0U, 0);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+            // -noreset: a server that resets when its last client goes refuses a client
+            // that connects meanwhile.
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-noreset",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -311,8 +363,9 @@ protected:
         display_.reset();   // and the display.
     }
 
-    // Starts the client from the runnable tree as a user does: in its folder, no arguments.
-    Process& StartClient() {
+    // Starts the client from the runnable tree as a user does: in its folder, no arguments,
+    // with the environment changed as given (NAME=value, or NAME alone to remove it).
+    Process& StartClient(const std::vector<std::string>& changes = {}) {
         const int n = static_cast<int>(clients_.size());
         const std::string prefix = dir_ + "/client" + std::to_string(n);
         // The X platform's keyboard library copies names with strndup and their length,
@@ -321,13 +374,13 @@ protected:
         const char* asan = getenv("ASAN_OPTIONS");
         const std::string asanOptions =
             "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":strict_string_checks=0";
-        clients_.push_back(std::make_unique<Process>(
-            std::vector<std::string>{kProgram},
-            std::vector<std::string>{"DISPLAY=" + display_->Name(), "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR=" + runtime_,
-                                     "VANTRELO_SIM_SCENARIO=" + scenario_, asanOptions,
-                                     "LSAN_OPTIONS=suppressions=" + dir_ + "/lsan.supp:print_suppressions=0"
-                                     ":fast_unwind_on_malloc=0"},
-            prefix + ".out", prefix + ".err"));
+        std::vector<std::string> env = {"DISPLAY=" + display_->Name(), "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR=" + runtime_,
+                                        "VANTRELO_SIM_SCENARIO=" + scenario_, asanOptions,
+                                        "LSAN_OPTIONS=suppressions=" + dir_ + "/lsan.supp:print_suppressions=0"
+                                        ":fast_unwind_on_malloc=0"};
+        env.insert(env.end(), changes.begin(), changes.end());
+        clients_.push_back(std::make_unique<Process>(std::vector<std::string>{kProgram}, env, prefix + ".out",
+                                                     prefix + ".err"));
         return *clients_.back();
     }
     std::string ClientErr(int n) const { return ReadFile(dir_ + "/client" + std::to_string(n) + ".err"); }
@@ -385,10 +438,11 @@ protected:
         }, timeoutMs);
     }
 
-    // Lines of the clients' log holding the fragment.
-    size_t LogCount(const std::string& fragment) const {
+    // Lines of the clients' log (in the home folder given, else the test's) holding the
+    // fragment.
+    size_t LogCount(const std::string& fragment, const std::string& home = "") const {
         size_t n = 0;
-        const std::string dir = env_.Home() + "/.VanTrelo/log/";
+        const std::string dir = (home.empty() ? env_.Home() : home) + "/.VanTrelo/log/";
         if (DIR* d = opendir(dir.c_str())) {
             while (dirent* e = readdir(d)) {
                 std::stringstream in(ReadFile(dir + e->d_name));
@@ -401,7 +455,7 @@ protected:
 
     // Whether something accepts connections under the client's instance name.
     bool InstanceAnswers() const {
-        const std::string path = runtime_ + "/VanTrelo";
+        const std::string path = InstanceFolder() + "/VanTrelo";
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -412,7 +466,7 @@ protected:
     }
     bool InstanceNameExists() const {
         struct stat st {};
-        return lstat((runtime_ + "/VanTrelo").c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+        return lstat((InstanceFolder() + "/VanTrelo").c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     }
 
     vt_test::TempEnv env_;
@@ -558,6 +612,258 @@ TEST_F(ProgramTest, ConnectOpensTheLoginViewAndTheTraysExitEndsTheClient) {
     EXPECT_TRUE(client.ExitedWith(0)) << client.HowItEnded() << "\n" << ClientErr(0);
     EXPECT_EQ(LogCount("[#################UI exit!#################]"), 1u);
     EXPECT_EQ(ClientErr(0).find("QObject::connect:"), std::string::npos) << ClientErr(0);
+}
+
+// ---- One client per user, whatever the shell ------------------------------------------
+
+// A simulator that logs alice in by itself at the client's start (her Office session
+// remembers the password and logs in automatically), and can be asked and watched: its
+// ports file names its pid and its control port, its request log every packet it got.
+class ProgramServiceTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ports_ = dir_ + "/ports.json";
+        requests_ = dir_ + "/requests.jsonl";
+        std::ofstream(scenario_)
+            << R"({"state":null,"controlPort":0,"portsFile":")" << ports_ << R"(","requestLog":")" << requests_
+            << R"(","promote":{"exitAfterStartMs":120000},"config":{"ProductName":")" << kProduct
+            << R"(","LanguageID":1033,"LastAccessSession":"Office.ini"},"profiles":[{"name":"Office.ini","linkType":1,)"
+            << R"("fields":{"acDescription":"Office gateway","uiPort":443,"uiTunnelMode":2,"uiAutoBest":1,)"
+            << R"("uiGatewayNum":2,"astGateway[0].acAddress":"192.0.2.10","astGateway[0].uiPort":443,)"
+            << R"("astGateway[1].acAddress":"192.0.2.11","astGateway[1].uiPort":443},)"
+            << R"("session":{"UserName":"alice","Password":"Passw0rd","RemPwd":1,"AutoLogin":1}}]})";
+    }
+    // The simulator's pid and control port once its ports file is written (-1 before).
+    long SimPid() const { return JsonNumber(ReadFile(ports_), "pid"); }
+    int ControlPort() const { return static_cast<int>(JsonNumber(ReadFile(ports_), "control")); }
+    bool LoggedIn(const std::string& user) const {
+        const std::string state = SimControl(ControlPort(), "state");
+        return state.find("\"loggedIn\":true") != std::string::npos &&
+               state.find("\"user\":\"" + user + "\"") != std::string::npos;
+    }
+    // Presses Return in the one box the process shows, and waits for its end.
+    void DismissBox(Process& p, int n) {
+        Window box;
+        ASSERT_TRUE(WaitWindow(p.Pid(), "", &box)) << ClientErr(n);
+        EXPECT_TRUE(p.Running()) << "the box waits for the user";
+        ASSERT_TRUE(Focus(box.id)) << "the box never took the focus";
+        X("key --clearmodifiers Return");
+        ASSERT_TRUE(p.WaitEnd(20000)) << "the box was not dismissed";
+    }
+
+    std::string ports_, requests_;
+};
+
+// The environment of the first and the second start. Names in angle brackets stand for
+// folders of the test's own: <A> and <B> private runtime folders, <RUN> the runtime
+// folder run.sh used to make for a session without one, <T1> and <T2> temporary
+// folders, <H2> a second home folder. "NAME" alone removes the variable.
+struct ShellPair {
+    const char* name;
+    std::vector<std::string> first, second;
+};
+
+class ProgramShellTest : public ProgramServiceTest, public ::testing::WithParamInterface<ShellPair> {
+protected:
+    std::vector<std::string> Resolve(const std::vector<std::string>& env) {
+        const std::map<std::string, std::string> folders = {
+            {"<A>", dir_ + "/run-a"}, {"<B>", dir_ + "/run-b"}, {"<RUN>", env_.Home() + "/.VanTrelo/runtime"},
+            {"<T1>", dir_ + "/tmp-1"}, {"<T2>", dir_ + "/tmp-2"}, {"<H2>", home2_}};
+        std::vector<std::string> out;
+        for (std::string entry : env) {
+            for (const auto& [token, path] : folders) {
+                const size_t at = entry.find(token);
+                if (at != std::string::npos) entry.replace(at, token.size(), path);
+            }
+            out.push_back(entry);
+        }
+        return out;
+    }
+    void SetUp() override {
+        ProgramServiceTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        home2_ = dir_ + "/home-2";
+        for (const std::string& d : {dir_ + "/run-a", dir_ + "/run-b", env_.Home() + "/.VanTrelo",
+                                     env_.Home() + "/.VanTrelo/runtime", dir_ + "/tmp-1", dir_ + "/tmp-2", home2_}) {
+            ASSERT_EQ(mkdir(d.c_str(), 0700), 0) << d;
+        }
+    }
+    std::string home2_;
+};
+
+// The same user starts the client a second time from another kind of shell: the second
+// start shows its box and ends with 0 without ever connecting, and the first client's
+// service runs on with the same pid and alice still logged in.
+TEST_P(ProgramShellTest, SecondStartIsRefusedAndTheFirstKeepsItsServiceAndLogin) {
+    Process& first = StartClient(Resolve(GetParam().first));
+    ASSERT_TRUE(WaitFor([&] { return SimPid() > 0; }, 30000)) << "no service came up\n" << ClientErr(0);
+    ASSERT_TRUE(WaitFor([&] { return LoggedIn("alice"); }, 60000)) << "alice was never logged in\n" << ClientErr(0);
+    const long sim = SimPid();
+    ASSERT_EQ(ProgramOf(static_cast<pid_t>(sim)), "VanTreloPromoteService");
+    ASSERT_TRUE(InstanceAnswers());
+    const size_t connects = LogCount("Start Connect RPC Service");
+    const size_t requests = ReadFile(requests_).size();
+
+    Process& second = StartClient(Resolve(GetParam().second));
+    DismissBox(second, 1);
+    EXPECT_TRUE(second.ExitedWith(0)) << second.HowItEnded() << "\n" << ClientErr(1);
+    EXPECT_EQ(LogCount("Start Connect RPC Service") + LogCount("Start Connect RPC Service", home2_), connects)
+        << "the refused start never connects";
+
+    EXPECT_EQ(ProgramOf(static_cast<pid_t>(sim)), "VanTreloPromoteService") << "the first client's service was killed";
+    EXPECT_EQ(SimPid(), sim) << "another service was started";
+    EXPECT_TRUE(LoggedIn("alice")) << "the first client's login is gone";
+    EXPECT_TRUE(first.Running()) << first.HowItEnded() << "\n" << ClientErr(0);
+    EXPECT_TRUE(InstanceAnswers());
+    // What the first client itself asked meanwhile (its event threads' requests) may add
+    // to the log; a second client's connection would begin with the promote port request.
+    const std::string later = ReadFile(requests_).substr(requests);
+    EXPECT_EQ(later.find("\"conn\":\"promote\""), std::string::npos) << later;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shells, ProgramShellTest,
+    ::testing::Values(ShellPair{"RuntimeFolderThenNone", {"XDG_RUNTIME_DIR=<A>"}, {"XDG_RUNTIME_DIR"}},
+                      ShellPair{"TwoRuntimeFolders", {"XDG_RUNTIME_DIR=<A>"}, {"XDG_RUNTIME_DIR=<B>"}},
+                      ShellPair{"NoneThenRuntimeFolder", {"XDG_RUNTIME_DIR"}, {"XDG_RUNTIME_DIR=<A>"}},
+                      ShellPair{"RunScriptsRuntimeThenTheSessions", {"XDG_RUNTIME_DIR=<RUN>"}, {"XDG_RUNTIME_DIR=<A>"}},
+                      ShellPair{"TwoTemporaryFolders", {"TMPDIR=<T1>"}, {"TMPDIR=<T2>"}},
+                      ShellPair{"TwoHomeFolders", {}, {"HOME=<H2>", "XDG_CONFIG_HOME=<H2>/.config"}}),
+    [](const ::testing::TestParamInfo<ShellPair>& info) { return std::string(info.param.name); });
+
+// Someone has put something of their own where the user's instance folder goes: the
+// start shows a box, ends with -1, and never touches the running service (started here
+// under the promote service's name, as a client would have started it): it keeps its
+// pid and got no connection.
+struct Squat {
+    const char* name;
+    bool needsRoot;
+};
+
+class ProgramSquatTest : public ProgramServiceTest, public ::testing::WithParamInterface<Squat> {};
+
+TEST_P(ProgramSquatTest, StartIsRefusedWithTheFolderNamedAndNothingKilled) {
+    if (!TmpIsTheTestsOwn()) GTEST_SKIP() << "needs the launcher's private /tmp: the user's own folder lies there";
+    if (GetParam().needsRoot && geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+    const std::string folder = InstanceFolder();
+    vt_test::RemoveTree(folder);
+    if (GetParam().needsRoot) {
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    } else {
+        ASSERT_EQ(mkdir((dir_ + "/elsewhere").c_str(), 0700), 0);
+        ASSERT_EQ(symlink((dir_ + "/elsewhere").c_str(), folder.c_str()), 0);
+    }
+    const std::string service = kProgramDir + "promote/VanTreloPromoteService";
+    ASSERT_EQ(access(service.c_str(), X_OK), 0) << service << " is missing: build the runnable tree";
+    Process sim({service}, {"VANTRELO_SIM_SCENARIO=" + scenario_}, dir_ + "/sim.out", dir_ + "/sim.err");
+    ASSERT_TRUE(WaitFor([&] { return SimPid() > 0; }, 30000)) << ReadFile(dir_ + "/sim.err");
+
+    Process& client = StartClient();
+    DismissBox(client, 0);
+    EXPECT_TRUE(client.ExitedWith(255)) << client.HowItEnded() << "\n" << ClientErr(0);
+    EXPECT_EQ(LogCount("[Single application][instance folder refused][path:" + folder + "]"), 1u);
+    EXPECT_EQ(LogCount("Start Connect RPC Service"), 0u);
+    EXPECT_TRUE(sim.Running()) << "the running service was killed";
+    EXPECT_EQ(SimPid(), static_cast<long>(sim.Pid()));
+    EXPECT_EQ(ReadFile(requests_), "") << "the refused start reached the service";
+    struct stat st {};
+    ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+    EXPECT_EQ(S_ISLNK(st.st_mode), !GetParam().needsRoot) << "the squatter's folder is left as it was";
+    vt_test::RemoveTree(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Squats, ProgramSquatTest,
+                         ::testing::Values(Squat{"AnotherUsersFolder", true}, Squat{"ALink", false}),
+                         [](const ::testing::TestParamInfo<Squat>& info) { return std::string(info.param.name); });
+
+// ---- run.sh -------------------------------------------------------------------------
+
+// The live processes (in this test's process namespace) whose program file has that name.
+std::vector<pid_t> ProcessesOf(const std::string& program) {
+    std::vector<pid_t> found;
+    if (DIR* d = opendir("/proc")) {
+        while (dirent* e = readdir(d)) {
+            char* end = nullptr;
+            const long pid = strtol(e->d_name, &end, 10);
+            if (end == e->d_name || *end != '\0') continue;
+            const std::string stat = ReadFile(std::string("/proc/") + e->d_name + "/stat");
+            const size_t close = stat.rfind(')');
+            if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z') continue;
+            if (ProgramOf(static_cast<pid_t>(pid)) == program) found.push_back(static_cast<pid_t>(pid));
+        }
+        closedir(d);
+    }
+    return found;
+}
+
+bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
+    const std::string bytes = ReadFile(from);
+    std::ofstream(to, std::ios::binary) << bytes;
+    return !bytes.empty() && ReadFile(to) == bytes && chmod(to.c_str(), mode) == 0;
+}
+
+// run.sh without a display, as a newcomer on a headless machine runs it: the client it
+// starts works in the user's home folder (where its file dialogs then open), not in the
+// program's folder, and the script leaves no runtime folder of its own in the home
+// folder. The script runs from a tree of the test's own that holds it and the display
+// script it sources, stands-in for the dependency installer and the build (which the
+// runnable tree under test has already done) and the runnable tree itself.
+TEST(RunScriptTest, HeadlessRunStartsTheClientInTheHomeFolder) {
+    for (const char* tool : {"Xvfb", "xdotool", "trayer", "import"}) {
+        if (OnPath(tool).empty()) GTEST_SKIP() << "needs " << tool << " on PATH (scripts/install-deps.sh installs it)";
+    }
+    if (!TmpIsTheTestsOwn()) GTEST_SKIP() << "needs the launcher's namespaces: the client would meet the user's own";
+    ASSERT_EQ(access(kProgram.c_str(), X_OK), 0) << kProgram << " is missing: build the runnable tree";
+    vt_test::TempEnv env;
+    const std::string dir = env.Root();
+    const std::string tree = dir + "/tree with blank";
+    const std::string source = std::string(VT_TEST_SOURCE_DIR) + "scripts/";
+    for (const std::string& d : {tree, tree + "/scripts", tree + "/build", dir + "/stubs"}) {
+        ASSERT_EQ(mkdir(d.c_str(), 0755), 0) << d;
+    }
+    ASSERT_TRUE(CopyFile(source + "run.sh", tree + "/scripts/run.sh", 0755)) << source << "run.sh";
+    ASSERT_TRUE(CopyFile(source + "virtual-display.sh", tree + "/scripts/virtual-display.sh", 0644));
+    std::ofstream(tree + "/scripts/install-deps.sh") << "#!/bin/sh\nexit 0\n";
+    ASSERT_EQ(chmod((tree + "/scripts/install-deps.sh").c_str(), 0755), 0);
+    std::ofstream(dir + "/stubs/cmake") << "#!/bin/sh\nexit 0\n";
+    ASSERT_EQ(chmod((dir + "/stubs/cmake").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(kProgramDir.substr(0, kProgramDir.size() - 1).c_str(), (tree + "/build/bin").c_str()), 0);
+    std::ofstream(dir + "/scenario.json") << R"({"state":null,"promote":{"exitAfterStartMs":120000}})";
+    std::ofstream(dir + "/lsan.supp") << "leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libGLX_mesa.so\n";
+    const char* asan = getenv("ASAN_OPTIONS");
+    const char* path = getenv("PATH");
+    Sweeper sweeper("VT_RUN_SCRIPT_TEST=" + dir);
+
+    Process run({"/bin/sh", tree + "/scripts/run.sh"},
+                {"PATH=" + dir + "/stubs:" + (path != nullptr ? path : "/usr/bin:/bin"), "DISPLAY", "WAYLAND_DISPLAY",
+                 "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM", "VT_SCREENSHOT=" + dir + "/shot.png",
+                 "VANTRELO_SIM_SCENARIO=" + dir + "/scenario.json", "VT_RUN_SCRIPT_TEST=" + dir,
+                 "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":strict_string_checks=0",
+                 "LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0"},
+                dir + "/run.out", dir + "/run.err");
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(dir + "/run.out").find("VanTrelo runs on the virtual display") !=
+                                     std::string::npos; },
+                        90000))
+        << run.HowItEnded() << "\n" << ReadFile(dir + "/run.out") << ReadFile(dir + "/run.err");
+    const std::vector<pid_t> clients = ProcessesOf("VanTrelo");
+    ASSERT_EQ(clients.size(), 1u) << ReadFile(dir + "/run.err");
+    char cwd[4096] = {};
+    ASSERT_GT(readlink(("/proc/" + std::to_string(clients[0]) + "/cwd").c_str(), cwd, sizeof(cwd) - 1), 0);
+    char home[4096] = {};
+    ASSERT_NE(realpath(env.Home().c_str(), home), nullptr);
+    EXPECT_EQ(std::string(cwd), std::string(home)) << "the client works in the home folder";
+    struct stat st {};
+    EXPECT_EQ(stat((dir + "/shot.png").c_str(), &st), 0) << "no screenshot";
+    EXPECT_NE(lstat((env.Home() + "/.VanTrelo/runtime").c_str(), &st), 0) << "run.sh made a runtime folder of its own";
+
+    // Ctrl-C ends the client and the script.
+    kill(run.Pid(), SIGINT);
+    EXPECT_TRUE(run.WaitEnd(30000)) << "run.sh did not end";
+    EXPECT_TRUE(run.ExitedWith(130)) << run.HowItEnded() << "\n" << ReadFile(dir + "/run.err");
+    EXPECT_TRUE(WaitFor([] { return ProcessesOf("VanTrelo").empty(); }, 10000)) << "the client outlived run.sh";
 }
 
 }  // namespace

@@ -34,6 +34,7 @@
 #include "frontendmain.h"
 #include "languagesetting.h"
 #include "mainui.h"
+#include "singleapplication_inner.h"
 #include "startup.h"
 #include "ui_connect.h"
 #include "ui_link_inner.h"
@@ -56,14 +57,19 @@ using ui_test::InLoop;
 using ui_test::StartedWindow;
 using ui_test::StartUp;
 
-// A local server under the test program's name in TMPDIR: what a running instance
-// leaves listening. Kept open by the caller.
-int ListenAsRunningInstance() {
+// The test user's instance folder in the shared temporary folder given.
+std::string InstanceFolder(const std::string& shared) { return shared + "/VanTrelo-" + std::to_string(geteuid()); }
+
+// A local server under the test program's name in the user's instance folder below the
+// shared temporary folder given: what a running instance leaves listening. Kept open by
+// the caller.
+int ListenAsRunningInstance(const std::string& shared) {
+    const std::string folder = InstanceFolder(shared);
+    if (mkdir(folder.c_str(), 0700) != 0) ADD_FAILURE() << "no instance folder " << folder;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    // The instance name lives in the private runtime folder the test environment gives.
-    const std::string path = std::string(getenv("XDG_RUNTIME_DIR")) + "/ui_startup";
+    const std::string path = folder + "/ui_startup";
     std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 8) != 0) {
         ADD_FAILURE() << "no listener at " << path;
@@ -112,8 +118,9 @@ TEST(StartFunction, PathAndSecondInstanceRefusalsWithTheirStatuses) {
         SCOPED_TRACE(c.what);
         vt_test::TempEnv env;
         ASSERT_EQ(mkdir((env.Home() + "/.VanTrelo").c_str(), 0700), 0);
-        const int running = ListenAsRunningInstance();
+        const int running = ListenAsRunningInstance(env.Root());
         const vt_test::ChildResult r = vt_test::RunInChild([&] {
+            singleApplicationSharedTempFolderSet(env.Root().c_str());
             vt_qt_test::BoxDriver driver;
             driver.ArmForNextApplication();
             driver.Answer(vt_qt_test::BoxDriver::kEscape);
@@ -197,6 +204,60 @@ constexpr int kBoxOnTheWay = 9;
 constexpr char kExitLine[] = "[#################UI exit!#################]";
 const std::vector<std::string> kPluginArgs = {"-p", "/usr/lib/browser", "gw.lan:443", "-nu", "1",
                                               "NoProxy"};
+
+// An instance folder that is not the user's own (someone else's, or a link) ends the start
+// with -1 after a box that names it, before the service connection, whose start would
+// kill the running service: the service's port never sees a connection.
+TEST(StartFunction, InstanceFolderNotTheUsersOwnIsNamedInABoxBeforeAnyConnection) {
+    const uid_t other = 65534;  // a user id that owns nothing of the test's
+    const struct {
+        const char* what;
+        bool needsRoot;
+        std::function<bool(const std::string& folder, const std::string& root)> make;
+    } cases[] = {
+        {"a link to a private folder of the user's", false,
+         [](const std::string& folder, const std::string& root) {
+             return mkdir((root + "/target").c_str(), 0700) == 0 &&
+                    symlink((root + "/target").c_str(), folder.c_str()) == 0;
+         }},
+        {"another user's folder", true,
+         [&](const std::string& folder, const std::string&) {
+             return mkdir(folder.c_str(), 0700) == 0 && chown(folder.c_str(), other, other) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && geteuid() != 0) {
+            std::cerr << "[ skipped  ] " << c.what << ": giving a folder to another user needs root\n";
+            continue;
+        }
+        vt_test::TempEnv env;
+        const std::string folder = InstanceFolder(env.Root());
+        ASSERT_TRUE(c.make(folder, env.Root()));
+        ui_test::Sim sim("", "", RPC_SERVICE_PORT);
+        ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
+        const vt_test::ChildResult r = vt_test::RunInChild([&] {
+            singleApplicationSharedTempFolderSet(env.Root().c_str());
+            vt_qt_test::BoxDriver driver;
+            driver.ArmForNextApplication();
+            driver.Answer(vt_qt_test::BoxDriver::kEscape);
+            const int status = Start({});
+            EXPECT_EQ(status, -1);
+            const QString text = LanguageSetting::GetInstance()->GetValue("/UI_MAIN/UI_MAIN_INSTANCE_DIR_REFUSED");
+            EXPECT_FALSE(text.isEmpty());
+            EXPECT_EQ(driver.Seen().size(), 1u);
+            if (!driver.Seen().empty()) {
+                EXPECT_EQ(driver.Seen()[0].text.toStdString(), text.toStdString() + "\n\n" + folder);
+                EXPECT_EQ(driver.Seen()[0].icon, 2) << "a warning box";
+            }
+            EXPECT_EQ(ClientLogCount("[Single application][instance folder refused][path:" + folder + "]"), 1u);
+            EXPECT_EQ(ClientLogCount("[UI and RPC connection failed!]"), 0u);
+            return status & 0xFF;
+        }, 60000);
+        EXPECT_TRUE(vt_test::ExitedWith(r, 255));
+        EXPECT_TRUE(sim.Log().empty()) << "the refused start reached the service";
+    }
+}
 
 // The service refuses the engine's port with a code: the user reads that code's text
 // and the start ends.
@@ -404,12 +465,15 @@ TEST(StartFunction, HundredPluginStartsEachEndWithinTwoSecondsOfTheirExit) {
     constexpr int kCycles = 100;
     // Starts run side by side, as many as there are processors, up to three.
     const int kLanes = static_cast<int>(std::max(1u, std::min(3u, std::thread::hardware_concurrency())));
+    struct stat probe {};
+    ASSERT_TRUE(stat(UI_TEST_START_PROBE, &probe) == 0 && S_ISREG(probe.st_mode) && probe.st_size > 0)
+        << "the start probe " << UI_TEST_START_PROBE << " is missing or empty: build the target start_probe";
     ui_test::Sim sim("", "", RPC_SERVICE_PORT);
     ASSERT_TRUE(sim.Started()) << sim.Diagnostics();
     const char* roads[] = {"exit", "logout", "lost"};
 
-    // Each cycle's folder: its home with the log, its temporary folder with the instance
-    // name, and the trigger's time.
+    // Each cycle's folder: its home with the log, its temporary folder, which also stands
+    // for the shared one that holds the instance folder, and the trigger's time.
     const std::string root = sim.Dir() + "/cycles";
     ASSERT_EQ(mkdir(root.c_str(), 0700), 0);
     auto home = [&](int cycle) { return root + "/" + std::to_string(cycle); };
@@ -450,7 +514,8 @@ TEST(StartFunction, HundredPluginStartsEachEndWithinTwoSecondsOfTheirExit) {
                     envText.push_back(var);
                 }
             }
-            std::vector<std::string> argText = {UI_TEST_START_PROBE, roads[cycle % 3], dir + "/triggered"};
+            std::vector<std::string> argText = {UI_TEST_START_PROBE, roads[cycle % 3], dir + "/triggered",
+                                                dir + "/tmp"};
             argText.insert(argText.end(), kPluginArgs.begin(), kPluginArgs.end());
             std::vector<char*> envp, argv;
             for (std::string& e : envText) envp.push_back(&e[0]);

@@ -2,15 +2,16 @@
 // client many times over: a fresh process each time, as a browser starts it, without
 // the cost of copying a test process.
 //
-//   start_probe ROAD TIME_FILE [client arguments...]
+//   start_probe ROAD TIME_FILE SHARED_TMP [client arguments...]
 //
 // The start runs as the client's program runs it, with the connect retries shortened, the
-// kill by name kept to this process's own children and the plugin listener on a free
-// port. Once the client has built its
-// window and runs its event loop, the probe writes the monotonic clock in milliseconds to
-// TIME_FILE and takes the exit road ROAD: "exit" (the tray's Exit), "logout" (a forced
-// logout where the link's receive task posts it) or "lost" (the notice of a lost service
-// connection).
+// kill by name kept to this process's own children, the plugin listener on a free port
+// and SHARED_TMP in place of the shared temporary folder that holds the user's instance
+// folder (so that starts running side by side are not one user's second instances).
+// Once the client has built its window and runs its event loop, the probe writes the
+// monotonic clock in milliseconds to TIME_FILE and takes the exit road ROAD: "exit" (the
+// tray's Exit), "logout" (a forced logout where the link's receive task posts it) or
+// "lost" (the notice of a lost service connection).
 //
 // Status: the client's own (0 through its exit path); 7 when the start returned; 20 when
 // the client did not run in plugin mode; 21 when its plugin thread still ran at the
@@ -38,6 +39,7 @@
 
 #include "mainui.h"
 #include "frontendmain.h"
+#include "singleapplication_inner.h"
 #include "uicontext.h"
 #include "ui_link_inner.h"
 #include "ui_packet.h"
@@ -125,19 +127,20 @@ int main(int argc, char** argv) {
         _exit(status == 0 && ThreadRunning("PluginThread") ? kPluginThreadAlive : status);
     }, nullptr);
     (void)signal(SIGPIPE, SIG_IGN);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: start_probe exit|logout|lost TIME_FILE [arguments...]\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: start_probe exit|logout|lost TIME_FILE SHARED_TMP [arguments...]\n");
         return 2;
     }
     g_road = argv[1];
     g_timeFile = argv[2];
+    singleApplicationSharedTempFolderSet(argv[3]);
     uiPromoteKillScopeSet(getpid());
     uiConnectRetrySleepSet([](uint32_t) { usleep(20 * 1000); });
     uiPluginBindSet(ui_test::BindAnyPort);
     qAddPreRoutine(OnApplication);
     // The client sees its own program path first, then its arguments.
     std::vector<char*> args = {argv[0]};
-    for (int i = 3; i < argc; ++i) args.push_back(argv[i]);
+    for (int i = 4; i < argc; ++i) args.push_back(argv[i]);
     args.push_back(nullptr);
     int count = static_cast<int>(args.size()) - 1;
     (void)FrontEnd_Main(count, args.data());
