@@ -2,6 +2,8 @@
 # run for real, as a user runs it, on an X display, inside private mount and process
 # namespaces (unshare --mount --pid --fork --mount-proc, which makes "/" private first)
 # where tmpfs covers /opt and /home, so that its removal reaches nothing of the machine.
+# It finds the display's start beside itself, in the folder named by scene_scripts
+# (default: "scripts", from the top of the source tree).
 #
 # scene_mount PROGRAM    keeps a copy of PROGRAM in a folder of its own under /tmp, then
 #                        covers /opt and /home with tmpfs (a build tree there is hidden
@@ -13,8 +15,8 @@
 #                        and what its removal takes and leaves: the per-user folders
 #                        /home/u1/.VanTrelo and "/home/my user/.VanTrelo", and the file
 #                        /home/u2/notes.
-# scene_display          starts Xvfb on a free display (-displayfd) and exports DISPLAY;
-#                        its pid is in scene_xvfb.
+# scene_display          starts a private virtual display (scripts/virtual-display.sh)
+#                        and exports DISPLAY; its pid is in scene_xvfb.
 # scene_start LANG       starts the installed uninstaller in that locale; its pid is in
 #                        scene_app, and its confirmation window, "id x y width height",
 #                        in scene_confirm once it shows. 1 when it does not show, with
@@ -26,6 +28,8 @@
 #                        title), in scene_finish; 1 when the uninstaller ends first or
 #                        none shows.
 # scene_end              stops what the scene started that still runs.
+
+. "${scene_scripts:-scripts}/virtual-display.sh"
 
 scene_title="VanTrelo Uninstaller"
 scene_install=/opt/VanTrelo
@@ -60,22 +64,8 @@ scene_paths() {
 }
 
 scene_display() {
-    displays="$(mktemp /tmp/vt-uninstall-display.XXXXXX)"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$displays" >/dev/null 2>&1 &
-    scene_xvfb=$!
-    i=0
-    while [ ! -s "$displays" ]; do
-        i=$((i + 1))
-        if [ "$i" -gt 100 ] || ! kill -0 "$scene_xvfb" 2>/dev/null; then
-            rm -f "$displays"
-            echo "scene: Xvfb did not start" >&2
-            return 1
-        fi
-        sleep 0.1
-    done
-    DISPLAY=":$(head -n 1 "$displays")"
-    export DISPLAY
-    rm -f "$displays"
+    virtual_display scene || return 1
+    scene_xvfb=$xvfb
 }
 
 # xdotool, given up when the display does not answer.

@@ -29,6 +29,7 @@ if [ "${3:-}" != inside ]; then
     exec unshare --mount --pid --fork --mount-proc sh "$0" "$1" "$2" inside
 fi
 
+scene_scripts="$(dirname "$2")"
 . "$2"
 passed=0
 failed=0
