@@ -1,6 +1,7 @@
 #!/bin/sh
 # The uninstaller program as a user runs it, on a virtual display, inside private mount
-# and process namespaces with tmpfs over /opt and /home (scripts/uninstall-scene.sh).
+# and process namespaces with tmpfs over /opt and /home (scripts/uninstall-scene.sh),
+# as root of a user namespace of its own.
 #
 # From an installed tree (at /opt/VanTrelo, and at "/opt/Van Trelo"), a removal that ends
 # well removes the tree it runs from and every readable per-user folder, leaves other
@@ -17,16 +18,39 @@
 #     program_test.sh PROGRAM SCENE_SCRIPT
 set -u
 
+# Root of the namespaces is, seen from outside, this otherwise unused user: the client's
+# programs of the scene then belong to no user of the machine, so that no kill by name
+# of a client or test run by root elsewhere on the machine (which sees every process of
+# a nested process namespace) stops them, while the uninstaller, root inside, still can.
+# Where the kernel lets no user make a user namespace, the namespaces are made as root
+# directly, without that shelter.
+outside_uid=1999999999
+
 if [ "${3:-}" != inside ]; then
     if [ "$(id -u)" != 0 ]; then
         echo "skipped: the removal runs as root in private namespaces"
         exit 77
     fi
-    if ! unshare --mount --pid --fork --mount-proc true 2>/dev/null; then
+    # What the test needs, where that user can read it (the tree may lie in a folder
+    # closed to others).
+    staged="$(mktemp -d /tmp/vt-uninstall-program.XXXXXX)" || exit 1
+    trap 'rm -rf "$staged"' EXIT
+    trap 'exit 143' INT TERM
+    chmod 0755 "$staged"
+    cp "$1" "$staged/VanTreloUninstaller" && cp "$2" "$0" "$(dirname "$2")/virtual-display.sh" \
+        "$staged/" || exit 1
+    set -- "$staged/$(basename "$0")" "$staged/VanTreloUninstaller" "$staged/$(basename "$2")"
+    sheltered="setpriv --reuid=$outside_uid --regid=$outside_uid --clear-groups"
+    sheltered="$sheltered unshare --user --map-root-user"
+    if $sheltered --mount --pid --fork --mount-proc true 2>/dev/null; then
+        $sheltered --mount --pid --fork --mount-proc sh "$@" inside
+    elif unshare --mount --pid --fork --mount-proc true 2>/dev/null; then
+        unshare --mount --pid --fork --mount-proc sh "$@" inside
+    else
         echo "skipped: no private mount and process namespaces here"
         exit 77
     fi
-    exec unshare --mount --pid --fork --mount-proc sh "$0" "$1" "$2" inside
+    exit
 fi
 
 scene_scripts="$(dirname "$2")"
@@ -232,10 +256,10 @@ check "the tree with the replaced uninstaller stays" test -f /opt/VanTrelo/VanTr
 fresh
 scene_paths
 start_copies
-mount -o remount,ro /home || { echo "FAIL: no read-only /home" >&2; exit 1; }
+mount -o remount,bind,ro /home || { echo "FAIL: no read-only /home" >&2; exit 1; }
 press_uninstall "a read-only /home"
 wait_end
-mount -o remount,rw /home
+mount -o remount,bind,rw /home
 check "a failed removal ends the uninstaller with 0 (it ended: $ended)" test "$ended" = 0
 check "no finish window after a failed removal" test "$finish_seen" = no
 check "the client's programs still run" all_running
