@@ -263,7 +263,8 @@ mount -o remount,bind,rw /home
 check "a failed removal ends the uninstaller with 0 (it ended: $ended)" test "$ended" = 0
 check "no finish window after a failed removal" test "$finish_seen" = no
 check "the client's programs still run" all_running
-check "the per-user folder on the read-only file system stays" test -f /home/u1/.VanTrelo/sysconfig.ini
+check "the per-user folder on the read-only file system stays" \
+    test -f /home/u1/.VanTrelo/sysconfig.ini
 
 echo "program: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -302,7 +302,8 @@ TEST_F(Removal, FoldersThatAreNoInstallFolderAreRefused) {
     MakeDir(elsewhere + "/promote");
     MakeFile(elsewhere + "/promote/VanTreloPromoteService");
     // Builds a folder with the whole tree, then lets the change spoil it.
-    const auto spoilt = [&](const std::string& name, const std::function<void(const std::string&)>& change) {
+    const auto spoilt = [&](const std::string& name,
+                            const std::function<void(const std::string&)>& change) {
         const std::string folder = root + "/" + name;
         MakeInstall(folder);
         change(folder);
@@ -318,7 +319,9 @@ TEST_F(Removal, FoldersThatAreNoInstallFolderAreRefused) {
          },
          "holds no regular file 'VanTrelo'"},
         {"no_update_program",
-         [&] { return spoilt("NoUpdate", [&](const std::string& f) { gone(f + "/VanTreloUpdate"); }); },
+         [&] {
+             return spoilt("NoUpdate", [&](const std::string& f) { gone(f + "/VanTreloUpdate"); });
+         },
          "holds no regular file 'VanTreloUpdate'"},
         {"no_promote_service",
          [&] {
@@ -492,7 +495,8 @@ protected:
     // Runs the body in a child with a private mount namespace, "/" made private first so
     // that nothing mounted there reaches the machine's mount table, and tmpfs over each
     // of the folders. Skips the test where no such namespace can be made.
-    void InPrivateMounts(const std::vector<std::string>& covered, const std::function<void()>& body) {
+    void InPrivateMounts(const std::vector<std::string>& covered,
+                         const std::function<void()>& body) {
         const auto child = vt_test::RunInChild([&]() -> int {
             if (unshare(CLONE_NEWNS) != 0 ||
                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {

@@ -109,7 +109,8 @@ protected:
         const std::string users = env_.Root() + "/users";
         ASSERT_EQ(mkdir(install.c_str(), 0755), 0);
         ASSERT_EQ(mkdir((install + "/promote").c_str(), 0755), 0);
-        for (const char* program : {"VanTrelo", "VanTreloUpdate", "promote/VanTreloPromoteService"}) {
+        for (const char* program :
+             {"VanTrelo", "VanTreloUpdate", "promote/VanTreloPromoteService"}) {
             std::ofstream(install + "/" + program) << "x\n";
         }
         ASSERT_EQ(mkdir(users.c_str(), 0755), 0);

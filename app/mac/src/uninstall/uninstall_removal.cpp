@@ -246,7 +246,8 @@ bool MountPoints(std::vector<std::string>* pPoints) {
             continue;
         }
         const size_t end = text.find_first_of(" \n", start);
-        pPoints->push_back(Unescaped(text.substr(start, end == std::string::npos ? end : end - start)));
+        const size_t length = end == std::string::npos ? end : end - start;
+        pPoints->push_back(Unescaped(text.substr(start, length)));
     }
     free(line);
     (void)fclose(table);
