@@ -2,19 +2,26 @@
 # run for real, as a user runs it, on an X display, inside private mount and process
 # namespaces (unshare --mount --pid --fork --mount-proc, which makes "/" private first)
 # where tmpfs covers /opt and /home, so that its removal reaches nothing of the machine.
+# It finds the display's start beside itself, in the folder named by scene_scripts
+# (default: "scripts", from the top of the source tree).
 #
 # scene_mount PROGRAM    keeps a copy of PROGRAM in a folder of its own under /tmp, then
 #                        covers /opt and /home with tmpfs (a build tree there is hidden
 #                        from then on). Needs root, or root of a user namespace.
-# scene_paths            what the uninstaller removes and what it leaves: its own bundle
-#                        /opt/VanTreloUninstaller.app holding the program's copy, the
-#                        client's bundle /opt/vantrelo.app with a file, the folder
-#                        /home/u1/.VanTrelo and the file /home/u2/notes.
-# scene_display          starts Xvfb on a free display (-displayfd) and exports DISPLAY;
-#                        its pid is in scene_xvfb.
+# scene_paths [FOLDER]   an installed tree at FOLDER (default /opt/VanTrelo), in
+#                        scene_install: the uninstaller's copy beside the client's
+#                        programs (VanTrelo, VanTreloUpdate, promote/VanTreloPromoteService,
+#                        serviceclient/VanTreloCS: copies of sleep) and a settings file;
+#                        and what its removal takes and leaves: the per-user folders
+#                        /home/u1/.VanTrelo and "/home/my user/.VanTrelo", and the file
+#                        /home/u2/notes.
+# scene_display          starts a private virtual display (scripts/virtual-display.sh)
+#                        and exports DISPLAY; its pid is in scene_xvfb.
 # scene_start LANG       starts the installed uninstaller in that locale; its pid is in
 #                        scene_app, and its confirmation window, "id x y width height",
-#                        in scene_confirm once it shows. 1 when it does not show.
+#                        in scene_confirm once it shows. 1 when it does not show, with
+#                        what it wrote on standard error. What it writes there is kept in
+#                        "$scene_dir/app.err".
 # scene_press WINDOW     clicks the button at the lower right of the window ("id x y w h"):
 #                        Uninstall in the confirmation window, Done in the finish window.
 # scene_wait_finish      waits for the finish window (a second visible window of that
@@ -22,8 +29,10 @@
 #                        none shows.
 # scene_end              stops what the scene started that still runs.
 
+. "${scene_scripts:-scripts}/virtual-display.sh"
+
 scene_title="VanTrelo Uninstaller"
-scene_bundle=/opt/VanTreloUninstaller.app
+scene_install=/opt/VanTrelo
 scene_dir=""
 scene_app=""
 scene_xvfb=""
@@ -40,30 +49,23 @@ scene_mount() {
 }
 
 scene_paths() {
-    mkdir -p "$scene_bundle" /opt/vantrelo.app /home/u1/.VanTrelo/config /home/u2
-    cp "$scene_dir/VanTreloUninstaller" "$scene_bundle/"
-    echo "[ADVANCED]" >/opt/vantrelo.app/sysconfig.ini
+    scene_install="${1:-/opt/VanTrelo}"
+    mkdir -p "$scene_install/promote" "$scene_install/serviceclient" \
+             /home/u1/.VanTrelo/config "/home/my user/.VanTrelo" /home/u2
+    cp "$scene_dir/VanTreloUninstaller" "$scene_install/"
+    for program in VanTrelo VanTreloUpdate promote/VanTreloPromoteService \
+                   serviceclient/VanTreloCS; do
+        cp /bin/sleep "$scene_install/$program"
+    done
+    echo "[ADVANCED]" >"$scene_install/sysconfig.ini"
     echo "[ADVANCED]" >/home/u1/.VanTrelo/sysconfig.ini
+    echo "[ADVANCED]" >"/home/my user/.VanTrelo/sysconfig.ini"
     echo "notes" >/home/u2/notes
 }
 
 scene_display() {
-    displays="$(mktemp /tmp/vt-uninstall-display.XXXXXX)"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$displays" >/dev/null 2>&1 &
-    scene_xvfb=$!
-    i=0
-    while [ ! -s "$displays" ]; do
-        i=$((i + 1))
-        if [ "$i" -gt 100 ] || ! kill -0 "$scene_xvfb" 2>/dev/null; then
-            rm -f "$displays"
-            echo "scene: Xvfb did not start" >&2
-            return 1
-        fi
-        sleep 0.1
-    done
-    DISPLAY=":$(head -n 1 "$displays")"
-    export DISPLAY
-    rm -f "$displays"
+    virtual_display scene || return 1
+    scene_xvfb=$xvfb
 }
 
 # xdotool, given up when the display does not answer.
@@ -89,14 +91,17 @@ scene_start() {
     HOME="$scene_dir/home" XDG_RUNTIME_DIR="$scene_dir/run" \
         XDG_CONFIG_HOME="$scene_dir/home/.config" XDG_CACHE_HOME="$scene_dir/home/.cache" \
         LANGUAGE="" LC_ALL="" LC_MESSAGES="" LANG="$1" QT_QPA_PLATFORM=xcb \
-        "$scene_bundle/VanTreloUninstaller" &
+        "$scene_install/VanTreloUninstaller" 2>"$scene_dir/app.err" &
     scene_app=$!
     i=0
     while :; do
         scene_confirm="$(scene_windows | head -n 1)"
         [ -n "$scene_confirm" ] && break
         i=$((i + 1))
-        [ "$i" -le 300 ] && kill -0 "$scene_app" 2>/dev/null || return 1
+        if [ "$i" -gt 300 ] || ! kill -0 "$scene_app" 2>/dev/null; then
+            cat "$scene_dir/app.err" >&2
+            return 1
+        fi
         sleep 0.1
     done
     sleep 0.5  # let it paint

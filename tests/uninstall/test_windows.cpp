@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -103,11 +104,17 @@ bool CentredOnPrimaryScreen(QWidget* window) {
 class Windows : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string apps = env_.Root() + "/Applications";
+        // An install folder that the removal's checks take; the runner removes nothing.
+        const std::string install = env_.Root() + "/VanTrelo";
         const std::string users = env_.Root() + "/users";
-        ASSERT_EQ(mkdir(apps.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(install.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir((install + "/promote").c_str(), 0755), 0);
+        for (const char* program :
+             {"VanTrelo", "VanTreloUpdate", "promote/VanTreloPromoteService"}) {
+            std::ofstream(install + "/" + program) << "x\n";
+        }
         ASSERT_EQ(mkdir(users.c_str(), 0755), 0);
-        uninstallApplicationsDirSet(apps.c_str());
+        uninstallProgramFolderSet(install.c_str());
         uninstallUsersDirSet(users.c_str());
         uninstallRunnerSet(Runner);
         uninstallKillerSet(Killer);
@@ -120,7 +127,7 @@ protected:
 
     void TearDown() override {
         g_delegate = nullptr;
-        uninstallApplicationsDirSet(nullptr);
+        uninstallProgramFolderSet(nullptr);
         uninstallUsersDirSet(nullptr);
         uninstallRunnerSet(nullptr);
         uninstallKillerSet(nullptr);
