@@ -35,6 +35,10 @@
 #   render_login_ipsec       loginkeyipsecui_* (the L2TP/IPSec login view on "Branch")
 #   render_profile_editor    profile_gateways_*, profile_ipsec_on_*, profile_route_*
 #   render_profile_stored    profile_office_*, profile_branch_* (stored profiles, filled)
+#   render_profile_saved     profile_office_saved_*, profile_branch_saved_* (each stored
+#                            profile edited, saved and opened again)
+#   render_tray_switched     tray_menu_switched_* (the tray menu of a logged-in client
+#                            after its language was switched in Options)
 #   render_plugin_stop       plugin_stop_* (the balloon after a browser stopped the tunnel)
 set -eu
 cd "$(dirname "$0")/.."
@@ -1031,6 +1035,112 @@ render_plugin_stop() {
     echo "render: $out/plugin_stop_$suffix.png"
 }
 
+# render_tray_switched LANG_ID SUFFIX: alice logged in, then the language switched to the
+# other one in Options (from the tray, OK); the tray menu afterwards, in the new language,
+# as tray_menu_switched_SUFFIX.png (SUFFIX names the language the client started in).
+render_tray_switched() {
+    switched_suffix=$2
+    road_run "$1" "switched-$switched_suffix" ""
+    road_login alice Passw0rd
+    icon="$(wait_window '$4 < 64 && $5 < 64')" || fail "no tray icon ($switched_suffix)"
+    balloon="$(wait_window '$4 >= 64 && $5 < 270 && !($4 == 461 && $5 == 348)')" ||
+        { cat "$home/output.log" >&2; fail "the balloon ($switched_suffix) did not show"; }
+    sleep 1
+    set -- $balloon
+    xdotool mousemove --sync $(($2 + 20)) $(($3 + 20)) click 1
+    sleep 0.5
+    set -- $icon
+    ix=$2 iy=$3 iw=$4 ih=$5
+    # Options is the fourth entry from the bottom (Options, About, Help, Exit), enabled in
+    # every state; the keyboard skips the disabled ones.
+    xdotool mousemove $((ix + iw / 2)) $((iy + ih - 2)) click 3
+    wait_window '$4 >= 64 && $5 > 100 && !($4 == 461 && $5 == 348)' >/dev/null ||
+        fail "the tray menu ($switched_suffix) did not open"
+    sleep 0.5
+    xdotool key Up Up Up Up Return
+    dialog="$(wait_window '$4 == 405 && $5 == 365')" ||
+        fail "the options ($switched_suffix) did not open; windows: $(app_windows | tr '\n' ';')"
+    sleep 0.5
+    set -- $dialog
+    # The language list: English first, Chinese second; the other one is chosen, then OK.
+    xdotool mousemove --sync --window "$1" 236 270 click 1
+    sleep 0.5
+    if [ "$switched_suffix" = en ]; then xdotool key Down Return; else xdotool key Up Return; fi
+    sleep 0.5
+    xdotool mousemove --sync --window "$1" 182 346 click 1
+    sleep 1
+    xdotool mousemove $((ix + iw / 2)) $((iy + ih - 2)) click 3
+    menu="$(wait_window '$4 >= 64 && $5 > 100 && !($4 == 461 && $5 == 348) && !($4 == 405 && $5 == 365)')" ||
+        fail "the tray menu ($switched_suffix) did not open after the switch"
+    sleep 0.5
+    set -- $menu
+    mx=$2 my=$3 mw=$4 mh=$5
+    crop "$out/tray_menu_switched_$switched_suffix.png" \
+         $(( (mx < ix ? mx : ix) - 8 )) $(( (my < iy ? my : iy) - 8 )) \
+         $(( (mx + mw > ix + iw ? mx + mw : ix + iw) + 8 )) \
+         $(( (my + mh > iy + ih ? my + mh : iy + ih) + 8 )) ||
+        fail "no picture of the tray menu after the switch ($switched_suffix)"
+    xdotool key Escape
+    stop_app
+    echo "render: $out/tray_menu_switched_$switched_suffix.png"
+}
+
+# render_profile_saved LANG_ID SUFFIX: each stored demo profile opened from the gear
+# button, its description changed and saved (the dialog must close without a box), then
+# opened again: profile_office_saved_SUFFIX.png and profile_branch_saved_SUFFIX.png show
+# the new description read back from the service.
+render_profile_saved() {
+    saved_lang=$1
+    saved_suffix=$2
+    for saved in "Office 357 178" "Branch 363 223"; do
+        set -- $saved
+        stored=$1 dx=$2 dy=$3
+        lower="$(echo "$stored" | tr 'A-Z' 'a-z')"
+        home="$work/home-saved-$lower-$saved_suffix"
+        mkdir -p "$home/tmp"
+        printf '{"config": {"LanguageID": %s, "LastAccessSession": "%s.ini"}}\n' "$saved_lang" \
+            "$stored" >"$home/scenario.json"
+        wait_port_free
+        (
+            cd "$home"
+            export HOME="$home" TMPDIR="$home/tmp" XDG_CONFIG_HOME="$home/.config" \
+                   VANTRELO_SIM_SCENARIO="$home/scenario.json" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+            exec_in_private_tmp "$root/build/bin/VanTrelo"
+        ) >"$home/output.log" 2>&1 &
+        app=$!
+        main="$(wait_window '$4 == 400 && $5 == 270')" ||
+            { cat "$home/output.log" >&2; fail "the main window ($stored, $saved_suffix) did not show"; }
+        sleep 1
+        set -- $main
+        xdotool mousemove --window "$1" 352 146 click 1
+        dialog="$(wait_window '$4 == 600 && $5 == 570')" ||
+            { cat "$home/output.log" >&2; fail "the profile dialog on $stored did not open"; }
+        sleep 1
+        set -- $dialog
+        xdotool mousemove --sync --window "$1" "$dx" "$dy" click 1
+        xdotool key ctrl+a
+        xdotool type --delay 20 "Saved after an edit"
+        xdotool mousemove --sync --window "$1" 460 552 click 1
+        i=0
+        while app_windows | awk '$4 == 600 && $5 == 570' | grep -q .; do
+            i=$((i + 1))
+            [ "$i" -le 50 ] || { crop "$out/profile_${lower}_refused_$saved_suffix.png" 0 0 1280 800;
+                                 fail "the profile dialog on $stored did not close after Save"; }
+            sleep 0.1
+        done
+        set -- $main
+        xdotool mousemove --window "$1" 352 146 click 1
+        dialog="$(wait_window '$4 == 600 && $5 == 570')" ||
+            { cat "$home/output.log" >&2; fail "the profile dialog on $stored did not open again"; }
+        sleep 1
+        set -- $dialog
+        import -display "$DISPLAY" -window "$1" "$out/profile_${lower}_saved_$saved_suffix.png" ||
+            fail "no picture of the saved profile $stored"
+        stop_app
+        echo "render: $out/profile_${lower}_saved_$saved_suffix.png"
+    done
+}
+
 render 1033 en
 render 2052 zh
 render_uninstaller
@@ -1055,5 +1165,9 @@ render_login_ipsec 2052 zh
 render_profile_editor
 render_profile_stored 1033 en
 render_profile_stored 2052 zh
+render_profile_saved 1033 en
+render_profile_saved 2052 zh
+render_tray_switched 1033 en
+render_tray_switched 2052 zh
 render_plugin_stop 1 en
 render_plugin_stop 2 zh
