@@ -27,6 +27,7 @@ curl
 ca-certificates
 clang
 libclang-rt-dev
+lld
 "
 
 if [ "$(id -u)" -eq 0 ]; then

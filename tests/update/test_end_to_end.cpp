@@ -31,6 +31,7 @@
 #include "ui_update.h"
 #include "update_test.h"
 #include "vt_test/child_process.h"
+#include "vt_test/private_tmp.h"
 
 extern char** environ;
 
@@ -121,7 +122,12 @@ class UpdateEndToEnd {
 public:
     void Run() {
         ASSERT_EQ(mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr), 0);
-        ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777"), 0);
+        // A /tmp of its own; the build tree, when it lies under /tmp, is bound back into it
+        // so that the programs, the language files and the package script stay reachable.
+        const std::string tmp = vt_test::MountPrivateTmp(
+            {kBin, pkg_test::MakePackageScript(), "/proc/self/exe"},
+            {"/tmp/opt", "/tmp/bin", "/tmp/new", "/tmp/VanTrelo", kPackage, "/tmp/lsan.supp"});
+        ASSERT_TRUE(tmp.empty()) << tmp;
         ASSERT_EQ(setenv("TMPDIR", "/tmp", 1), 0);
         display_ = StartDisplay(&xvfb_);
         ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
@@ -209,10 +215,13 @@ private:
                                    {"version", {0644, "7.0.2.33"}},
                                    {"sysconfig.ini", {0644, "[GLOBAL]\nClientLogLevel=1\n"}}});
         for (const char* program : {"VanTreloUpdate", "refitter"}) {
-            pkg_test::WriteFile(app_ + "/" + program, pkg_test::ReadFile(kBin + program), 0755);
+            std::string bytes;
+            ASSERT_TRUE(pkg_test::ReadNeeded(kBin + program, &bytes));
+            pkg_test::WriteFile(app_ + "/" + program, bytes, 0755);
         }
         ASSERT_EQ(pkg_test::Run({"/bin/cp", "-R", kBin + "language", app_ + "/language"}), 0);
-        const std::string sleep = pkg_test::ReadFile("/bin/sleep");
+        std::string sleep;
+        ASSERT_TRUE(pkg_test::ReadNeeded("/bin/sleep", &sleep));
         for (const char* name : {"VanTrelo", "VanTreloCS", "VanTreloPromoteService"}) {
             pkg_test::WriteFile("/tmp/bin/" + std::string(name), sleep, 0755);
         }

@@ -17,6 +17,8 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "sec_lib.h"
@@ -68,10 +70,48 @@ int OurSprintf(char* dest, size_t destMax, const char* format, ...) {
     return code;
 }
 
+// The three formatters over one case's arguments. Only these calls depend on the
+// arguments' C types (one set per combination of types), the comparison around them is
+// written once.
+struct Formatters {
+    const void* values;  // the arguments, a std::tuple of their C types
+    int (*reference)(const void* values, const char* format, char* dest, size_t size);
+    int (*bounded)(const void* values, const char* format, char* dest, size_t destMax, size_t count);
+    int (*exact)(const void* values, const char* format, char* dest, size_t destMax);
+};
+
 template <typename... Ts>
-void RunBoth(const Case& c, Outcome* out, Ts... values) {
+struct TypedFormatters {
+    using Values = std::tuple<Ts...>;
+    template <size_t... I>
+    static int Ref(const Values& v, const char* format, char* dest, size_t size, std::index_sequence<I...>) {
+        return snprintf(dest, size, format, std::get<I>(v)...);
+    }
+    template <size_t... I>
+    static int Bnd(const Values& v, const char* format, char* dest, size_t destMax, size_t count,
+                   std::index_sequence<I...>) {
+        return OurSnprintf(dest, destMax, count, format, std::get<I>(v)...);
+    }
+    template <size_t... I>
+    static int Ext(const Values& v, const char* format, char* dest, size_t destMax, std::index_sequence<I...>) {
+        return OurSprintf(dest, destMax, format, std::get<I>(v)...);
+    }
+    static int Reference(const void* values, const char* format, char* dest, size_t size) {
+        return Ref(*static_cast<const Values*>(values), format, dest, size, std::index_sequence_for<Ts...>());
+    }
+    static int Bounded(const void* values, const char* format, char* dest, size_t destMax, size_t count) {
+        return Bnd(*static_cast<const Values*>(values), format, dest, destMax, count,
+                   std::index_sequence_for<Ts...>());
+    }
+    static int Exact(const void* values, const char* format, char* dest, size_t destMax) {
+        return Ext(*static_cast<const Values*>(values), format, dest, destMax, std::index_sequence_for<Ts...>());
+    }
+};
+
+void Compare(const Case& c, Outcome* out, const Formatters& f) {
+    const char* format = c.format.c_str();
     char reference[kBufSize];
-    const int n = snprintf(reference, sizeof(reference), c.format.c_str(), values...);
+    const int n = f.reference(f.values, format, reference, sizeof(reference));
     ASSERT_GE(n, 0);
     ASSERT_LT(static_cast<size_t>(n), sizeof(reference));
     out->glibcLen = n;
@@ -80,13 +120,12 @@ void RunBoth(const Case& c, Outcome* out, Ts... values) {
     char ours[kBufSize];
     memset(ours, '~', sizeof(ours));
     if (c.mode == 0) {
-        out->ourCode = OurSnprintf(ours, sizeof(ours), sizeof(ours) - 1, c.format.c_str(),
-                                   values...);
+        out->ourCode = f.bounded(f.values, format, ours, sizeof(ours), sizeof(ours) - 1);
         out->expectCode = n;
         out->expectText = out->glibcText;
     } else if (c.mode == 1) {
         const size_t count = c.choice % static_cast<size_t>(n + 2);
-        out->ourCode = OurSnprintf(ours, sizeof(ours), count, c.format.c_str(), values...);
+        out->ourCode = f.bounded(f.values, format, ours, sizeof(ours), count);
         const bool fits = count >= static_cast<size_t>(n);
         out->expectCode = fits ? n : -1;
         out->expectText = out->glibcText.substr(0, fits ? static_cast<size_t>(n) : count);
@@ -96,7 +135,7 @@ void RunBoth(const Case& c, Outcome* out, Ts... values) {
         if (destMax == 0) {
             destMax = 1;
         }
-        out->ourCode = OurSprintf(ours, destMax, c.format.c_str(), values...);
+        out->ourCode = f.exact(f.values, format, ours, destMax);
         const bool fits = destMax > static_cast<size_t>(n);
         out->expectCode = fits ? n : -1;
         out->expectText = fits ? out->glibcText : "";
@@ -106,6 +145,13 @@ void RunBoth(const Case& c, Outcome* out, Ts... values) {
     const size_t textLen = out->expectText.size();
     out->ourText.assign(ours, textLen);
     EXPECT_EQ(ours[textLen], '\0') << "not terminated where expected";
+}
+
+template <typename... Ts>
+void RunBoth(const Case& c, Outcome* out, Ts... values) {
+    const std::tuple<Ts...> typed(values...);
+    Compare(c, out, Formatters{&typed, &TypedFormatters<Ts...>::Reference,
+                               &TypedFormatters<Ts...>::Bounded, &TypedFormatters<Ts...>::Exact});
 }
 
 // Calls RunBoth with the case's arguments in their own C types.

@@ -325,6 +325,11 @@ TEST_F(RefitterTest, SetuidCopyRunByAnotherUserGainsNoRights) {
     if (!IsRoot()) GTEST_SKIP() << "a setuid-root copy needs root";
     if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs setpriv";
     const std::string pkg = GoodPackage();
+    // The program is read before the fresh /tmp below can hide it (a build tree under
+    // /tmp), and its copy is what the other user runs: that user may not be able to reach
+    // the build tree at all (a folder closed to others on its path).
+    std::string program;
+    ASSERT_TRUE(pkg_test::ReadNeeded(REFITTER_TEST_PROGRAM, &program));
     const auto r = vt_test::RunInChild([&] {
         ASSERT_TRUE(PrivateMounts());
         // A fresh /tmp of its own, mounted without nosuid.
@@ -332,11 +337,15 @@ TEST_F(RefitterTest, SetuidCopyRunByAnotherUserGainsNoRights) {
         struct statvfs vfs {};
         ASSERT_EQ(statvfs("/tmp", &vfs), 0);
         ASSERT_EQ(vfs.f_flag & ST_NOSUID, 0u);
-        ASSERT_EQ(mkdir("/tmp/opt", 0755), 0);
+        // Folders every user may pass through, whatever the umask.
         const std::string app = "/tmp/opt/app";
+        ASSERT_EQ(mkdir("/tmp/opt", 0755), 0);
+        ASSERT_EQ(chmod("/tmp/opt", 0755), 0);
         pkg_test::WriteTree(app, old_);
-        pkg_test::WriteFile(app + "/refitter", pkg_test::ReadFile(REFITTER_TEST_PROGRAM), 0755);
+        ASSERT_EQ(chmod(app.c_str(), 0755), 0);
+        pkg_test::WriteFile(app + "/refitter", program, 0755);
         ASSERT_EQ(chmod((app + "/refitter").c_str(), 04755), 0);
+        ASSERT_TRUE(pkg_test::ReadFile(app + "/refitter") == program) << "the copy is not the program";
         const auto before = pkg_test::Snapshot(app);
         ASSERT_EQ(mkdir("/tmp/VanTrelo", 0700), 0);
         pkg_test::WriteFile(std::string("/tmp/VanTrelo/") + REFITTER_PACKAGE_NAME, pkg);

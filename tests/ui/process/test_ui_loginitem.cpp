@@ -51,6 +51,15 @@ std::string SelfPath() {
     return n > 0 ? std::string(buf, size_t(n)) : std::string();
 }
 
+// This program's path as the one quoted argument of an entry's command. The build
+// folder may hold a blank, which outside the quotes would end the program's name; it holds
+// no character that needs an escape inside them.
+std::string QuotedSelf() {
+    const std::string self = SelfPath();
+    EXPECT_EQ(self.find_first_of("\"`$\\%\n\t"), std::string::npos) << self;
+    return "\"" + self + "\"";
+}
+
 class UiLoginItemTest : public ::testing::Test {
 protected:
     void TearDown() override { uiLoginItemProgramSet(nullptr); }
@@ -107,7 +116,8 @@ TEST_F(UiLoginItemTest, OtherValuesChangeNothing) {
 // Every entry that runs this program goes, whatever its name and however its command
 // is written; entries of other programs and other files stay.
 TEST_F(UiLoginItemTest, RemoveTakesEveryEntryOfThisProgramOnly) {
-    const std::string self = SelfPath();
+    const std::string self = QuotedSelf();
+    const std::string helper = self.substr(0, self.size() - 1) + "-helper\"";
     UI_LoginItem_Add();
     const std::string dir = Autostart();
     WriteFile(dir + "/old-name.desktop", "[Desktop Entry]\nType=Application\nExec = " + self + " --hidden\n");
@@ -115,7 +125,7 @@ TEST_F(UiLoginItemTest, RemoveTakesEveryEntryOfThisProgramOnly) {
     WriteFile(dir + "/other-group.desktop",
               "[Desktop Entry]\nExec=/usr/bin/true\n[Desktop Action x]\nExec=" + self + "\n");
     WriteFile(dir + "/notes.txt", "Exec=" + self + "\n");
-    WriteFile(dir + "/prefix.desktop", "[Desktop Entry]\nExec=" + self + "-helper\n");
+    WriteFile(dir + "/prefix.desktop", "[Desktop Entry]\nExec=" + helper + "\n");
 
     UI_LoginItem_Remove();
     auto files = Entries(dir);
@@ -138,6 +148,34 @@ TEST_F(UiLoginItemTest, OddProgramPathIsQuotedAndFoundAgain) {
         << text;
     UI_LoginItem_Remove();
     EXPECT_TRUE(Entries(Autostart()).empty());
+}
+
+// A blank ends an unquoted argument, so an entry that writes a path with a blank without
+// quotes runs another program ("/opt/My" with arguments): only the quoted form is this
+// program's. Single quotes do not quote in an entry's command.
+TEST_F(UiLoginItemTest, PathWithABlankIsThisProgramOnlyWhenQuoted) {
+    uiLoginItemProgramSet("/opt/My Apps/VanTrelo");
+    const std::string dir = Autostart();
+    const struct {
+        const char* exec;
+        bool removed;
+    } cases[] = {
+        {"\"/opt/My Apps/VanTrelo\"", true},
+        {"\"/opt/My Apps/VanTrelo\" --hidden", true},
+        {"/opt/My Apps/VanTrelo", false},
+        {"/opt/My\\sApps/VanTrelo", false},  // the file's escape of a blank is still a blank
+        {"'/opt/My Apps/VanTrelo'", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exec);
+        UI_LoginItem_Add();
+        WriteFile(dir + "/case.desktop", std::string("[Desktop Entry]\nType=Application\nExec=") + c.exec + "\n");
+        UI_LoginItem_Remove();
+        auto files = Entries(dir);
+        EXPECT_EQ(files.count("VanTrelo.desktop"), 0u);
+        EXPECT_EQ(files.count("case.desktop"), c.removed ? 0u : 1u);
+        (void)unlink((dir + "/case.desktop").c_str());
+    }
 }
 
 // The folder: $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config.

@@ -137,6 +137,21 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
+::testing::AssertionResult ReadNeeded(const std::string& path, std::string* bytes) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return ::testing::AssertionFailure() << "needed file " << path << " is missing: " << std::strerror(errno);
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) {
+        return ::testing::AssertionFailure() << "needed file " << path << " is not a regular file or is empty";
+    }
+    *bytes = ReadFile(path);
+    if (bytes->size() != static_cast<size_t>(st.st_size)) {
+        return ::testing::AssertionFailure() << "needed file " << path << " could not be read whole";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void WriteTree(const std::string& dir, const Tree& tree) {
     (void)mkdir(dir.c_str(), 0755);
     for (const auto& f : tree) {

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -46,6 +48,10 @@ std::vector<Member> PackageMembers(const Tree& tree, const std::string& version,
 void WriteTree(const std::string& dir, const Tree& tree);
 void WriteFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string ReadFile(const std::string& path);
+// The bytes of a file a test copies and then runs or installs: a failure that names the
+// file when it is missing, not a regular file or empty, so that a test never runs an empty
+// stand-in in its place (a shell would run that as an empty script, with status 0).
+::testing::AssertionResult ReadNeeded(const std::string& path, std::string* bytes);
 
 // What lies below dir, path by path: "d <mode>", "f <mode> <content>", "l <target>" or
 // "? <mode>"; the folder itself is "." with its mode.
