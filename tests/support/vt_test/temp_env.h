@@ -1,8 +1,9 @@
 #pragma once
 // Gives a test its own HOME, XDG_CONFIG_HOME, TMPDIR and XDG_RUNTIME_DIR (a private
 // folder, as a session's is) under a fresh temporary folder, so nothing a test does
-// reaches the real home folder, and per-user names such as the front end's instance
-// name are the test's own. The previous values come back and the folder is removed
+// reaches the real home folder. (The front end's instance name does not follow these
+// variables: a test that starts the program keeps apart by its own /tmp or by the
+// setter that only tests call.) The previous values come back and the folder is removed
 // when the object goes away.
 
 #include <string>
