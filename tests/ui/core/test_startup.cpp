@@ -53,6 +53,7 @@ extern char** environ;
 
 namespace {
 
+using ui_test::ClientLogCount;
 using ui_test::InLoop;
 using ui_test::StartedWindow;
 using ui_test::StartUp;
@@ -75,23 +76,6 @@ int ListenAsRunningInstance(const std::string& shared) {
         ADD_FAILURE() << "no listener at " << path;
     }
     return fd;
-}
-
-// Lines of the client's own log files (log name "VanTreloUI", in the per-user log
-// folder) that hold the fragment.
-size_t ClientLogCount(const std::string& fragment, const std::string& home = getenv("HOME")) {
-    size_t n = 0;
-    const std::string dir = home + "/.VanTrelo/log/";
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (std::string(e->d_name).find("VanTreloUI") == std::string::npos) continue;
-            std::ifstream in(dir + e->d_name);
-            std::string line;
-            while (std::getline(in, line)) n += line.find(fragment) != std::string::npos;
-        }
-        closedir(d);
-    }
-    return n;
 }
 
 struct Refusal {

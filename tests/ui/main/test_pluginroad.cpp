@@ -54,6 +54,7 @@ extern char** environ;
 
 namespace {
 
+using ui_test::ClientLogCount;
 using ui_test::InLoop;
 using ui_test::StartedWindow;
 using ui_test::StartUp;
@@ -64,23 +65,6 @@ int64_t NowMs() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Lines of the client's own log (under the HOME of the simulator's test environment)
-// that contain the fragment.
-size_t ClientLogCount(const std::string& fragment) {
-    size_t n = 0;
-    const std::string dir = std::string(getenv("HOME")) + "/.VanTrelo/log/";
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (std::string(e->d_name).find("VanTreloUI") == std::string::npos) continue;
-            std::ifstream in(dir + e->d_name);
-            std::string line;
-            while (std::getline(in, line)) n += line.find(fragment) != std::string::npos;
-        }
-        closedir(d);
-    }
-    return n;
 }
 
 // The last lines of the client's log, for a failure's message.
@@ -267,7 +251,6 @@ std::string FakeBrowser(const std::string& dir) {
 }
 
 // ---- The client's side (in the child) ----------------------------------------------------
-
 
 // The port the listener really has: the link reports the one it asked for, and the bind
 // below takes any free one instead.

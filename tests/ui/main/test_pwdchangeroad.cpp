@@ -64,6 +64,7 @@ void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdSt
 
 namespace {
 
+using ui_test::ClientLogCount;
 using ui_test::InLoop;
 using ui_test::RequestCodes;
 using ui_test::StartedWindow;
@@ -76,23 +77,6 @@ int64_t NowMs() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Lines of the client's own log (under the HOME of the simulator's test environment)
-// that contain the fragment.
-size_t ClientLogCount(const std::string& fragment) {
-    size_t n = 0;
-    const std::string dir = std::string(getenv("HOME")) + "/.VanTrelo/log/";
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (std::string(e->d_name).find("VanTreloUI") == std::string::npos) continue;
-            std::ifstream in(dir + e->d_name);
-            std::string line;
-            while (std::getline(in, line)) n += line.find(fragment) != std::string::npos;
-        }
-        closedir(d);
-    }
-    return n;
 }
 
 // Runs the client's event loop until done holds or the time is up.

@@ -2,7 +2,12 @@
 // For tests that run the client's start function in a child: once the start runs its own
 // event loop, the test has no other way in than a step that loop runs for it.
 
+#include <dirent.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <string>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,6 +57,23 @@ inline MainUI* StartedWindow() {
 // The start has built its window and runs its own event loop, no box open.
 inline bool StartUp() {
     return StartedWindow() != nullptr && QThread::currentThread()->loopLevel() == 1;
+}
+
+// Lines of the client's own log files (log name "VanTreloUI", in the per-user log folder
+// under home) that hold the fragment.
+inline size_t ClientLogCount(const std::string& fragment, const std::string& home = getenv("HOME")) {
+    size_t n = 0;
+    const std::string dir = home + "/.VanTrelo/log/";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (std::string(e->d_name).find("VanTreloUI") == std::string::npos) continue;
+            std::ifstream in(dir + e->d_name);
+            std::string line;
+            while (std::getline(in, line)) n += line.find(fragment) != std::string::npos;
+        }
+        closedir(d);
+    }
+    return n;
 }
 
 }  // namespace ui_test
