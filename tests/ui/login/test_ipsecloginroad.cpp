@@ -51,18 +51,6 @@ using vt_qt_test::BoxDriver;
 
 QString KeyText(const char* key) { return LanguageSetting::GetInstance()->GetValue(key); }
 
-// The start function as the program runs it, with the connect retries shortened, the
-// kill by name kept to this child's own processes and the plugin listener on a free port.
-int Start() {
-    uiPromoteKillScopeSet(getpid());
-    uiConnectRetrySleepSet([](uint32_t) { usleep(20 * 1000); });
-    uiPluginBindSet(ui_test::BindAnyPort);
-    std::string program = "/opt/app/VanTrelo";
-    char* argv[] = {&program[0], nullptr};
-    int argc = 1;
-    return FrontEnd_Main(argc, argv);
-}
-
 // A click on the connection list's row of that name, as the user picks it.
 bool Pick(MainUI* window, const QString& name) {
     auto* list = qobject_cast<QListWidget*>(window->findChild<QComboBox*>("cb_linkname")->view());
@@ -178,7 +166,7 @@ TEST(IpsecLoginRoad, ConnectLogInDisconnectAndARefusedLogin) {
             QMetaObject::invokeMethod(window, "MainUI_SysTrayIcon_ExitMain_Pre");
             return true;
         });
-        (void)Start();
+        (void)ui_test::StartAsTheProgram();
         return 7;  // the start returned: the exit path did not end the process
     }, 120000);
     EXPECT_TRUE(vt_test::ExitedWith(r, kRoadDone));

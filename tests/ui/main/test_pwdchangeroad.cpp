@@ -106,18 +106,6 @@ bool SimLoggedIn(ui_test::Sim& sim) {
     return sim.Control("state").find("\"loggedIn\":true") != std::string::npos;
 }
 
-// The start function as the program runs it, with the connect retries shortened, the
-// kill by name kept to this child's own processes and the plugin listener on a free port.
-int Start() {
-    uiPromoteKillScopeSet(getpid());
-    uiConnectRetrySleepSet([](uint32_t) { usleep(20 * 1000); });
-    uiPluginBindSet(ui_test::BindAnyPort);
-    std::string program = "/opt/app/VanTrelo";
-    char* argv[] = {&program[0], nullptr};
-    int argc = 1;
-    return FrontEnd_Main(argc, argv);
-}
-
 QAction* TrayAction(MainUI* window, const char* key) {
     for (QAction* action : window->findChildren<QAction*>()) {
         if (!action->isSeparator() && action->text().startsWith(KeyText(key))) return action;
@@ -269,7 +257,7 @@ TEST(PwdChangeRoad, AChangeFromTheTrayEndsTheSession) {
             QMetaObject::invokeMethod(window, "MainUI_SysTrayIcon_ExitMain_Pre");
             return true;
         });
-        (void)Start();
+        (void)ui_test::StartAsTheProgram();
         return kStartReturned;  // the start returned: the exit path did not end the process
     }, 100000);
     EXPECT_TRUE(vt_test::ExitedWith(r, 0));
@@ -314,7 +302,7 @@ TEST(PwdChangeRoad, AFirstLoginsChangeIsNoForcedLogout) {
             QMetaObject::invokeMethod(window, "MainUI_SysTrayIcon_ExitMain_Pre");
             return true;
         });
-        (void)Start();
+        (void)ui_test::StartAsTheProgram();
         return kStartReturned;
     }, 100000);
     EXPECT_TRUE(vt_test::ExitedWith(r, 0));

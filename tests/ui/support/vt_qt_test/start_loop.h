@@ -3,6 +3,7 @@
 // event loop, the test has no other way in than a step that loop runs for it.
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -16,7 +17,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "frontendmain.h"
 #include "mainui.h"
+#include "ui_link_inner.h"
+#include "ui_plugin_inner.h"
+#include "ui_promote_inner.h"
+#include "ui_test/ui_sim.h"
 
 namespace ui_test {
 
@@ -74,6 +80,18 @@ inline size_t ClientLogCount(const std::string& fragment, const std::string& hom
         closedir(d);
     }
     return n;
+}
+
+// The start function as the program runs it, with the connect retries shortened, the
+// kill by name kept to this child's own processes and the plugin listener on a free port.
+inline int StartAsTheProgram() {
+    uiPromoteKillScopeSet(getpid());
+    uiConnectRetrySleepSet([](uint32_t) { usleep(20 * 1000); });
+    uiPluginBindSet(BindAnyPort);
+    std::string program = "/opt/app/VanTrelo";
+    char* argv[] = {&program[0], nullptr};
+    int argc = 1;
+    return FrontEnd_Main(argc, argv);
 }
 
 }  // namespace ui_test
