@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -14,6 +13,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "ui_test/ui_sim.h"
 
 extern char** environ;
 
@@ -29,15 +30,8 @@ int64_t NowMs() {
 
 // Waits until fd is readable (or at its end); false when the time ran out first.
 bool Readable(int fd, int64_t deadline) {
-    pollfd p{fd, POLLIN, 0};
-    for (;;) {
-        const int64_t left = deadline - NowMs();
-        if (left < 0) return false;
-        const int rc = ::poll(&p, 1, int(left));
-        if (rc > 0) return true;
-        if (rc == 0) return false;
-        if (errno != EINTR) return false;
-    }
+    const int64_t left = deadline - NowMs();
+    return left >= 0 && WaitReadable(fd, int(left));
 }
 
 bool WriteAll(int fd, const void* data, size_t len) {
