@@ -779,6 +779,14 @@ crop() {
     import -display "$DISPLAY" -window root -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$1"
 }
 
+# crop_tray_menu FILE: the open tray menu (mx, my, mw, mh) and the tray icon it belongs to
+# (ix, iy, iw, ih), with a small margin, inside the screen.
+crop_tray_menu() {
+    crop "$1" $(( (mx < ix ? mx : ix) - 8 )) $(( (my < iy ? my : iy) - 8 )) \
+         $(( (mx + mw > ix + iw ? mx + mw : ix + iw) + 8 )) \
+         $(( (my + mh > iy + ih ? my + mh : iy + ih) + 8 ))
+}
+
 # render_login_road LANG_ID SUFFIX: what a login shows, in that stored language: the
 # refusal of a wrong password, the untrusted-certificate and token prompts, and a
 # login that succeeds with the tray's balloon, the tray menu and the password change.
@@ -851,10 +859,7 @@ render_login_road() {
     sleep 0.5
     set -- $menu
     mx=$2 my=$3 mw=$4 mh=$5
-    crop "$out/tray_menu_connected_$suffix.png" \
-         $(( (mx < ix ? mx : ix) - 8 )) $(( (my < iy ? my : iy) - 8 )) \
-         $(( (mx + mw > ix + iw ? mx + mw : ix + iw) + 8 )) \
-         $(( (my + mh > iy + ih ? my + mh : iy + ih) + 8 )) ||
+    crop_tray_menu "$out/tray_menu_connected_$suffix.png" ||
         fail "no picture of the tray menu ($suffix)"
     # Change password is the fourth entry, 94 pixels below the menu's top edge (Show
     # window, Connect and Disconnect, a separator), in both languages.
@@ -1075,10 +1080,7 @@ render_tray_switched() {
     sleep 0.5
     set -- $menu
     mx=$2 my=$3 mw=$4 mh=$5
-    crop "$out/tray_menu_switched_$switched_suffix.png" \
-         $(( (mx < ix ? mx : ix) - 8 )) $(( (my < iy ? my : iy) - 8 )) \
-         $(( (mx + mw > ix + iw ? mx + mw : ix + iw) + 8 )) \
-         $(( (my + mh > iy + ih ? my + mh : iy + ih) + 8 )) ||
+    crop_tray_menu "$out/tray_menu_switched_$switched_suffix.png" ||
         fail "no picture of the tray menu after the switch ($switched_suffix)"
     xdotool key Escape
     stop_app
